@@ -1,0 +1,71 @@
+#include "text/url.h"
+
+#include <algorithm>
+#include <cstdio>
+
+std::string PercentDecode(const std::string& text) {
+  std::size_t percent = text.find('%');
+  if (percent == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (percent != std::string::npos) {
+    out.append(text, pos, percent - pos);
+    // Only the characters that exist are handed to sscanf, so a "%" at the end reads nothing.
+    char digits[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < 2 && percent + 1 + i < text.size(); ++i) digits[i] = text[percent + 1 + i];
+    unsigned value = 0;
+    if (std::sscanf(digits, "%02X", &value) == 1) out += static_cast<char>(value & 0xFF);
+    pos = std::min(percent + 3, text.size());
+    percent = text.find('%', pos);
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+static bool StripPrefix(std::wstring& s, const wchar_t* prefix) {
+  std::wstring_view p(prefix);
+  if (!s.starts_with(p)) return false;
+  s.erase(0, p.size());
+  return true;
+}
+
+std::wstring NormalizePath(const std::wstring& path) {
+  std::wstring rest = path;
+  StripPrefix(rest, L"file://");
+  StripPrefix(rest, L"\\\\?\\");
+  StripPrefix(rest, L".\\");
+  std::wstring out;
+  out.reserve(rest.size());
+  for (wchar_t c : rest) {
+    if (c == L'/' || c == L'\\') {
+      // Collapse runs, but let a leading pair stand (a UNC-style "\\server").
+      if (out.size() > 1 && out.back() == L'\\') continue;
+      out += L'\\';
+    } else if (c >= L'A' && c <= L'Z') {
+      out += static_cast<wchar_t>(c - L'A' + L'a');
+    } else {
+      out += c;
+    }
+  }
+  TrimTrailingSeparators(out);
+  return out;
+}
+
+void TrimTrailingSeparators(std::wstring& path) {
+  while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+}
+
+std::wstring FileExtension(const std::wstring& path) {
+  std::size_t dot = path.rfind(L'.');
+  if (dot == std::wstring::npos) return std::wstring();
+  return path.substr(dot + 1);
+}
+
+void ReplaceExtension(std::wstring& path, const wchar_t* extension) {
+  std::size_t dot = path.rfind(L'.');
+  if (dot != std::wstring::npos) path.resize(dot + 1);
+  if (extension == nullptr) return;
+  if (*extension == L'.') ++extension;
+  path += extension;
+}

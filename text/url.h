@@ -1,0 +1,24 @@
+// Helpers on request paths and entry names shared by the server, the launcher and the archive.
+#pragma once
+
+#include <string>
+
+// Decodes "%XY" escapes (read as by sscanf "%02X"). Every "%" consumes itself and up to the two
+// characters after it; an escape that converts nothing is dropped with them, so "%zz1" gives
+// "1", and a "%" at the very end disappears. "+" stays "+". The result is raw bytes.
+std::string PercentDecode(const std::string& text);
+
+// The canonical form of an entry name: a leading "file://", then "\\?\", then ".\" removed
+// (each once, case-sensitive, in that order); "/" and "\" become "\" with runs collapsed,
+// except that a leading pair stays; A-Z lowered; trailing separators removed.
+std::wstring NormalizePath(const std::wstring& path);
+
+// Removes every trailing "\" and "/".
+void TrimTrailingSeparators(std::wstring& path);
+
+// The text after the last "." anywhere in the string, or "" when there is no ".".
+std::wstring FileExtension(const std::wstring& path);
+
+// Cuts the string after its last "." (keeping the dot) and appends extension without a leading
+// ".". With no "." in the string the extension is appended directly; a null extension only cuts.
+void ReplaceExtension(std::wstring& path, const wchar_t* extension);
