@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define ORVANE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define ORVANE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define ORVANE_PRINTF(fmt, args)
