@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,9 +62,60 @@ class ZipArchive {
   const std::vector<ZipEntry*>& Entries() const;
 
  private:
-  // The fields of the archive (source, volumes, entries, index, scratch blocks) and its
-  // internal steps (directory walk, end-record search, strict reads) are declared here by the
-  // reader's implementation.
+  // One pass over the directory (directory.cpp).
+  void ReadDirectory();
+  void ReadEntryHeader(ZipEntry* entry, bool central);
+  void TakeZip64Values(ZipEntry* entry, bool central);
+  void IndexEntry(const ZipEntry* entry);
+  void ForgetEntries();
+
+  // The end record (end_record.cpp): 1 found and read, 0 not an archive, -1 none found.
+  int FindEndRecord();
+  void ReadEndRecord();
+  bool SearchEndSignature(std::uint64_t* offset);
+  void RedirectToLastPart();
+
+  // Opens `reader` as the archive's source under `label` and measures it; no directory walk.
+  void AttachSource(std::unique_ptr<ReadI> reader, const std::wstring& label);
+  void OpenFileSource(const std::wstring& path);
+
+  // Extraction (extract.cpp).
+  void SeekToEntryData(const ZipEntry& entry);
+  void CopyStored(const ZipEntry& entry, unsigned char* buffer, std::uint32_t capacity);
+  void Inflate(const ZipEntry& entry, unsigned char* buffer, std::uint32_t capacity);
+
+  // Strict access to the current source: every short read or failed seek throws AZError.
+  std::uint16_t ReadU16();
+  std::uint32_t ReadU32();
+  std::uint64_t ReadU64();
+  void ReadBytes(void* buffer, std::uint32_t count);
+  void SeekTo(std::uint64_t offset, int origin);
+  // Moves `count` bytes forward; a move past the end of the source is a read error, so a walk
+  // over the directory always advances and always ends.
+  void Skip(std::uint64_t count);
+  std::uint64_t Tell();
+  std::uint64_t SourceSize() const;
+
+  std::wstring path;
+  std::uint32_t centralDirectoryDisk = 0;
+  std::uint64_t centralDirectoryOffset = 0;
+  std::uint64_t centralDirectorySize = 0;
+  std::string comment;
+  std::uint16_t commentLength = 0;
+  std::vector<ZipVolume> volumes;
+  ZipVolume* currentVolume = nullptr;
+  std::vector<ZipEntry*> entries;
+  std::uint32_t totalEntries = 0;
+  std::unique_ptr<ReadI> reader;
+  bool loaded = false;
+  // True for a source opened from a file: only a file has sibling parts to redirect to.
+  bool fileSource = false;
+  // True once the split redirect has replaced the source; it happens at most once per open.
+  bool redirected = false;
+  std::map<std::wstring, std::uint32_t> entryIndex;
+  std::vector<unsigned char> extraBuffer;
+  unsigned char outputBuffer[65536];
+  unsigned char inputBuffer[32768];
 };
 
 }  // namespace amzip

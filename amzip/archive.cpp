@@ -1,0 +1,141 @@
+// ZipArchive: opening and closing, entry information, and the strict reads through which the
+// directory walk, the end-record search and extraction use the current byte source.
+#include "amzip/archive.h"
+
+#include "amzip/entry.h"
+#include "amzip/fail.h"
+#include "amzip/little_endian.h"
+#include "amzip/reader.h"
+#include "amzip/resource.h"
+#include "text/text.h"
+#include "text/url.h"
+
+namespace amzip {
+
+ZipArchive::ZipArchive() = default;
+
+ZipArchive::~ZipArchive() { Close(); }
+
+void ZipArchive::AttachSource(std::unique_ptr<ReadI> source, const std::wstring& label) {
+  reader = std::move(source);
+  path = label;
+  volumes.push_back(ZipVolume{0, label, 0, 0});
+  currentVolume = &volumes.front();
+  SeekTo(0, SEEK_END);
+  currentVolume->size = Tell();
+}
+
+void ZipArchive::OpenFileSource(const std::wstring& filePath) {
+  Close();
+  auto file = std::make_unique<FileReader>(filePath);
+  if (!file->IsOpen()) {
+    const std::uint32_t error = LastSystemError();
+    // The closed reader stays in place, so IsOpen() reports false.
+    reader = std::move(file);
+    FailWithDetail(AZ_ERROR_OPEN_FILE, static_cast<std::int32_t>(error));
+  }
+  AttachSource(std::move(file), filePath);
+  fileSource = true;
+}
+
+void ZipArchive::OpenFile(const std::wstring& filePath) {
+  OpenFileSource(filePath);
+  ReadDirectory();
+}
+
+void ZipArchive::OpenResource(const wchar_t* type, const wchar_t* name) {
+  Close();
+  const void* data = nullptr;
+  std::uint64_t size = 0;
+  if (!FindEmbeddedArchive(type, name, &data, &size)) return;
+  const std::wstring label = IsResourceId(type)
+      ? AnsiToWide(FormatText("#%u", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(type))))
+      : std::wstring(type);
+  AttachSource(std::make_unique<MemReader>(data, size), label);
+  ReadDirectory();
+}
+
+void ZipArchive::OpenMemory(const void* data, std::uint64_t size, const std::wstring& label) {
+  Close();
+  if (data == nullptr) return;  // nothing to read: the archive stays closed
+  AttachSource(std::make_unique<MemReader>(data, size), label);
+  ReadDirectory();
+}
+
+bool ZipArchive::IsOpen() const { return reader != nullptr && reader->IsOpen(); }
+
+void ZipArchive::Close() {
+  if (reader != nullptr) {
+    reader->Close();
+    reader.reset();
+  }
+  ForgetEntries();
+  volumes.clear();
+  currentVolume = nullptr;
+  loaded = false;
+  fileSource = false;
+  redirected = false;
+  std::vector<unsigned char>().swap(extraBuffer);
+}
+
+void ZipArchive::ForgetEntries() {
+  for (ZipEntry* entry : entries) delete entry;
+  entries.clear();
+  entryIndex.clear();
+}
+
+bool ZipArchive::GetEntryInfo(const std::wstring& name, std::uint32_t* size, FileTime* time) {
+  const auto found = entryIndex.find(NormalizePath(name));
+  if (found == entryIndex.end()) return false;
+  const ZipEntry& entry = *entries[found->second];
+  *size = static_cast<std::uint32_t>(entry.uncompressedSize);
+  // The MS-DOS stamp is local time; an invalid one leaves *time as it was.
+  if (time != nullptr && (entry.dosDate != 0 || entry.dosTime != 0)) {
+    DosDateTimeToUtc(entry.dosDate, entry.dosTime, time);
+  }
+  return true;
+}
+
+const std::vector<ZipEntry*>& ZipArchive::Entries() const { return entries; }
+
+std::uint16_t ZipArchive::ReadU16() {
+  unsigned char bytes[2];
+  ReadBytes(bytes, 2);
+  return LoadU16(bytes);
+}
+
+std::uint32_t ZipArchive::ReadU32() {
+  unsigned char bytes[4];
+  ReadBytes(bytes, 4);
+  return LoadU32(bytes);
+}
+
+std::uint64_t ZipArchive::ReadU64() {
+  unsigned char bytes[8];
+  ReadBytes(bytes, 8);
+  return LoadU64(bytes);
+}
+
+void ZipArchive::ReadBytes(void* buffer, std::uint32_t count) {
+  std::uint32_t got = 0;
+  if (!reader->Read(static_cast<unsigned char*>(buffer), count, &got) || got < count) Fail(AZ_ERROR_READ);
+}
+
+void ZipArchive::SeekTo(std::uint64_t offset, int origin) {
+  // Byte sources take a signed 32-bit offset; a larger one cannot be reached (sources of
+  // 2 GiB or more are refused before any walk) and must not wrap to a wrong place.
+  if (offset > 0x7FFFFFFF || !reader->Seek(static_cast<std::int32_t>(offset), origin)) Fail(AZ_ERROR_SEEK);
+}
+
+void ZipArchive::Skip(std::uint64_t count) {
+  const std::uint64_t position = Tell();
+  const std::uint64_t size = SourceSize();
+  if (position > size || count > size - position) Fail(AZ_ERROR_READ);
+  SeekTo(position + count, SEEK_SET);
+}
+
+std::uint64_t ZipArchive::Tell() { return reader->Tell(); }
+
+std::uint64_t ZipArchive::SourceSize() const { return currentVolume != nullptr ? currentVolume->size : 0; }
+
+}  // namespace amzip

@@ -1,0 +1,203 @@
+// The directory walk: every record from the central directory's offset (or from offset 0 when
+// there is no end record), driven by signatures, into the entry list and the name index.
+#include "amzip/archive.h"
+#include "amzip/entry.h"
+#include "amzip/fail.h"
+#include "amzip/little_endian.h"
+#include "amzip/reader.h"
+#include "text/text.h"
+#include "text/url.h"
+
+namespace amzip {
+
+namespace {
+
+// Walk states: which records may come next.
+constexpr int kStateStart = 0;          // no end record: walking local headers from offset 0
+constexpr int kStateLocal = 1;          // after a local header
+constexpr int kStateCentral = 10;       // in the central directory
+constexpr int kStateSigned = 11;        // after the digital signature
+constexpr int kStateZip64End = 20;      // after the zip64 end record
+constexpr int kStateZip64Locator = 21;  // after the zip64 locator
+
+constexpr std::uint32_t kMarker32 = 0xFFFFFFFF;
+constexpr std::uint16_t kMarker16 = 0xFFFF;
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::uint16_t kZip64Version = 45;
+
+// Sources of 2 GiB or more are beyond the reader's 32-bit signed offsets.
+constexpr std::uint64_t kLargestSource = 0x7FFFFFFF;
+
+void Require(bool allowed) {
+  if (!allowed) Fail(AZ_ERROR_UNKNOWN);
+}
+
+}  // namespace
+
+void ZipArchive::ReadDirectory() {
+  if (reader == nullptr || !reader->IsOpen()) Fail(AZ_ERROR_INVALID_STATE);
+  if (SourceSize() > kLargestSource) Fail(AZ_ERROR_SEEK);
+  // Each walk starts afresh, so walking again after an error yields the same entries and
+  // leaves no duplicates behind.
+  ForgetEntries();
+  loaded = false;
+  int state = kStateStart;
+  switch (FindEndRecord()) {
+    case 1:
+      SeekTo(centralDirectoryOffset, SEEK_SET);
+      state = kStateCentral;
+      break;
+    case 0:
+      return;  // not an archive: nothing to load
+    default:
+      SeekTo(0, SEEK_SET);
+      break;
+  }
+  for (;;) {
+    const std::uint32_t signature = ReadU32();
+    switch (signature) {
+      case kLocalHeaderSignature:
+        Require(state == kStateStart || state == kStateLocal);
+        entries.push_back(new ZipEntry());
+        ReadEntryHeader(entries.back(), false);
+        state = kStateLocal;
+        break;
+      case kCentralHeaderSignature:
+        Require(state == kStateLocal || state == kStateCentral);
+        entries.push_back(new ZipEntry());
+        ReadEntryHeader(entries.back(), true);
+        state = kStateCentral;
+        break;
+      case kSpannedMarkerSignature:
+        state = kStateLocal;
+        break;
+      case kDigitalSignature:
+        Require(state == kStateCentral);
+        Skip(ReadU16());
+        state = kStateSigned;
+        break;
+      case kZip64EndRecordSignature:
+        Require(state >= kStateCentral);
+        Skip(ReadU64());
+        state = kStateZip64End;
+        break;
+      case kZip64LocatorSignature:
+        Require(state == kStateZip64End);
+        Skip(16);
+        state = kStateZip64Locator;
+        break;
+      case kEndRecordSignature:
+        Require(state >= kStateCentral);
+        loaded = true;
+        return;
+      case kArchiveExtraDataSignature:
+        Require(state != kStateStart);
+        break;  // its body is not skipped
+      case kDataDescriptorSignature:
+        ReadU32();
+        ReadU32();
+        ReadU32();
+        break;
+      default:
+        FailWithDetail(AZ_ERROR_UNKNOWN_SIGNATURE, static_cast<std::int32_t>(signature));
+    }
+  }
+}
+
+void ZipArchive::ReadEntryHeader(ZipEntry* entry, bool central) {
+  unsigned char fixed[42];
+  ReadBytes(fixed, central ? 42 : 26);
+  ByteCursor field(fixed);
+  if (central) entry->versionMadeBy = field.U16();
+  entry->versionNeeded = field.U16();
+  entry->flags = field.U16();
+  entry->method = field.U16();
+  entry->dosTime = field.U16();
+  entry->dosDate = field.U16();
+  entry->crc32 = field.U32();
+  entry->compressedSize = field.U32();
+  entry->uncompressedSize = field.U32();
+  entry->nameLength = field.U16();
+  entry->extraLength = field.U16();
+  if (central) {
+    entry->commentLength = field.U16();
+    entry->diskNumberStart = field.U16();
+    entry->internalAttributes = field.U16();
+    entry->externalAttributes = field.U32();
+    entry->localHeaderOffset = field.U32();
+  }
+
+  entry->rawName.assign(entry->nameLength, '\0');
+  if (entry->nameLength != 0) ReadBytes(entry->rawName.data(), entry->nameLength);
+  const bool utf8 = (entry->flags & kFlagUtf8) != 0;
+  entry->name = utf8 ? Utf8ToWide(entry->rawName) : OemToWide(entry->rawName);
+  for (wchar_t& c : entry->name) {
+    if (c == L'/') c = L'\\';
+  }
+
+  if (entry->extraLength > extraBuffer.size()) extraBuffer.assign(entry->extraLength, 0);
+  if (entry->extraLength != 0) ReadBytes(extraBuffer.data(), entry->extraLength);
+  if (entry->versionNeeded >= kZip64Version) TakeZip64Values(entry, central);
+
+  if (!central) {
+    Skip(entry->compressedSize);
+    if ((entry->flags & kFlagDataDescriptor) != 0) {
+      std::uint32_t crc = ReadU32();
+      if (crc == kDataDescriptorSignature) crc = ReadU32();
+      entry->crc32 = crc;
+      entry->compressedSize = ReadU32();
+      entry->uncompressedSize = ReadU32();
+    }
+  } else {
+    entry->rawComment.assign(entry->commentLength, '\0');
+    if (entry->commentLength != 0) ReadBytes(entry->rawComment.data(), entry->commentLength);
+  }
+  IndexEntry(entry);
+}
+
+// The zip64 extended information record (id 1) replaces, in order, each header field that
+// holds its marker. A value is taken only when the record's data still holds all its bytes.
+void ZipArchive::TakeZip64Values(ZipEntry* entry, bool central) {
+  const unsigned char* extra = extraBuffer.data();
+  const std::uint32_t length = entry->extraLength;
+  std::uint32_t at = 0;
+  while (at + 4 <= length) {
+    const std::uint16_t id = LoadU16(extra + at);
+    const std::uint32_t dataSize = LoadU16(extra + at + 2);
+    if (id != kZip64ExtraId) {
+      at += 4 + dataSize;
+      continue;
+    }
+    if (at + 4 + dataSize > length) return;
+    const unsigned char* data = extra + at + 4;
+    std::uint32_t used = 0;
+    auto take = [&](std::uint64_t* value, std::uint32_t width) {
+      if (used + width > dataSize) return false;
+      *value = width == 8 ? LoadU64(data + used) : LoadU32(data + used);
+      used += width;
+      return true;
+    };
+    if (central) {
+      if (entry->uncompressedSize == kMarker32 && !take(&entry->uncompressedSize, 8)) return;
+      if (entry->compressedSize == kMarker32 && !take(&entry->compressedSize, 8)) return;
+      if (entry->localHeaderOffset == kMarker32 && !take(&entry->localHeaderOffset, 8)) return;
+      if (entry->diskNumberStart == kMarker16) {
+        std::uint64_t disk = 0;
+        if (take(&disk, 4)) entry->diskNumberStart = static_cast<std::uint32_t>(disk);
+      }
+    } else if (entry->uncompressedSize == kMarker32 || entry->compressedSize == kMarker32) {
+      if (take(&entry->uncompressedSize, 8)) take(&entry->compressedSize, 8);
+    }
+    return;
+  }
+}
+
+// Entries are found by the normalised form of their name; of several with the same key the
+// first one read wins.
+void ZipArchive::IndexEntry(const ZipEntry* entry) {
+  const std::string stored(entry->rawName.c_str());
+  const std::wstring wide = (entry->flags & kFlagUtf8) != 0 ? Utf8ToWide(stored) : AnsiToWide(stored);
+  entryIndex.emplace(NormalizePath(wide), static_cast<std::uint32_t>(entries.size() - 1));
+}
+
+}  // namespace amzip

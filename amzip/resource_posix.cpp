@@ -1,0 +1,83 @@
+// The embedded archive on POSIX: a zip appended to the running executable (/proc/self/exe),
+// followed by the trailer of embedded.h. The zip's bytes are mapped read-only on first use and
+// stay mapped for the life of the process, as a Windows resource does.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "amzip/embedded.h"
+#include "amzip/little_endian.h"
+#include "amzip/resource.h"
+
+namespace amzip {
+
+namespace {
+
+struct EmbeddedMapping {
+  char type[8] = {};
+  std::uint32_t id = 0;
+  const void* data = nullptr;
+  std::uint64_t size = 0;
+};
+
+// Reads the trailer of the running executable and maps the zip in front of it. An empty
+// mapping when there is no trailer, it is malformed, or the mapping fails.
+EmbeddedMapping MapEmbeddedArchive() {
+  EmbeddedMapping mapping;
+  const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return mapping;
+  struct stat info;
+  unsigned char trailer[sizeof(EmbeddedTrailer)];
+  if (fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof trailer) &&
+      pread(fd, trailer, sizeof trailer, info.st_size - static_cast<off_t>(sizeof trailer)) ==
+          static_cast<ssize_t>(sizeof trailer) &&
+      LoadU32(trailer + 12) == kEmbeddedMagic) {
+    const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t length = LoadU64(trailer + 16);
+    if (length != 0 && length <= fileSize - sizeof trailer) {
+      const std::uint64_t start = fileSize - sizeof trailer - length;
+      const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+      const std::uint64_t mapStart = start - start % page;
+      const std::uint64_t mapLength = length + (start - mapStart);
+      void* base = mmap(nullptr, static_cast<std::size_t>(mapLength), PROT_READ, MAP_PRIVATE, fd,
+                        static_cast<off_t>(mapStart));
+      if (base != MAP_FAILED) {
+        std::memcpy(mapping.type, trailer, sizeof mapping.type);
+        mapping.id = LoadU32(trailer + 8);
+        mapping.data = static_cast<const unsigned char*>(base) + (start - mapStart);
+        mapping.size = length;
+      }
+    }
+  }
+  close(fd);
+  return mapping;
+}
+
+// The trailer's zero-padded type name against a wide type name of ASCII characters.
+bool SameType(const char (&stored)[8], const wchar_t* type) {
+  std::size_t i = 0;
+  for (; type[i] != L'\0'; ++i) {
+    if (i == sizeof stored || static_cast<unsigned char>(stored[i]) != static_cast<std::uint32_t>(type[i])) return false;
+  }
+  for (; i < sizeof stored; ++i) {
+    if (stored[i] != '\0') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FindEmbeddedArchive(const wchar_t* type, const wchar_t* name, const void** data, std::uint64_t* size) {
+  static const EmbeddedMapping mapping = MapEmbeddedArchive();
+  // The trailer names its type as a string and its resource by number.
+  if (mapping.data == nullptr || type == nullptr || IsResourceId(type) || !IsResourceId(name)) return false;
+  if (!SameType(mapping.type, type) || mapping.id != reinterpret_cast<std::uintptr_t>(name)) return false;
+  *data = mapping.data;
+  *size = mapping.size;
+  return true;
+}
+
+}  // namespace amzip
