@@ -1,0 +1,74 @@
+// ClientConnection: one accepted socket, carrying one request and one response. It gathers the
+// request until its header block is complete, has it answered, and sends the answer in as many
+// pieces as the socket takes; the server closes the connection after the last byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "http/server_core.h"
+#include "http/socket.h"
+
+// The whole response in one buffer, sent from `start`; `sent` of its `total` bytes are gone.
+struct PendingResponse {
+  std::unique_ptr<char[]> data;
+  std::size_t start = 0;
+  std::size_t sent = 0;
+  std::size_t total = 0;
+};
+
+class ClientConnection {
+ public:
+  // The longest header block gathered; one that has not ended by then is answered 501.
+  static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
+  // Room kept in front of an extracted body for the response header, so the entry is held once.
+  static constexpr std::size_t kHeaderRoom = 512;
+
+  ClientConnection(ServerCore& server, SocketHandle socket);
+  ~ClientConnection();  // closes the socket; drops any pending response
+  ClientConnection(const ClientConnection&) = delete;
+  ClientConnection& operator=(const ClientConnection&) = delete;
+
+  SocketHandle Socket() const { return socket_; }
+  bool HasPending() const { return pending_ != nullptr; }
+  bool IsRetired() const { return retired_; }
+  // Takes no more notifications; the request and any pending response are dropped.
+  void MarkRetired();
+
+  // Reads what has arrived (at most a bounded amount per call, so one fast sender cannot hold
+  // the thread). Bytes are appended to the request until the header block ends with
+  // "\r\n\r\n" (or reaches kMaxHeaderBlock); then the connection is answered once, and later
+  // bytes are read and dropped.
+  ReadOutcome ReadRequest();
+
+  // Answers the gathered header block (request.cpp): 501 for anything but a GET or HEAD
+  // request line, 404 for a target outside SessionPrefix, else HandleGet or HandleHead.
+  void HandleRequest();
+
+  // Answers from TheArchive (response.cpp).
+  void HandleGet(const std::wstring& entryName);
+  void HandleHead(const std::wstring& entryName);
+
+  // Makes `bytes` the pending response (replacing any) and sends what the socket takes now.
+  void QueueResponse(const std::string& bytes);
+  // The same for a buffer whose response occupies [start, start + length).
+  void QueueResponse(std::unique_ptr<char[]> data, std::size_t start, std::size_t length);
+  // One send of the rest of the pending response; retires the connection after the last byte.
+  void SendPending();
+  // Sends the status line alone: "HTTP/1.1 " + statusText + "\r\n\r\n".
+  void SendStatus(const char* statusText);
+
+ private:
+  // Appends received bytes to the request while its header block is still open.
+  void Collect(const char* bytes, std::size_t count);
+
+  ServerCore& server_;
+  const SocketHandle socket_;
+  std::string request_;
+  bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
+  bool answered_ = false;        // this connection's one answer has been given
+  bool retired_ = false;
+  std::unique_ptr<PendingResponse> pending_;
+};

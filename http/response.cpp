@@ -1,0 +1,120 @@
+// The answers to GET and HEAD for one archive entry: status line, headers and (GET) body in one
+// buffer, or a status-only 404 or 500.
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "http/connection.h"
+#include "http/content_types.h"
+#include "http/http_date.h"
+#include "http/navigation.h"
+#include "launcher/session.h"
+#include "text/filetime.h"
+#include "text/text.h"
+
+namespace {
+
+// The HTTP date of a FileTime, or "" for a value that is no valid time.
+std::string HttpDateOf(FileTime time) {
+  SystemTime broken = {};
+  if (!ToSystemTime(time, &broken)) return std::string();
+  return FormatHttpDate(broken);
+}
+
+// Expires is a day ahead for both methods.
+std::string ExpiresLine() {
+  return "Expires: " + HttpDateOf(CurrentFileTime() + kFileTimeDay) + "\r\n";
+}
+
+std::string GetHeader(const std::string& type, std::size_t length) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
+         FormatText("%lu", static_cast<unsigned long>(length)) +
+         "\r\nCache-Control: max-age=5\r\n" + ExpiresLine() + "\r\n";
+}
+
+}  // namespace
+
+void ClientConnection::HandleHead(const std::wstring& entryName) {
+  std::uint32_t size = 0;
+  // Stays at a value that is no valid time when the entry has no MS-DOS stamp.
+  FileTime modified = ~static_cast<FileTime>(0);
+  try {
+    if (!TheArchive.GetEntryInfo(entryName, &size, &modified)) {
+      DebugLog("HEAD %S -> 404\n\n", entryName.c_str());
+      SendStatus("404 Not Found");
+      return;
+    }
+  } catch (...) {
+    DebugLog("HEAD %S -> 500 (unzip error)\n\n", entryName.c_str());
+    SendStatus("500 Internal Server Error");
+    return;
+  }
+  std::string type;
+  FindContentType(entryName, &type);  // HEAD never sniffs: an unknown extension sends ""
+  DebugLog("Content-Type: %s\n", type.c_str());
+
+  std::string header = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                       FormatText("%lu", static_cast<unsigned long>(size)) + "\r\n";
+  // An entry without a stamp has no modification time to tell: the line is left out.
+  const std::string lastModified = HttpDateOf(modified);
+  if (!lastModified.empty()) header += "Last-Modified: " + lastModified + "\r\n";
+  header += "Cache-Control: max-age=86400\r\n" + ExpiresLine() + "\r\n";
+  DebugLog("HEAD %S\n%s", entryName.c_str(), header.c_str());
+  QueueResponse(header);
+}
+
+void ClientConnection::HandleGet(const std::wstring& entryName) {
+  std::uint32_t size = 0;
+  std::unique_ptr<char[]> buffer;  // kHeaderRoom bytes, then the entry's bytes
+  try {
+    if (!TheArchive.Extract(entryName, nullptr, &size)) {
+      DebugLog("GET %S -> 404\n\n", entryName.c_str());
+      SendStatus("404 Not Found");
+      return;
+    }
+    // An entry too large for memory is answered 500 like any other failure to extract it.
+    if (size > std::numeric_limits<std::size_t>::max() - kHeaderRoom) throw std::bad_alloc();
+    buffer.reset(new char[kHeaderRoom + size]);
+    std::uint32_t filled = size;
+    if (!TheArchive.Extract(entryName, buffer.get() + kHeaderRoom, &filled)) {
+      DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
+      SendStatus("500 Internal Server Error");
+      return;
+    }
+  } catch (...) {
+    buffer.reset();
+    DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
+    SendStatus("500 Internal Server Error");
+    return;
+  }
+  char* body = buffer.get() + kHeaderRoom;
+  std::string type;
+  if (!FindContentType(entryName, &type)) type = SniffContentType(body, size);
+  DebugLog("Content-Type: %s\n", type.c_str());
+
+  if (type == kNavigationContentType) {
+    // Navigation files are small and change length when rewritten: they are sent from a copy.
+    std::string text(body, size);
+    buffer.reset();
+    FixNavigationFile(text);
+    const std::string header = GetHeader(type, text.size());
+    DebugLog("GET %S\n%s", entryName.c_str(), header.c_str());
+    QueueResponse(header + text);
+    return;
+  }
+
+  const std::string header = GetHeader(type, size);
+  DebugLog("GET %S\n%s", entryName.c_str(), header.c_str());
+  if (header.size() <= kHeaderRoom) {
+    // The header goes directly in front of the body, so the entry is never copied.
+    const std::size_t start = kHeaderRoom - header.size();
+    std::memcpy(buffer.get() + start, header.data(), header.size());
+    QueueResponse(std::move(buffer), start, header.size() + size);
+    return;
+  }
+  std::unique_ptr<char[]> whole(new char[header.size() + size]);
+  std::memcpy(whole.get(), header.data(), header.size());
+  std::memcpy(whole.get() + header.size(), body, size);
+  buffer.reset();
+  QueueResponse(std::move(whole), 0, header.size() + size);
+}

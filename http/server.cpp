@@ -1,0 +1,171 @@
+// HttpServer and the platform-independent part of its core: the listening socket's set-up,
+// the connection registry and the four socket notifications.
+#include "http/server.h"
+
+#include <chrono>
+
+#include "http/connection.h"
+#include "http/server_core.h"
+#include "text/text.h"
+
+HttpServer::HttpServer() : core_(std::make_unique<ServerCore>()) {
+  const int result = StartSockets();
+  socketsStarted_ = result == 0;
+  if (!socketsStarted_) DebugLog("Failed to initialize windows socket api (%d)\n", result);
+}
+
+HttpServer::~HttpServer() {
+  Stop();
+  if (abandoned_) {
+    // The detached thread may still reach for its records and sockets: they stay as they are.
+    static_cast<void>(core_.release());
+  } else {
+    core_.reset();  // every record freed and its socket closed, before Winsock goes away
+  }
+  if (socketsStarted_) CleanupSockets();
+}
+
+std::string HttpServer::Start(std::uint32_t port) { return core_->Start(port); }
+
+void HttpServer::Stop() {
+  if (!abandoned_ && !core_->Stop()) abandoned_ = true;
+}
+
+std::uint64_t HttpServer::LastScopedRequestMs() const { return core_->LastScopedRequestMs(); }
+
+ServerCore::ServerCore() = default;
+
+ServerCore::~ServerCore() {
+  thread_.reset();
+  connections_.clear();
+}
+
+SocketHandle ServerCore::OpenListeningSocket() {
+  const SocketHandle listening = CreateTcpSocket();
+  if (listening == kInvalidSocket) {
+    DebugLog("Error at socket(): %ld\n", static_cast<long>(SocketError()));
+    return kInvalidSocket;
+  }
+  if (!SetReuseAddress(listening)) {
+    DebugLog("setsockopt(SO_REUSEADDR) failed: %ld\n", static_cast<long>(SocketError()));
+  }
+  // Always bound to 127.0.0.1; the local host's address only shows in the text when binding
+  // or reading the bound address fails.
+  std::string url = "127.0.0.1";
+  SetBaseUrl(url);
+  const std::string host = LocalHostAddress();
+  if (!host.empty()) {
+    url = host;
+    SetBaseUrl(url);
+  }
+  if (!BindLoopback(listening, static_cast<std::uint16_t>(port_ & 0xFFFF))) {
+    DebugLog("bind() failed [%lu].\n", static_cast<unsigned long>(SocketError()));
+    CloseSocket(listening);
+    return kInvalidSocket;
+  }
+  std::string address;
+  std::uint16_t boundPort = 0;
+  if (GetBoundAddress(listening, &address, &boundPort)) url = address + ":" + FormatText("%d", boundPort);
+  url = "http://" + url + "/";
+  SetBaseUrl(url);
+  if (!ListenForConnections(listening)) {
+    DebugLog("Error listening on socket [%lu].\n", static_cast<unsigned long>(SocketError()));
+    CloseSocket(listening);
+    return kInvalidSocket;
+  }
+  listening_ = listening;
+  return listening;
+}
+
+bool ServerCore::OnAccept(SocketHandle listening) {
+  bool exhausted = false;
+  const SocketHandle socket = AcceptConnection(listening, &exhausted);
+  if (socket == kInvalidSocket) {
+    if (exhausted) PauseAccepting();
+    return false;
+  }
+  AddConnection(socket);
+  return true;
+}
+
+ReadOutcome ServerCore::OnRead(SocketHandle socket) {
+  ClientConnection* connection = FindConnection(socket);
+  if (!connection) {
+    DebugLog("no thread for socket found\n");
+    return ReadOutcome::kOpen;
+  }
+  ReadOutcome outcome = ReadOutcome::kOpen;
+  Guarded(*connection, [&] { outcome = connection->ReadRequest(); });
+  return outcome;
+}
+
+void ServerCore::OnWrite(SocketHandle socket) {
+  ClientConnection* connection = FindConnection(socket);
+  if (!connection) {
+    DebugLog("no thread for socket found\n");
+    return;
+  }
+  Guarded(*connection, [&] { connection->SendPending(); });
+}
+
+void ServerCore::OnClose(SocketHandle socket) {
+  ClientConnection* connection = FindConnection(socket);
+  if (connection) Retire(*connection);
+}
+
+template <typename Handler>
+void ServerCore::Guarded(ClientConnection& connection, Handler handler) {
+  try {
+    handler();
+  } catch (...) {
+    DebugLog("connection dropped: out of memory\n");
+    if (!connection.IsRetired()) Retire(connection);
+  }
+}
+
+ClientConnection* ServerCore::FindConnection(SocketHandle socket) {
+  const auto found = connections_.find(socket);
+  if (found == connections_.end() || found->second->IsRetired()) return nullptr;
+  return found->second.get();
+}
+
+ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
+  // A handle value is unique among open sockets, and a record is only freed once its socket is
+  // closed; so a record found here would be one for this very socket.
+  std::unique_ptr<ClientConnection>& slot = connections_[socket];
+  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket);
+  return *slot;
+}
+
+void ServerCore::Retire(ClientConnection& connection) {
+  connection.MarkRetired();
+  ShutdownSend(connection.Socket());  // the end of the stream leaves right after the last byte
+  ScheduleRelease(connection.Socket());
+}
+
+void ServerCore::Release(SocketHandle socket) {
+  const auto found = connections_.find(socket);
+  if (found != connections_.end() && found->second->IsRetired()) connections_.erase(found);
+}
+
+void ServerCore::ReleaseRetired() {
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    it = it->second->IsRetired() ? connections_.erase(it) : std::next(it);
+  }
+}
+
+void ServerCore::NoteScopedRequest() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  lastScopedRequestMs_.store(static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
+}
+
+std::string ServerCore::BaseUrl() const {
+  std::lock_guard<std::mutex> lock(baseUrlLock_);
+  return baseUrl_;
+}
+
+void ServerCore::SetBaseUrl(const std::string& url) {
+  std::lock_guard<std::mutex> lock(baseUrlLock_);
+  baseUrl_ = url;
+}

@@ -1,0 +1,114 @@
+// ServerCore: everything the server thread works with: the listening socket's set-up, the
+// registry of connections and the four socket notifications. The platform's notification
+// source (notify_win32.cpp, notify_posix.cpp) owns the thread and calls the On* handlers; all of
+// them run on that one thread, one at a time, so nothing here is locked but BaseUrl.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "http/socket.h"
+
+class ClientConnection;
+
+// The platform's thread, readiness and wake-up state; defined by the notification source.
+struct ServerThread;
+struct ServerThreadDeleter {
+  void operator()(ServerThread* thread) const;
+};
+
+// What a read notification found about the peer's side of the stream.
+enum class ReadOutcome {
+  kOpen,        // everything that had arrived was read; more may come
+  kPeerClosed,  // the peer has finished sending (recv gave 0)
+  kFailed,      // recv failed with an error other than "would block"
+};
+
+class ServerCore {
+ public:
+  static constexpr std::size_t kReceiveBufferSize = 1024;
+
+  ServerCore();
+  // Frees every connection record, closing its socket. The server thread must have ended.
+  ~ServerCore();
+  ServerCore(const ServerCore&) = delete;
+  ServerCore& operator=(const ServerCore&) = delete;
+
+  // Platform: starts the thread and waits for it (see HttpServer::Start).
+  std::string Start(std::uint32_t port);
+  // Platform: ends the thread. False when it had to be left running (POSIX only).
+  bool Stop();
+  // Platform: the server thread's body: OpenListeningSocket, readiness, the notification loop
+  // until the stop request, then the listening socket closed.
+  void Run();
+
+  // Server thread, start-up: a socket listening on 127.0.0.1 at the low 16 bits of the port
+  // given to Start, or
+  // kInvalidSocket. Publishes BaseUrl step by step, so a failure leaves what was reached:
+  // "127.0.0.1" (or the local host's address) when binding fails, "http://ADDRESS/" when the
+  // bound address cannot be read, the full "http://127.0.0.1:PORT/" otherwise.
+  SocketHandle OpenListeningSocket();
+  SocketHandle ListeningSocket() const { return listening_; }
+  // The notification source's state, null before Start and after a completed Stop.
+  ServerThread* Thread() { return thread_.get(); }
+
+  // Server thread: the four notifications, each given the socket it is for. A notification for
+  // a socket without a live record (never accepted, or already finished) does nothing.
+  // OnAccept returns true when it accepted a connection; when the system is out of descriptors
+  // it asks the notification source to pause accepting for a while (PauseAccepting).
+  bool OnAccept(SocketHandle listening);
+  ReadOutcome OnRead(SocketHandle socket);
+  void OnWrite(SocketHandle socket);
+  void OnClose(SocketHandle socket);
+
+  // The registry: at most one record per socket handle. A record whose response has been sent,
+  // or whose peer has closed, is retired: it takes no more notifications, and the notification
+  // source releases it (closing its socket) once no notification queued for that handle can
+  // still arrive. Until then the handle stays open, so the system cannot hand the same value to
+  // a newer connection.
+  ClientConnection* FindConnection(SocketHandle socket);
+  ClientConnection& AddConnection(SocketHandle socket);
+  void Retire(ClientConnection& connection);
+  void Release(SocketHandle socket);  // frees the record if it is retired
+  void ReleaseRetired();              // frees every retired record
+  const std::map<SocketHandle, std::unique_ptr<ClientConnection>>& Connections() const {
+    return connections_;
+  }
+
+  char* ReceiveBuffer() { return receiveBuffer_; }
+
+  void NoteScopedRequest();
+  std::uint64_t LastScopedRequestMs() const { return lastScopedRequestMs_.load(); }
+
+  // BaseUrl is written by the server thread during start-up and read by Start on the main
+  // thread, possibly while the thread still runs (a 10 s time-out), hence the lock.
+  std::string BaseUrl() const;
+  void SetBaseUrl(const std::string& url);
+
+ private:
+  // Platform: stop delivering notifications for a retired socket and arrange its Release.
+  void ScheduleRelease(SocketHandle socket);
+  // Platform: stop watching the listening socket for a short while (accept ran out of
+  // descriptors; the connection waits in the backlog and would otherwise be reported at once
+  // again and again).
+  void PauseAccepting();
+
+  // Runs a handler; an exception that escapes one (memory) closes that connection instead of
+  // ending the server thread.
+  template <typename Handler>
+  void Guarded(ClientConnection& connection, Handler handler);
+
+  std::map<SocketHandle, std::unique_ptr<ClientConnection>> connections_;
+  char receiveBuffer_[kReceiveBufferSize];  // shared by every read: one thread reads
+  std::atomic<std::uint64_t> lastScopedRequestMs_{0};
+  mutable std::mutex baseUrlLock_;
+  std::string baseUrl_;
+  std::uint32_t port_ = 0;                   // as given to Start
+  SocketHandle listening_ = kInvalidSocket;  // written and read by the server thread only
+  std::unique_ptr<ServerThread, ServerThreadDeleter> thread_;  // created by Start
+};

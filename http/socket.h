@@ -1,0 +1,52 @@
+// The few socket calls the server makes, behind names that are the same for Winsock and BSD
+// sockets. Each returns its platform's result unchanged in meaning; errors are the platform's
+// codes (WSAGetLastError or errno) as SocketError() reports them right after the failing call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;  // SOCKET: pointer-sized, 64 bits on Win64
+#else
+using SocketHandle = int;
+#endif
+
+constexpr SocketHandle kInvalidSocket = static_cast<SocketHandle>(~static_cast<SocketHandle>(0));
+
+// Windows Sockets start-up (version 2.0) and clean-up; nothing to do on POSIX. StartSockets
+// returns 0 on success, else the start-up's error result.
+int StartSockets();
+void CleanupSockets();
+
+// The error code of the calling thread's last failed socket call.
+int SocketError();
+// True for "nothing to read yet" / "send buffer full" (WSAEWOULDBLOCK, EAGAIN).
+bool IsWouldBlock(int error);
+
+// A TCP/IPv4 socket, or kInvalidSocket. On POSIX it is non-blocking and close-on-exec; on
+// Windows WSAAsyncSelect makes it non-blocking.
+SocketHandle CreateTcpSocket();
+bool SetReuseAddress(SocketHandle socket);
+// Binds to 127.0.0.1 at `port`.
+bool BindLoopback(SocketHandle socket, std::uint16_t port);
+// The bound address as dotted text and the port in host order.
+bool GetBoundAddress(SocketHandle socket, std::string* address, std::uint16_t* port);
+// The dotted text of the local host's first address, or "" when there is none to report.
+std::string LocalHostAddress();
+bool ListenForConnections(SocketHandle socket);
+
+// One accepted connection (non-blocking, as the listening socket), or kInvalidSocket. On
+// failure `*exhausted` tells whether the process or system ran out of descriptors or buffers,
+// in which case the pending connection stays queued and accepting should pause.
+SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted);
+
+// recv/send with flags 0 (send never raises SIGPIPE): the byte count, 0 for the peer's orderly
+// shutdown (Receive), or -1 with SocketError() set.
+long Receive(SocketHandle socket, char* buffer, std::size_t capacity);
+long Send(SocketHandle socket, const char* data, std::size_t length);
+
+// Ends our sending direction (the peer sees the end of the stream after what was sent).
+void ShutdownSend(SocketHandle socket);
+void CloseSocket(SocketHandle socket);

@@ -1,0 +1,120 @@
+// BSD sockets for the server: non-blocking, close-on-exec descriptors; sends that never raise
+// SIGPIPE (MSG_NOSIGNAL where it exists, SO_NOSIGPIPE elsewhere).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "http/socket.h"
+
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+// Non-blocking and close-on-exec (the browser the launcher starts must not inherit sockets).
+bool MakeNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+  return fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+void SuppressSigpipe([[maybe_unused]] int fd) {
+#ifdef SO_NOSIGPIPE
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+}
+
+}  // namespace
+
+int StartSockets() { return 0; }
+void CleanupSockets() {}
+
+int SocketError() { return errno; }
+
+bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+SocketHandle CreateTcpSocket() {
+  const int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (fd < 0) return kInvalidSocket;
+  if (!MakeNonBlocking(fd)) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+bool SetReuseAddress(SocketHandle socket) {
+  const int one = 1;
+  return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
+}
+
+bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = inet_addr("127.0.0.1");
+  return bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool GetBoundAddress(SocketHandle socket, std::string* text, std::uint16_t* port) {
+  sockaddr_in address = {};
+  socklen_t length = sizeof address;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+  char dotted[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted)) return false;
+  *text = dotted;
+  *port = ntohs(address.sin_port);
+  return true;
+}
+
+// Winsock answers gethostbyname("") from the machine's own configuration. Here a host-name
+// lookup may go to a name server off the machine, for a text that only matters when binding
+// to 127.0.0.1 has already failed; so there is nothing to report.
+std::string LocalHostAddress() { return std::string(); }
+
+bool ListenForConnections(SocketHandle socket) { return listen(socket, SOMAXCONN) == 0; }
+
+SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
+  *exhausted = false;
+  const int fd = accept(listening, nullptr, nullptr);
+  if (fd < 0) {
+    const int error = errno;
+    *exhausted = error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+    return kInvalidSocket;
+  }
+  if (!MakeNonBlocking(fd)) {
+    close(fd);
+    return kInvalidSocket;
+  }
+  SuppressSigpipe(fd);
+  return fd;
+}
+
+long Receive(SocketHandle socket, char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t n = recv(socket, buffer, capacity, 0);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+long Send(SocketHandle socket, const char* data, std::size_t length) {
+  for (;;) {
+    const ssize_t n = send(socket, data, length, kSendFlags);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+void ShutdownSend(SocketHandle socket) { shutdown(socket, SHUT_WR); }
+
+void CloseSocket(SocketHandle socket) { close(socket); }

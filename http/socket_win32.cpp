@@ -1,0 +1,87 @@
+// Windows Sockets 2 for the server. Sockets become non-blocking when WSAAsyncSelect registers
+// them, and accepted sockets inherit that registration.
+#include <winsock2.h>
+
+#include <climits>
+#include <cstring>
+
+#include "http/socket.h"
+
+int StartSockets() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 0), &data);
+}
+
+void CleanupSockets() { WSACleanup(); }
+
+int SocketError() { return WSAGetLastError(); }
+
+bool IsWouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+
+SocketHandle CreateTcpSocket() {
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+bool SetReuseAddress(SocketHandle socket) {
+  const int one = 1;
+  return setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_REUSEADDR,
+                    reinterpret_cast<const char*>(&one), sizeof one) == 0;
+}
+
+bool BindLoopback(SocketHandle socket, std::uint16_t port) {
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = inet_addr("127.0.0.1");
+  return bind(static_cast<SOCKET>(socket), reinterpret_cast<const sockaddr*>(&address),
+              sizeof address) == 0;
+}
+
+bool GetBoundAddress(SocketHandle socket, std::string* text, std::uint16_t* port) {
+  sockaddr_in address = {};
+  int length = sizeof address;
+  if (getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return false;
+  *text = inet_ntoa(address.sin_addr);
+  *port = ntohs(address.sin_port);
+  return true;
+}
+
+std::string LocalHostAddress() {
+  const hostent* host = gethostbyname("");
+  if (!host || host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0])
+    return std::string();
+  in_addr address;
+  memcpy(&address, host->h_addr_list[0], sizeof address);
+  return inet_ntoa(address);
+}
+
+bool ListenForConnections(SocketHandle socket) {
+  return listen(static_cast<SOCKET>(socket), SOMAXCONN) == 0;
+}
+
+SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
+  *exhausted = false;
+  const SOCKET s = accept(static_cast<SOCKET>(listening), nullptr, nullptr);
+  if (s == INVALID_SOCKET) {
+    const int error = WSAGetLastError();
+    *exhausted = error == WSAEMFILE || error == WSAENOBUFS;
+    return kInvalidSocket;
+  }
+  return static_cast<SocketHandle>(s);
+}
+
+long Receive(SocketHandle socket, char* buffer, std::size_t capacity) {
+  const int n = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
+  return recv(static_cast<SOCKET>(socket), buffer, n, 0);
+}
+
+long Send(SocketHandle socket, const char* data, std::size_t length) {
+  const int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  return send(static_cast<SOCKET>(socket), data, n, 0);
+}
+
+void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }
+
+void CloseSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
