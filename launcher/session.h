@@ -1,8 +1,13 @@
 // The process-wide values of one run: written once on the main thread before the browser (the
 // server's only expected client) starts, read without a lock by the server thread afterwards.
+// Also the portable pieces of the start URL: the prefix, the query arguments and the ".start"
+// text.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "amzip/archive.h"
 
@@ -15,3 +20,16 @@ extern std::string SessionPrefix;
 
 // BaseUrl + SessionPrefix, e.g. http://127.0.0.1:4711/1a2b3c/.
 extern std::wstring SessionUrl;
+
+// "%x/" of the tick count: 255 gives "ff/", 4096 gives "1000/".
+std::string FormatSessionPrefix(std::uint32_t tickCount);
+
+// Appends "?" + args[first] + "&" + args[first + 1] ... verbatim (no encoding, no quoting);
+// nothing when first is past the end.
+void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring>& args,
+                          std::size_t first);
+
+// The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, taken as stored.
+// False when there is no such entry; an empty text comes back as true with `text` empty.
+// Throws amzip::AZError as Extract does (also when no archive is open).
+bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text);

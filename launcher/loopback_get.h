@@ -1,0 +1,20 @@
+// A tiny blocking HTTP/1.0 client for 127.0.0.1 only (loopback_get_win32.cpp / _posix.cpp): the
+// POSIX probe asks a browser's DevTools endpoint with it, and tests fetch pages with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// Sends "GET <target> HTTP/1.0" to 127.0.0.1:port and reads until the server closes. True with
+// the whole raw response when the exchange completed within `timeoutMs`; false on a refused
+// connection, a time-out, or a response larger than 16 MiB.
+bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& response,
+                 int timeoutMs);
+
+}  // namespace os
+
+// Splits a raw HTTP response: the status code of its "HTTP/1.x NNN ..." line, and the body after
+// the first empty line. False when there is no such status line or no end of the header block.
+bool ParseHttpResponse(const std::string& raw, int& status, std::string& body);

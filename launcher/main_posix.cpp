@@ -1,0 +1,13 @@
+// Entry point for POSIX: argv as the command line; argv[0] is always the program, so argv[1] is
+// the archive candidate.
+#include "launcher/startup.h"
+#include "text/text.h"
+
+int main(int argc, char** argv) {
+  CommandLine commandLine;
+  commandLine.present = true;
+  for (int i = 0; i < argc; ++i) commandLine.args.push_back(AnsiToWide(argv[i]));
+  commandLine.candidate = 1;
+  std::unique_ptr<LauncherEnv> env = NewSystemLauncherEnv();
+  return RunLauncher(*env, commandLine);
+}

@@ -1,0 +1,20 @@
+// The HttpPort setting: HKCU "SOFTWARE\keltrix\Orvane" on Windows (settings_win32.cpp), the
+// per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf on POSIX (settings_posix.cpp). Read only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// The port the user asked for; 0 (the system chooses) when the setting is missing, unreadable
+// or malformed.
+std::uint32_t ReadHttpPortSetting();
+
+}  // namespace os
+
+// The HttpPort of a settings file's text. Accepts lines "HttpPort=NUMBER" (blanks allowed around
+// the name, the "=" and the number; CR line ends too; lines starting with "#" are comments),
+// NUMBER decimal and at most 4294967295; the last such line wins. 0 when there is none or it is
+// malformed.
+std::uint32_t ParseHttpPortSetting(const std::string& text);

@@ -1,0 +1,95 @@
+// The start-up sequence and tear-down. Every step runs once, in order; failures of one step are
+// shown or logged and the run goes on, so the program always ends with exit code 0.
+#include "launcher/startup.h"
+
+#include "amzip/error.h"
+#include "http/server.h"
+#include "launcher/session.h"
+#include "launcher/watch.h"
+#include "text/text.h"
+#include "text/url.h"
+
+namespace {
+
+// Opens the archive named by the candidate argument, if it names a file, and appends the
+// arguments after it to the start URL's query. The candidate is consumed either way.
+void HandleCommandLine(LauncherEnv& env, const CommandLine& commandLine, std::wstring& startUrl) {
+  if (!commandLine.present || commandLine.args.empty()) return;
+  std::size_t k = commandLine.candidate;
+  if (k >= commandLine.args.size()) return;
+  const std::wstring& candidate = commandLine.args[k];
+  if (env.IsExistingFile(candidate)) {
+    DebugLog("trying to open zip '%S'.\n", candidate.c_str());
+    try {
+      TheArchive.OpenFile(candidate);
+    } catch (const amzip::AZError& error) {
+      env.ShowError(error.Message());
+    } catch (...) {
+      env.ShowError(L"Fatal error while trying to open archive");
+    }
+  }
+  AppendQueryArguments(startUrl, commandLine.args, k + 1);
+}
+
+// The archive carried by the executable, when the command line opened none.
+void OpenEmbeddedArchiveIfNone() {
+  if (TheArchive.IsOpen()) return;
+  try {
+    TheArchive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
+  } catch (...) {
+    DebugLog("fatal extract from resource error.\n");
+  }
+}
+
+// Appends "?show=" and the ".start" text; a failed read is shown and the URL stays as it was.
+void AppendStartText(LauncherEnv& env, std::wstring& startUrl) {
+  try {
+    std::wstring text;
+    if (ReadStartText(TheArchive, text) && !text.empty()) startUrl += L"?show=" + text;
+  } catch (const amzip::AZError& error) {
+    const std::wstring message = error.Message();
+    DebugLog("error: extractbuffer(.start): %S\n", message.c_str());
+    env.ShowError(message);
+  } catch (...) {
+    DebugLog("fatal error: extractbuffer(.start).\n");
+    env.ShowError(L"fatal error: extractbuffer(.start).");
+  }
+}
+
+}  // namespace
+
+std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
+  if (args.empty()) return 0;
+  std::wstring extension = FileExtension(args[0]);
+  for (wchar_t& c : extension) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return extension == L"exe" ? 1 : 0;
+}
+
+int RunLauncher(LauncherEnv& env, const CommandLine& commandLine) {
+  DebugLog("program started.\n");
+  SessionPrefix = FormatSessionPrefix(env.TickCount());
+  env.BeginComApartment();
+  HttpServer server;
+  {
+    const std::uint32_t port = env.ReadHttpPort();
+    const std::wstring widePrefix = AnsiToWide(SessionPrefix);
+    const std::wstring baseUrl = AnsiToWide(server.Start(port));
+    SessionUrl = baseUrl + widePrefix;
+    std::wstring startUrl = SessionUrl + L"index.html";
+
+    HandleCommandLine(env, commandLine, startUrl);
+    OpenEmbeddedArchiveIfNone();
+    AppendStartText(env, startUrl);
+    DebugLog("start url is '%S'\n", startUrl.c_str());
+
+    LaunchAndWatch(env, server, startUrl);
+
+    // Tear-down: the probe's cached object, COM, then (leaving this block) the start URL, and
+    // last (leaving the function) the server with its thread.
+    env.ReleaseProbe();
+    env.EndComApartment();
+  }
+  return 0;
+}

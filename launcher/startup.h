@@ -1,0 +1,24 @@
+// The start-up driver: the whole run on the main thread, from the session prefix to tear-down.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "launcher/env.h"
+
+// The command line as the entry point split it.
+struct CommandLine {
+  bool present = false;            // the entry point was given a command line at all
+  std::vector<std::wstring> args;  // normally args[0] is the program itself
+  std::size_t candidate = 0;       // index of the argument that may name an archive
+};
+
+// The archive candidate by the Windows rule: 1 when the extension of args[0] is "exe" in any
+// letter case (a normal start, args[0] being the program), else 0 (args[0] itself is tried).
+std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args);
+
+// Runs the program: SessionPrefix, the server, SessionUrl, the archive (the candidate argument,
+// else the embedded one), the start URL with its query and ".start" text, the browser and its
+// watch, and tear-down in order. Archive errors are shown with env.ShowError. Returns 0.
+int RunLauncher(LauncherEnv& env, const CommandLine& commandLine);
