@@ -90,18 +90,20 @@ void ClientConnection::QueueResponse(std::unique_ptr<char[]> data, std::size_t s
 void ClientConnection::SendPending() {
   if (!pending_ || retired_) return;  // e.g. the writable report right after accept
   PendingResponse& response = *pending_;
-  const long n = Send(socket_, response.data.get() + response.start + response.sent,
-                      response.total - response.sent);
-  if (n < 0) {
-    // "Would block" included: the next write notification resumes at `sent`.
-    DebugLog("send error (1): %d\n", SocketError());
-    return;
+  // Sends until the socket refuses: Winsock reports FD_WRITE again only after a send has
+  // failed with "would block", never after one that took just part of the bytes.
+  while (response.sent < response.total) {
+    const long n = Send(socket_, response.data.get() + response.start + response.sent,
+                        response.total - response.sent);
+    if (n <= 0) {
+      // "Would block" included: the next write notification resumes at `sent`.
+      DebugLog("send error (1): %d\n", SocketError());
+      return;
+    }
+    response.sent += static_cast<std::size_t>(n);
   }
-  response.sent += static_cast<std::size_t>(n);
-  if (response.sent == response.total) {
-    pending_.reset();
-    server_.Retire(*this);
-  }
+  pending_.reset();
+  server_.Retire(*this);
 }
 
 void ClientConnection::SendStatus(const char* statusText) {

@@ -55,7 +55,8 @@ class ClientConnection {
   void QueueResponse(const std::string& bytes);
   // The same for a buffer whose response occupies [start, start + length).
   void QueueResponse(std::unique_ptr<char[]> data, std::size_t start, std::size_t length);
-  // One send of the rest of the pending response; retires the connection after the last byte.
+  // Sends the rest of the pending response as far as the socket takes it; retires the
+  // connection after the last byte.
   void SendPending();
   // Sends the status line alone: "HTTP/1.1 " + statusText + "\r\n\r\n".
   void SendStatus(const char* statusText);

@@ -40,10 +40,10 @@ void ClientConnection::HandleRequest() {
     return;
   }
   const std::wstring entryName = Utf8ToWide(path.substr(SessionPrefix.size()));
+  server_.NoteScopedRequest();  // before the answer, which may close the connection at once
   if (isGet) {
     HandleGet(entryName);
   } else {
     HandleHead(entryName);
   }
-  server_.NoteScopedRequest();
 }

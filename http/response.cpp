@@ -74,7 +74,8 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     }
     // An entry too large for memory is answered 500 like any other failure to extract it.
     if (size > std::numeric_limits<std::size_t>::max() - kHeaderRoom) throw std::bad_alloc();
-    buffer.reset(new char[kHeaderRoom + size]);
+    // Zero-filled: an entry whose data ends early must not send what the heap held before.
+    buffer.reset(new char[kHeaderRoom + size]());
     std::uint32_t filled = size;
     if (!TheArchive.Extract(entryName, buffer.get() + kHeaderRoom, &filled)) {
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());

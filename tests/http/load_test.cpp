@@ -1,0 +1,153 @@
+// The server under load through real sockets: a large entry to a slow reader, readers that
+// leave early, many connections at once, many in a row, and nothing left behind afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "tests/http/server_fixture.h"
+#include "tests/http/zip_writer.h"
+
+namespace {
+
+constexpr std::size_t kLargeSize = 50u * 1024 * 1024;
+
+// Bytes that differ everywhere, so a piece sent twice or skipped cannot go unnoticed.
+std::string PatternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 2463534242u;
+  for (std::size_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    bytes[i] = static_cast<char>(state);
+  }
+  return bytes;
+}
+
+class Load : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    large_ = PatternBytes(kLargeSize);
+    ZipWriter zip;
+    zip.Add("large.bin", large_);
+    for (int i = 0; i < 20; ++i) zip.Add("small" + std::to_string(i) + ".txt", "small entry " + std::to_string(i));
+    Serve(zip.Finish());
+  }
+
+  std::string Request(const std::string& entry) {
+    return "GET /" + std::string(kPrefix) + entry + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  }
+
+  // Waits (bounded) until the process holds `count` descriptors again.
+  static int SettleDescriptors(int count) {
+    int now = OpenDescriptorCount();
+    for (int i = 0; i < 100 && now != count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      now = OpenDescriptorCount();
+    }
+    return now;
+  }
+
+  std::string large_;
+};
+
+}  // namespace
+
+TEST_F(Load, LargeEntryToASlowReaderArrivesWholeAndInOrder) {
+  RawClient client(port_, 8192);
+  ASSERT_TRUE(client.SendAll(Request("large.bin")));
+  // The server fills the socket and must wait for write notifications from here on.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::string received;
+  std::vector<char> buffer(16384);
+  int reads = 0;
+  for (;;) {
+    const long n = client.ReceiveSome(buffer.data(), buffer.size());
+    ASSERT_GE(n, 0) << "after " << received.size() << " bytes";
+    if (n == 0) break;
+    received.append(buffer.data(), static_cast<std::size_t>(n));
+    if (++reads <= 40) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const Response response = Split(received);
+  EXPECT_NE(response.head.find("\r\nContent-Length: 52428800\r\n"), std::string::npos) << response.head;
+  ASSERT_EQ(response.body.size(), large_.size());
+  EXPECT_TRUE(response.body == large_);
+}
+
+TEST_F(Load, ReaderThatLeavesEarlyDoesNotDisturbTheServer) {
+  const int descriptors = OpenDescriptorCount();
+  for (int i = 0; i < 3; ++i) {
+    RawClient client(port_, 8192);
+    ASSERT_TRUE(client.SendAll(Request("large.bin")));
+    char buffer[1000];
+    ASSERT_GT(client.ReceiveSome(buffer, sizeof buffer), 0);
+  }  // closed with most of the response unsent
+  EXPECT_EQ(Split(Exchange(port_, Request("small3.txt"))).body, "small entry 3");
+  if (descriptors >= 0) {
+    EXPECT_EQ(SettleDescriptors(descriptors), descriptors);
+  }
+}
+
+TEST_F(Load, TwoHundredConnectionsAtOnceAreAllAnswered) {
+  const int descriptors = OpenDescriptorCount();
+  constexpr int kConnections = 200;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < kConnections; ++i) {
+    clients.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(clients.back()->Connected()) << i;
+  }
+  for (int i = 0; i < kConnections; ++i) {
+    ASSERT_TRUE(clients[i]->SendAll(Request("small" + std::to_string(i % 20) + ".txt"))) << i;
+  }
+  for (int i = 0; i < kConnections; ++i) {
+    bool closed = false;
+    const Response response = Split(clients[i]->ReceiveAll(&closed));
+    EXPECT_TRUE(closed) << i;
+    EXPECT_EQ(response.body, "small entry " + std::to_string(i % 20)) << i;
+  }
+  clients.clear();
+  if (descriptors >= 0) {
+    EXPECT_EQ(SettleDescriptors(descriptors), descriptors);
+  }
+}
+
+TEST_F(Load, ManyConnectionsInARowReuseHandlesSafely) {
+  // Handle values come back quickly; every answer must still belong to its own request.
+  for (int i = 0; i < 300; ++i) {
+    const std::string entry = "small" + std::to_string(i % 20) + ".txt";
+    if (i % 7 == 3) {
+      RawClient leaver(port_);  // connects, asks, and goes before reading
+      ASSERT_TRUE(leaver.SendAll(Request(entry)));
+      continue;
+    }
+    ASSERT_EQ(Split(Exchange(port_, Request(entry))).body, "small entry " + std::to_string(i % 20)) << i;
+  }
+}
+
+TEST_F(ServerTest, NothingIsLeftAfterTheServerIsDestroyed) {
+  const int descriptors = OpenDescriptorCount();
+  const int threads = ThreadCount();
+  ZipWriter zip;
+  zip.Add("a.txt", "a");
+  Serve(zip.Finish());
+  // Connections in every state: answered, waiting with half a request, open and silent.
+  EXPECT_EQ(Split(Get("a.txt")).body, "a");
+  RawClient half(port_);
+  ASSERT_TRUE(half.SendAll("GET /" + std::string(kPrefix)));
+  RawClient silent(port_);
+  ASSERT_TRUE(silent.Connected());
+  EXPECT_EQ(Split(Get("a.txt")).body, "a");  // the server has taken the two above by now
+  server_.reset();
+  half.Close();
+  silent.Close();
+  if (descriptors >= 0) {
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  }
+  if (threads >= 0) {
+    EXPECT_EQ(ThreadCount(), threads);
+  }
+  // Records still registered at destruction are freed with it (the sanitizer run's leak check).
+}
