@@ -1,0 +1,212 @@
+// Damaged and unusual inputs: each ends in its AZError with its text, or in its documented
+// quiet result, and leaves the archive in the state that the open's outcome implies.
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "amzip/archive.h"
+#include "amzip/entry.h"
+#include "tests/amzip/fixtures.h"
+#include "text/text.h"
+
+namespace {
+
+using amzip::AZError;
+using amzip::ZipArchive;
+
+// A test name from a fixture path: the file name after "damaged/", letters and digits only.
+std::string CaseName(const char* file) {
+  std::string name = file + 8;
+  for (char& ch : name) {
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  }
+  return name;
+}
+
+constexpr std::int32_t kNoError = 1000;  // the open throws nothing
+
+struct OpenCase {
+  const char* file;
+  std::int32_t code;       // what OpenFile throws, or kNoError
+  const wchar_t* message;  // its Message()
+  bool isOpen;             // IsOpen() afterwards
+  const wchar_t* findable; // an entry GetEntryInfo finds afterwards, or null for none
+};
+
+const OpenCase kOpenCases[] = {
+    // No end record: the walk from offset 0 reads the local headers, then the directory up to
+    // where it was cut.
+    {"damaged/truncated_directory.zip", amzip::AZ_ERROR_READ, L"Read error", true, L"index.html"},
+    // Taken for something other than an archive: no error, nothing loaded.
+    {"damaged/file.gz", kNoError, nullptr, true, nullptr},
+    {"damaged/ff.bin", kNoError, nullptr, true, nullptr},
+    {"damaged/text.txt", amzip::AZ_ERROR_UNKNOWN_SIGNATURE, L"Unknown signature 6c6c6568", true, nullptr},
+    {"damaged/empty.zip", kNoError, nullptr, true, nullptr},
+    {"damaged/three.bin", amzip::AZ_ERROR_READ, L"Read error", true, nullptr},
+    // The highest "PK\5\6" is in the comment; the false record decides.
+    {"damaged/false_end_short.zip", amzip::AZ_ERROR_READ, L"Read error", true, nullptr},
+    {"damaged/false_end_disk.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
+    // A zip64 end record whose size would move backwards ends the walk instead of looping.
+    {"damaged/zip64_backwards.zip", amzip::AZ_ERROR_READ, L"Read error", true, L"loop.txt"},
+    // The split marker: a .zip that has it, or a last part that has it again, is an error.
+    {"damaged/again.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
+    {"damaged/again.z01", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
+    {"damaged/chain", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
+    // A name without a dot is redirected once, to the name with "zip" appended.
+    {"damaged/nodot", kNoError, nullptr, true, L"big.txt"},
+    // 2 GiB and more cannot be addressed by the reader's offsets.
+    {"damaged/huge.zip", amzip::AZ_ERROR_SEEK, L"Seek error", true, nullptr},
+    {"damaged/no-such-file.zip", amzip::AZ_ERROR_OPEN_FILE, L"Failed to open file for reading", false, nullptr},
+};
+
+class DamagedOpen : public testing::TestWithParam<OpenCase> {};
+
+TEST_P(DamagedOpen, EndsAsDocumented) {
+  const OpenCase& c = GetParam();
+  ZipArchive archive;
+  std::int32_t code = kNoError;
+  std::wstring message;
+  try {
+    archive.OpenFile(WideFixturePath(c.file));
+  } catch (const AZError& error) {
+    code = error.code;
+    message = error.Message();
+    EXPECT_TRUE(error.fileName.empty());
+  }
+  EXPECT_EQ(code, c.code);
+  if (c.message != nullptr) {
+    EXPECT_EQ(message, c.message);
+  }
+  EXPECT_EQ(archive.IsOpen(), c.isOpen);
+  std::uint32_t size = 0;
+  if (c.findable != nullptr) {
+    EXPECT_TRUE(archive.GetEntryInfo(c.findable, &size, nullptr));
+  } else {
+    EXPECT_FALSE(archive.GetEntryInfo(L"index.html", &size, nullptr));
+  }
+  // Extract walks again when the directory is not loaded, and meets the same outcome.
+  size = 0;
+  if (!c.isOpen) {
+    EXPECT_EQ(ThrownBy([&] { archive.Extract(L"x", nullptr, &size); }).code, amzip::AZ_ERROR_INVALID_STATE);
+  } else if (c.code == kNoError) {
+    EXPECT_EQ(archive.Extract(c.findable != nullptr ? c.findable : L"index.html", nullptr, &size), c.findable != nullptr);
+  } else {
+    EXPECT_EQ(ThrownBy([&] { archive.Extract(L"index.html", nullptr, &size); }).code, c.code);
+    // Walking again neither duplicates entries nor loses them.
+    const std::size_t count = archive.Entries().size();
+    ThrownBy([&] { archive.Extract(L"index.html", nullptr, &size); });
+    EXPECT_EQ(archive.Entries().size(), count);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DamagedOpen, testing::ValuesIn(kOpenCases),
+                         [](const auto& param) { return CaseName(param.param.file); });
+
+struct ExtractCase {
+  const char* file;
+  const wchar_t* entry;
+  bool sizeQueryFails;  // the error comes already from the size query
+  std::int32_t code;
+  std::int32_t detail;  // checked when not 0
+  const wchar_t* message;
+};
+
+const ExtractCase kExtractCases[] = {
+    {"damaged/corrupt_deflate.zip", L"bad.txt", false, amzip::AZ_ERROR_COMPRESSION, -3, L"Internal compression error\ndata error"},
+    {"damaged/method12.zip", L"m12.txt", true, amzip::AZ_ERROR_UNKNOWN_COMPRESSION, 0, L"Unknown compression type"},
+    {"damaged/zip64_marker.zip", L"marker.txt", true, amzip::AZ_ERROR_ZIP64_DISABLED, 0, L"ZIP64 features are required but disabled"},
+    {"damaged/deflate_zero_size.zip", L"zero.txt", false, amzip::AZ_ERROR_COMPRESSION, -5, L"Internal compression error\nbuffer error"},
+    // The directory points at bytes that are not a local header: they are named.
+    {"damaged/bad_local_offset.zip", L"moved.txt", false, amzip::AZ_ERROR_UNKNOWN_SIGNATURE, 0x00140403, L"Unknown signature 00140403"},
+};
+
+class DamagedEntry : public testing::TestWithParam<ExtractCase> {};
+
+TEST_P(DamagedEntry, FailsAndTheArchiveStaysUsable) {
+  const ExtractCase& c = GetParam();
+  for (bool fromMemory : {false, true}) {
+    SCOPED_TRACE(fromMemory ? "memory" : "file");
+    const std::vector<unsigned char> bytes = ReadFixture(c.file);
+    ZipArchive archive;
+    if (fromMemory) {
+      archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
+    } else {
+      archive.OpenFile(WideFixturePath(c.file));
+    }
+    std::uint32_t size = 0;
+    if (!c.sizeQueryFails) {
+      ASSERT_TRUE(archive.Extract(c.entry, nullptr, &size));
+    }
+    std::vector<unsigned char> buffer(size + 1);
+    const AZError error = ThrownBy([&] { archive.Extract(c.entry, buffer.data(), &size); });
+    EXPECT_EQ(error.code, c.code);
+    if (c.detail != 0) {
+      EXPECT_EQ(error.detail, c.detail);
+    }
+    EXPECT_EQ(error.Message(), c.message);
+    EXPECT_TRUE(archive.IsOpen());
+    std::uint32_t info = 0;
+    EXPECT_TRUE(archive.GetEntryInfo(c.entry, &info, nullptr));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DamagedEntry, testing::ValuesIn(kExtractCases),
+                         [](const auto& param) { return CaseName(param.param.file); });
+
+TEST(Damaged, DeflateLargerThanItsStreamIgnoresTheRest) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("damaged/deflate_larger_size.zip"));
+  std::string expected;
+  for (int i = 0; i < 10; ++i) expected += "some text\n";
+  EXPECT_EQ(ExtractEntry(archive, L"larger.txt"), Bytes(expected));
+}
+
+TEST(Damaged, StoredEntryCutShortFromFileAndFromMemory) {
+  std::vector<unsigned char> prefix;
+  for (int i = 0; i < 100; ++i) prefix.push_back(static_cast<unsigned char>(i));
+  {
+    // A file ends with a successful empty read: the bytes present arrive, the rest stays.
+    ZipArchive archive;
+    archive.OpenFile(WideFixturePath("damaged/stored_short.zip"));
+    std::uint32_t size = 0;
+    ASSERT_TRUE(archive.Extract(L"short.bin", nullptr, &size));
+    ASSERT_EQ(size, 10000u);
+    std::vector<unsigned char> buffer(size, 0xEE);
+    EXPECT_TRUE(archive.Extract(L"short.bin", buffer.data(), &size));
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), buffer.begin()));
+    EXPECT_EQ(buffer.back(), 0xEE);
+  }
+  {
+    // A memory block fails the read at its end.
+    const std::vector<unsigned char> bytes = ReadFixture("damaged/stored_short.zip");
+    ZipArchive archive;
+    archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
+    std::uint32_t size = 10000;
+    std::vector<unsigned char> buffer(size);
+    const AZError error = ThrownBy([&] { archive.Extract(L"short.bin", buffer.data(), &size); });
+    EXPECT_EQ(error.code, amzip::AZ_ERROR_READ);
+    EXPECT_EQ(error.Message(), L"Read error");
+  }
+}
+
+TEST(Damaged, CaseDuplicatesFindTheFirst) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("damaged/case_duplicates.zip"));
+  ASSERT_EQ(archive.Entries().size(), 2u);
+  EXPECT_EQ(archive.Entries()[1]->name, L"a.txt");
+  EXPECT_EQ(ExtractEntry(archive, L"a.txt"), Bytes("upper\n"));
+  EXPECT_EQ(ExtractEntry(archive, L"A.TXT"), Bytes("upper\n"));
+}
+
+TEST(Damaged, EmptyArchiveIsLoadedWithoutEntries) {
+  const std::vector<unsigned char> bytes = ReadFixture("damaged/empty.zip");
+  ASSERT_EQ(bytes.size(), 22u);
+  ZipArchive archive;
+  archive.OpenMemory(bytes.data(), bytes.size(), L"empty");
+  EXPECT_TRUE(archive.IsOpen());
+  EXPECT_TRUE(archive.Entries().empty());
+  std::uint32_t size = 0;
+  EXPECT_FALSE(archive.Extract(L"anything", nullptr, &size));
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+// Every entry of every archive written by a real zip tool reads back as Python's zipfile reads
+// it, from a file and from memory.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "amzip/archive.h"
+#include "amzip/entry.h"
+#include "tests/amzip/fixtures.h"
+#include "text/text.h"
+#include "text/url.h"
+
+namespace {
+
+using amzip::ZipArchive;
+
+bool IsAscii(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// The name a caller would ask for: zipfile's own for UTF-8 or ASCII names; for other names the
+// stored bytes in the ANSI code page, under which the reader indexes them.
+std::wstring LookupName(const ManifestEntry& entry) {
+  if ((entry.flags & amzip::kFlagUtf8) != 0 || IsAscii(entry.rawName)) return Utf8ToWide(entry.pythonName);
+  return AnsiToWide(entry.rawName);
+}
+
+std::wstring WithBackslashes(std::wstring name) {
+  for (wchar_t& c : name) {
+    if (c == L'/') c = L'\\';
+  }
+  return name;
+}
+
+std::map<std::string, std::vector<ManifestEntry>> ByArchive() {
+  std::map<std::string, std::vector<ManifestEntry>> archives;
+  for (const ManifestEntry& entry : Manifest()) archives[entry.archive].push_back(entry);
+  return archives;
+}
+
+// Compares the open archive with zipfile's view: the same entries in the same order, each
+// extracting to the same bytes.
+void ExpectSameAsZipfile(ZipArchive& archive, const std::vector<ManifestEntry>& expected,
+                         const std::vector<unsigned char>& blob) {
+  ASSERT_EQ(archive.Entries().size(), expected.size());
+  std::set<std::wstring> seen;
+  for (const ManifestEntry& want : expected) {
+    SCOPED_TRACE(want.pythonName);
+    const amzip::ZipEntry& entry = *archive.Entries()[want.index];
+    EXPECT_EQ(entry.rawName, want.rawName);
+    EXPECT_EQ(entry.name, WithBackslashes(Utf8ToWide(want.pythonName)));
+    const std::wstring name = LookupName(want);
+    if (!seen.insert(NormalizePath(name)).second) continue;  // a later duplicate is not found by name
+    std::uint32_t size = 0;
+    ASSERT_TRUE(archive.GetEntryInfo(name, &size, nullptr));
+    EXPECT_EQ(size, want.length);
+    const auto bytes = ExtractEntry(archive, name);
+    ASSERT_TRUE(bytes.has_value());
+    ASSERT_EQ(bytes->size(), want.length);
+    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(), blob.begin() + static_cast<std::ptrdiff_t>(want.offset)));
+  }
+}
+
+class RealArchive : public testing::TestWithParam<std::string> {};
+
+TEST_P(RealArchive, FileReadsLikeZipfile) {
+  const auto archives = ByArchive();
+  ASSERT_TRUE(archives.count(GetParam())) << "not in the manifest";
+  const std::string base = GetParam().substr(0, GetParam().size() - 4);
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("real/" + GetParam()));
+  ASSERT_TRUE(archive.IsOpen());
+  ExpectSameAsZipfile(archive, archives.at(GetParam()), ReadFixture("real/" + base + ".expected"));
+}
+
+TEST_P(RealArchive, MemoryReadsLikeZipfile) {
+  const auto archives = ByArchive();
+  ASSERT_TRUE(archives.count(GetParam())) << "not in the manifest";
+  const std::string base = GetParam().substr(0, GetParam().size() - 4);
+  const std::vector<unsigned char> bytes = ReadFixture("real/" + GetParam());
+  ZipArchive archive;
+  archive.OpenMemory(bytes.data(), bytes.size(), L"memory.zip");
+  ASSERT_TRUE(archive.IsOpen());
+  ExpectSameAsZipfile(archive, archives.at(GetParam()), ReadFixture("real/" + base + ".expected"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, RealArchive,
+                         testing::Values("infozip_deflate.zip", "infozip_stored.zip", "sevenzip.zip",
+                                         "sevenzip_stored.zip", "bsdtar.zip", "bsdtar_dot.zip", "python_utf8.zip",
+                                         "python_descriptor.zip", "python_zip64.zip", "python_many.zip",
+                                         "python_long_comment.zip", "python_times.zip"),
+                         [](const auto& param) { return param.param.substr(0, param.param.size() - 4); });
+
+TEST(RealArchives, ManifestCoversEveryArchive) {
+  // Guards the list above: an archive added to make_fixtures.py must be tested too.
+  EXPECT_EQ(ByArchive().size(), 12u);
+  EXPECT_GT(ByArchive()["python_many.zip"].size(), 65535u);
+}
+
+TEST(RealArchives, NamesMatchAsTheServerAsks) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
+  const auto page = ExtractEntry(archive, L"dir/sub/page.html");
+  ASSERT_TRUE(page.has_value());
+  EXPECT_EQ(*page, Bytes("<p>deep</p>\n"));
+  for (const wchar_t* name : {L"DIR\\SUB\\PAGE.HTML", L"dir//sub/page.html", L"file://dir/sub/page.html", L".\\dir\\sub\\page.html"}) {
+    EXPECT_EQ(ExtractEntry(archive, name), page) << WideToAnsi(name);
+  }
+  // A leading separator is part of the key; a directory is found without its trailing "/".
+  EXPECT_FALSE(ExtractEntry(archive, L"\\index.html").has_value());
+  std::uint32_t size = 1;
+  EXPECT_TRUE(archive.GetEntryInfo(L"dir/sub", &size, nullptr));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST(RealArchives, EmptyEntryAndNullBuffer) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
+  std::uint32_t size = 7;
+  // A zero-byte entry: the size query gives 0, and asking again with 0 is again a size query.
+  size = 0;
+  EXPECT_TRUE(archive.Extract(L"empty.txt", nullptr, &size));
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(archive.Extract(L"empty.txt", nullptr, &size));
+  // A non-zero count with a null buffer is refused; a missing name is false, never an error.
+  size = 10;
+  EXPECT_FALSE(archive.Extract(L"index.html", nullptr, &size));
+  EXPECT_FALSE(archive.Extract(L"missing.html", nullptr, &size));
+  unsigned char buffer[4];
+  EXPECT_FALSE(archive.Extract(L"missing.html", buffer, &size));
+}
+
+TEST(RealArchives, CapacityIsNeverExceeded) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
+  for (const wchar_t* name : {L"big.txt", L"index.html"}) {
+    std::uint32_t size = 0;
+    ASSERT_TRUE(archive.Extract(name, nullptr, &size));
+    // A buffer one byte short, with a guard byte behind it that must stay untouched.
+    std::vector<unsigned char> buffer(size, 0);
+    std::uint32_t capacity = size - 1;
+    buffer[size - 1] = 0xA5;
+    const amzip::AZError error = ThrownBy([&] { archive.Extract(name, buffer.data(), &capacity); });
+    EXPECT_EQ(error.code, amzip::AZ_ERROR_COMPRESSION);
+    EXPECT_EQ(error.Message(), L"Internal compression error\nbuffer error");
+    EXPECT_EQ(buffer[size - 1], 0xA5);
+  }
+}
+
+}  // namespace
