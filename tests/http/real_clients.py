@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Real clients against the real server: archives made by Info-ZIP zip, 7z, bsdtar and Python's
+zipfile are served by http_serve_archive; curl and http.client fetch every entry and must get
+exactly zipfile's bytes; 200 concurrent connections are all answered, after which the server
+process holds no more descriptors than before. Usage: real_clients.py PATH/TO/http_serve_archive"""
+import concurrent.futures
+import http.client
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+import zipfile
+
+SERVER = sys.argv[1]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def make_content(root):
+    rng = random.Random(1468)
+    files = {
+        "index.html": b"<html><head><link rel=stylesheet href=css/site.css></head><body>hi</body></html>",
+        "css/site.css": b"body { color: #123; }\n" * 50,
+        "js/app.js": b"console.log('x');\n" * 200,
+        "img/logo.png": b"\x89PNG\r\n\x1a\n" + bytes(rng.randrange(256) for _ in range(5000)),
+        "media/clip.bin": bytes(rng.randrange(256) for _ in range(1 << 20)),
+        "docs/read me.txt": b"words " * 1000,
+        "docs/a+b.txt": b"plus",
+        "empty.txt": b"",
+        "deep/er/still/deeper/page.htm": b"<p>deep</p>",
+    }
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return sorted(files)
+
+
+def build_archives(content, names, out):
+    archives = {}
+    def run(args, cwd):
+        subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if shutil.which("zip"):
+        archives["infozip"] = os.path.join(out, "infozip.zip")
+        run(["zip", "-q", "-r", "-9", archives["infozip"], "."], content)
+    if shutil.which("7z"):
+        archives["7z"] = os.path.join(out, "7z.zip")
+        run(["7z", "a", "-tzip", "-bd", archives["7z"], "."], content)
+    if shutil.which("bsdtar"):
+        archives["bsdtar"] = os.path.join(out, "bsdtar.zip")
+        run(["bsdtar", "--format", "zip", "-cf", archives["bsdtar"]] + names, content)
+    archives["zipfile"] = os.path.join(out, "zipfile.zip")
+    with zipfile.ZipFile(archives["zipfile"], "w") as z:
+        for i, name in enumerate(names):
+            method = zipfile.ZIP_STORED if i % 2 else zipfile.ZIP_DEFLATED
+            z.write(os.path.join(content, name), name, compress_type=method)
+        z.writestr("caf\u00e9/\u00fcber.txt", "unicode name".encode(), compress_type=zipfile.ZIP_DEFLATED)
+    return archives
+
+
+def descriptors(pid):
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def fetch(host, port, path, method="GET"):
+    connection = http.client.HTTPConnection(host, port, timeout=20)
+    try:
+        connection.request(method, path)
+        response = connection.getresponse()
+        return response.status, response.getheader("Content-Length"), response.read()
+    finally:
+        connection.close()
+
+
+def serve(archive, label):
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        session_url = proc.stdout.readline().strip()
+        parsed = urllib.parse.urlsplit(session_url)
+        check(parsed.hostname == "127.0.0.1" and parsed.port, "%s: session URL %r" % (label, session_url))
+        host, port, prefix = parsed.hostname, parsed.port, parsed.path
+        with zipfile.ZipFile(archive) as z:
+            entries = [i for i in z.infolist() if not i.is_dir()]
+            for info in entries:
+                want = z.read(info)
+                quoted = urllib.parse.quote(info.filename)
+                got = subprocess.run(["curl", "-sS", "--fail", "--max-time", "20", session_url + quoted],
+                                     stdout=subprocess.PIPE).stdout
+                check(got == want, "%s: curl %s (%d bytes, want %d)" % (label, info.filename, len(got), len(want)))
+                status, length, body = fetch(host, port, prefix + quoted)
+                check(status == 200 and body == want and length == str(len(want)),
+                      "%s: http.client GET %s -> %s" % (label, info.filename, status))
+                status, length, body = fetch(host, port, prefix + quoted, "HEAD")
+                check(status == 200 and length == str(info.file_size) and body == b"",
+                      "%s: http.client HEAD %s -> %s %s" % (label, info.filename, status, length))
+            print("%s: %d entries fetched by curl and http.client" % (label, len(entries)))
+            if label == "zipfile":
+                concurrent_load(proc.pid, host, port, prefix, z, entries)
+    finally:
+        proc.stdin.close()
+        code = proc.wait(timeout=10)
+        check(code == 0, "%s: server exit code %s" % (label, code))
+
+
+def concurrent_load(pid, host, port, prefix, z, entries):
+    before = descriptors(pid)
+    small = [i for i in entries if i.file_size < 100000]
+    jobs = [small[n % len(small)] for n in range(200)]
+    wanted = {i.filename: z.read(i) for i in small}
+
+    def one(info):
+        status, _, body = fetch(host, port, prefix + urllib.parse.quote(info.filename))
+        return status == 200 and body == wanted[info.filename]
+
+    started = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=200) as pool:
+        results = list(pool.map(one, jobs))
+    check(all(results), "200 concurrent: %d of 200 answered correctly" % sum(results))
+    after = descriptors(pid)
+    for _ in range(100):
+        if after <= before:
+            break
+        time.sleep(0.05)
+        after = descriptors(pid)
+    check(after <= before, "descriptors before %d, after %d" % (before, after))
+    print("200 concurrent connections in %.2f s; descriptors %d -> %d" % (time.monotonic() - started, before, after))
+
+
+def main():
+    with tempfile.TemporaryDirectory() as work:
+        content = os.path.join(work, "content")
+        names = make_content(content)
+        archives = build_archives(content, names, work)
+        for label, archive in archives.items():
+            serve(archive, label)
+    if failures:
+        print("%d failures" % len(failures))
+        return 1
+    print("all real-client checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
