@@ -7,6 +7,8 @@ import concurrent.futures
 import http.client
 import os
 import random
+import resource
+import socket
 import shutil
 import subprocess
 import sys
@@ -136,6 +138,41 @@ def concurrent_load(pid, host, port, prefix, z, entries):
     print("200 concurrent connections in %.2f s; descriptors %d -> %d" % (time.monotonic() - started, before, after))
 
 
+def cpu_seconds(pid):
+    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def exhaustion_check(archive):
+    """With its descriptors used up by silent clients, the server must wait for a descriptor
+    without spinning, and serve again once clients leave."""
+    def tight_limit():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                            preexec_fn=tight_limit)
+    silent = []
+    try:
+        parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
+        for _ in range(30):  # more than the server can hold
+            silent.append(socket.create_connection((parsed.hostname, parsed.port), timeout=5))
+        time.sleep(0.3)
+        before = cpu_seconds(proc.pid)
+        time.sleep(1.0)
+        spent = cpu_seconds(proc.pid) - before
+        check(spent < 0.2, "out of descriptors: the server used %.2f s of CPU in 1 s" % spent)
+        for s in silent:
+            s.close()
+        silent = []
+        status, _, body = fetch(parsed.hostname, parsed.port, parsed.path + "index.html")
+        check(status == 200 and body.startswith(b"<html>"), "after exhaustion: GET -> %s" % status)
+        print("out of descriptors: %.2f s of CPU in 1 s, then served again" % spent)
+    finally:
+        for s in silent:
+            s.close()
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         content = os.path.join(work, "content")
@@ -143,6 +180,7 @@ def main():
         archives = build_archives(content, names, work)
         for label, archive in archives.items():
             serve(archive, label)
+        exhaustion_check(archives["zipfile"])
     if failures:
         print("%d failures" % len(failures))
         return 1
