@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Checks orvane-zip against Python's zipfile on the fixture archives.
+
+Usage: check_tool.py [--emulator PROGRAM] [--path-prefix PREFIX] [--sample N] TOOL FIXTURES
+
+`list` must give zipfile's entries in order (method, sizes, the stamp as UTC, the name with
+"\\" separators), `cat` every entry's bytes (N entries per archive when --sample is given,
+else all, at most 200 of the largest archive), and archive errors, missing entries and wrong
+usage their exit status and message. Run with the zone of the tests (TZ=<+01>-1): the stamps
+are local time. With --emulator (Wine) non-ASCII names are compared only in count, as the
+Windows tool writes them in the ANSI code page.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+import zipfile
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--emulator")
+parser.add_argument("--path-prefix", default="")
+parser.add_argument("--sample", type=int)
+parser.add_argument("tool")
+parser.add_argument("fixtures")
+args = parser.parse_args()
+failures = []
+
+
+def tool(*arguments):
+    command = ([args.emulator] if args.emulator else []) + [args.tool] + list(arguments)
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+
+
+def path(relative):
+    return args.path_prefix + os.path.join(os.path.abspath(args.fixtures), relative)
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def stamp(info):
+    utc = time.gmtime(time.mktime(info.date_time + (0, 0, -1)))
+    return time.strftime("%Y-%m-%d %H:%M:%S", utc)
+
+
+real = os.path.join(args.fixtures, "real")
+for archive in sorted(f for f in os.listdir(real) if f.endswith(".zip")):
+    with zipfile.ZipFile(os.path.join(real, archive)) as z:
+        infos = z.infolist()
+        result = tool("list", path("real/" + archive))
+        check(result.returncode == 0, "%s: list exits %d" % (archive, result.returncode))
+        lines = result.stdout.decode("utf-8", "replace").splitlines()
+        check(len(lines) == len(infos), "%s: %d lines for %d entries" % (archive, len(lines), len(infos)))
+        for line, info in zip(lines, infos):
+            fields = line.split("\t")
+            name = info.filename.replace("/", "\\")
+            want = [str(info.compress_type), str(info.compress_size), str(info.file_size), stamp(info), name]
+            if args.emulator and not name.isascii():
+                fields, want = fields[:4], want[:4]
+            if fields != want:
+                check(False, "%s: list gives %r, zipfile %r" % (archive, fields, want))
+                break
+        chosen = infos
+        if args.sample:
+            chosen = infos[:args.sample]
+        elif len(infos) > 200:
+            chosen = infos[::len(infos) // 200]
+        for info in chosen:
+            if args.emulator and not info.filename.isascii():
+                continue
+            result = tool("cat", path("real/" + archive), info.filename)
+            check(result.returncode == 0 and result.stdout == z.read(info),
+                  "%s: cat %s exits %d with %d bytes" % (archive, info.filename, result.returncode, len(result.stdout)))
+
+# Errors: the archive's message on standard error and status 1; a missing entry 2; usage 64.
+result = tool("list", path("damaged/text.txt"))
+check(result.returncode == 1 and b"Unknown signature 6c6c6568" in result.stderr, "list of a text file: %r" % (result,))
+result = tool("cat", path("damaged/corrupt_deflate.zip"), "bad.txt")
+check(result.returncode == 1 and b"Internal compression error" in result.stderr and b"data error" in result.stderr,
+      "cat of corrupt data: %r" % (result,))
+result = tool("list", path("damaged/no-such-file.zip"))
+check(result.returncode == 1 and b"Failed to open file for reading" in result.stderr, "list of a missing file: %r" % (result,))
+result = tool("cat", path("real/infozip_deflate.zip"), "no/such/entry.txt")
+check(result.returncode == 2 and b"no such entry" in result.stderr and result.stdout == b"", "cat of a missing entry: %r" % (result,))
+result = tool("list")
+check(result.returncode == 64 and b"usage" in result.stderr, "list without an archive: %r" % (result,))
+result = tool("--help")
+check(result.returncode == 0 and b"pack CONTENT.zip -o OUTPUT" in result.stdout, "--help: %r" % (result,))
+
+print("%d failures" % len(failures))
+sys.exit(1 if failures else 0)
