@@ -1,7 +1,6 @@
 // The answers to GET and HEAD for one archive entry: status line, headers and (GET) body in one
 // buffer, or a status-only 404 or 500.
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "http/connection.h"
@@ -73,9 +72,10 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
       return;
     }
     // An entry too large for memory is answered 500 like any other failure to extract it.
-    if (size > std::numeric_limits<std::size_t>::max() - kHeaderRoom) throw std::bad_alloc();
+    const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
+    if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
     // Zero-filled: an entry whose data ends early must not send what the heap held before.
-    buffer.reset(new char[kHeaderRoom + size]());
+    buffer.reset(new char[capacity]());
     std::uint32_t filled = size;
     if (!TheArchive.Extract(entryName, buffer.get() + kHeaderRoom, &filled)) {
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
@@ -113,9 +113,11 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     QueueResponse(std::move(buffer), start, header.size() + size);
     return;
   }
-  std::unique_ptr<char[]> whole(new char[header.size() + size]);
+  const std::size_t total = header.size() + size;
+  if (total < header.size()) throw std::bad_alloc();  // wrapped around: 32-bit size_t
+  std::unique_ptr<char[]> whole(new char[total]);
   std::memcpy(whole.get(), header.data(), header.size());
   std::memcpy(whole.get() + header.size(), body, size);
   buffer.reset();
-  QueueResponse(std::move(whole), 0, header.size() + size);
+  QueueResponse(std::move(whole), 0, total);
 }

@@ -1,0 +1,113 @@
+// Fuzzes request intake and parsing: the input is what one client sends on one connection,
+// written in pieces into a socket pair whose other end the server's own connection handling
+// reads. Whatever comes back must be one well-formed answer: a status-only response, or a 200
+// whose body is exactly as long as its Content-Length (GET) or empty (HEAD).
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "http/connection.h"
+#include "http/server_core.h"
+#include "launcher/session.h"
+#include "tests/http/zip_writer.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// The archive every run serves, opened once.
+void OpenArchive() {
+  static std::string archive;
+  if (!archive.empty()) return;
+  ZipWriter zip;
+  zip.Add("index.html", "<html><body>index</body></html>");
+  zip.Add("nav.kxv", "{'title':'A','wa_base':'x'}");
+  zip.Add("page.unknown", "<html><p>sniffed</p></html>");
+  zip.Add("empty.txt", "");
+  zip.Add("dir/a b.css", "body{}", 0, 0);
+  zip.Add("caf\xC3\xA9.txt", "cafe");
+  archive = zip.Finish();
+  SessionPrefix = "1a2b3c/";
+  SessionUrl = L"http://127.0.0.1:4711/1a2b3c/";
+  TheArchive.OpenMemory(archive.data(), archive.size(), L"fuzz.zip");
+}
+
+void Drain(int fd, std::string* into) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    into->append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// One answer, complete and well-formed, or nothing at all.
+void CheckAnswer(const std::string& answer) {
+  if (answer.empty()) return;
+  if (answer == "HTTP/1.1 404 Not Found\r\n\r\n" || answer == "HTTP/1.1 501 Not Implemented\r\n\r\n" ||
+      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n") {
+    return;
+  }
+  Require(answer.rfind("HTTP/1.1 200 OK\r\nContent-Type: ", 0) == 0);
+  const std::size_t end = answer.find("\r\n\r\n");
+  Require(end != std::string::npos);
+  const std::string head = answer.substr(0, end + 2);
+  const std::size_t at = head.find("\r\nContent-Length: ");
+  Require(at != std::string::npos);
+  const unsigned long length = std::strtoul(head.c_str() + at + 18, nullptr, 10);
+  const bool isHead = head.find("\r\nCache-Control: max-age=86400\r\n") != std::string::npos;
+  // HEAD tells the entry's length and sends nothing of it.
+  Require(answer.size() - (end + 4) == (isHead ? 0 : length));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  OpenArchive();
+  static ServerCore core;  // never started: the harness delivers the notifications itself
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
+  for (int fd : pair) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  const SocketHandle server = pair[0];
+  const int client = pair[1];
+  core.AddConnection(server);
+
+  // The first byte chooses the size of the pieces the rest is sent in (0: all at once).
+  const std::size_t piece = size == 0 || data[0] == 0 ? size + 1 : data[0];
+  const std::uint8_t* bytes = size == 0 ? data : data + 1;
+  std::size_t left = size == 0 ? 0 : size - 1;
+  std::string answer;
+  while (left > 0) {
+    const ssize_t n = write(client, bytes, left < piece ? left : piece);
+    if (n > 0) {
+      bytes += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    if (core.OnRead(server) != ReadOutcome::kOpen) core.OnClose(server);
+    Drain(client, &answer);
+    if (n <= 0 && !core.FindConnection(server)) break;  // answered and finished: nothing reads any more
+  }
+  // Let a pending answer finish, then end the client's side as a browser would.
+  for (int i = 0; i < 1000 && core.FindConnection(server) && core.FindConnection(server)->HasPending(); ++i) {
+    core.OnWrite(server);
+    Drain(client, &answer);
+  }
+  shutdown(client, SHUT_WR);
+  for (int i = 0; i < 100 && core.FindConnection(server); ++i) {
+    if (core.OnRead(server) != ReadOutcome::kOpen) core.OnClose(server);
+    Drain(client, &answer);
+  }
+  core.ReleaseRetired();
+  // A finished connection is released and its socket closed; an unfinished one is closed by
+  // the peer's end of stream above.
+  Require(core.Connections().empty());
+  close(client);
+  CheckAnswer(answer);
+  return 0;
+}
