@@ -1,6 +1,16 @@
 // The platform-independent part of the test client.
 #include "tests/http/raw_client.h"
 
+bool RawClient::SendAll(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const long n = SendSome(bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 std::string RawClient::ReceiveAll(bool* closed) {
   std::string received;
   char buffer[65536];

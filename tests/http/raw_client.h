@@ -25,6 +25,8 @@ class RawClient {
   void Close();
 
  private:
+  long SendSome(const char* bytes, std::size_t count);  // the count sent, or -1
+
   std::uintptr_t socket_;
   bool connected_ = false;
 };

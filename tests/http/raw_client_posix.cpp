@@ -51,14 +51,8 @@ void RawClient::Close() {
   connected_ = false;
 }
 
-bool RawClient::SendAll(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(static_cast<int>(socket_), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+long RawClient::SendSome(const char* bytes, std::size_t count) {
+  return static_cast<long>(send(static_cast<int>(socket_), bytes, count, MSG_NOSIGNAL));
 }
 
 long RawClient::ReceiveSome(char* buffer, std::size_t capacity) {

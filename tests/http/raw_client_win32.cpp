@@ -46,14 +46,8 @@ void RawClient::Close() {
   connected_ = false;
 }
 
-bool RawClient::SendAll(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const int n = send(socket_, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+long RawClient::SendSome(const char* bytes, std::size_t count) {
+  return send(socket_, bytes, static_cast<int>(count), 0);
 }
 
 long RawClient::ReceiveSome(char* buffer, std::size_t capacity) {
