@@ -48,8 +48,8 @@ class ServerCore {
   void Run();
 
   // Server thread, start-up: a socket listening on 127.0.0.1 at the low 16 bits of the port
-  // given to Start, or
-  // kInvalidSocket. Publishes BaseUrl step by step, so a failure leaves what was reached:
+  // given to Start, or kInvalidSocket. Publishes BaseUrl step by step, so a failure leaves what
+  // was reached:
   // "127.0.0.1" (or the local host's address) when binding fails, "http://ADDRESS/" when the
   // bound address cannot be read, the full "http://127.0.0.1:PORT/" otherwise.
   SocketHandle OpenListeningSocket();
