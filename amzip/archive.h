@@ -58,7 +58,9 @@ class ZipArchive {
   // `buffer` is null with a non-zero count. Never writes more than *size bytes. Throws AZError.
   bool Extract(const std::wstring& name, void* buffer, std::uint32_t* size);
 
-  // The entries in directory order, for tools that list an archive.
+  // The entries in directory order, for tools that list an archive (amzip/entry.h). Valid
+  // until the next open or Close, and until an Extract on an archive whose directory did not
+  // load, which walks the directory again and renews the list.
   const std::vector<ZipEntry*>& Entries() const;
 
  private:

@@ -80,9 +80,9 @@ TEST(FileReader, EndOfFileIsAnEmptySuccess) {
   reader.Close();  // closing twice is harmless
 }
 
-TEST(FileReader, MissingFileDoesNotOpen) {
-  FileReader reader(WideFixturePath("damaged/no-such-file.zip"));
-  EXPECT_FALSE(reader.IsOpen());
+TEST(FileReader, MissingFileOrFolderDoesNotOpen) {
+  EXPECT_FALSE(FileReader(WideFixturePath("damaged/no-such-file.zip")).IsOpen());
+  EXPECT_FALSE(FileReader(WideFixturePath("damaged")).IsOpen());
 }
 
 }  // namespace

@@ -74,15 +74,23 @@ int ArchiveFailure(const amzip::AZError& error) {
 }
 
 // The entry's time stamp as GetEntryInfo gives it (local MS-DOS time taken to UTC), or "-".
+// Entries mostly share their stamps, and each conversion consults the zone, so the last
+// conversion is remembered.
 std::string FormatStamp(const amzip::ZipEntry& entry) {
+  static std::uint32_t lastStamp = 0;
+  static std::string lastText = "-";
+  const std::uint32_t stamp = (static_cast<std::uint32_t>(entry.dosDate) << 16) | entry.dosTime;
+  if (stamp == lastStamp) return lastText;
   FileTime time = 0;
   SystemTime parts;
-  if ((entry.dosDate == 0 && entry.dosTime == 0) || !DosDateTimeToUtc(entry.dosDate, entry.dosTime, &time) ||
-      !ToSystemTime(time, &parts)) {
-    return "-";
+  std::string text = "-";
+  if (DosDateTimeToUtc(entry.dosDate, entry.dosTime, &time) && ToSystemTime(time, &parts)) {
+    text = FormatText("%04u-%02u-%02u %02u:%02u:%02u", parts.wYear, parts.wMonth, parts.wDay, parts.wHour,
+                      parts.wMinute, parts.wSecond);
   }
-  return FormatText("%04u-%02u-%02u %02u:%02u:%02u", parts.wYear, parts.wMonth, parts.wDay, parts.wHour,
-                    parts.wMinute, parts.wSecond);
+  lastStamp = stamp;
+  lastText = text;
+  return text;
 }
 
 int List(const std::wstring& archivePath) {
