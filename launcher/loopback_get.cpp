@@ -14,3 +14,35 @@ bool ParseHttpResponse(const std::string& raw, int& status, std::string& body) {
   body = raw.substr(end + 4);
   return true;
 }
+
+std::string LoopbackRequest(std::uint16_t port, const std::string& target) {
+  // HTTP/1.1: Chromium's DevTools server drops HTTP/1.0 requests unanswered.
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+bool ResponseComplete(const std::string& raw) {
+  const std::size_t end = raw.find("\r\n\r\n");
+  if (end == std::string::npos) return false;
+  // Header names are case-insensitive; the value is a decimal count.
+  static const std::string kName = "\r\ncontent-length:";
+  for (std::size_t line = raw.find("\r\n"); line < end; line = raw.find("\r\n", line + 2)) {
+    if (raw.size() < line + kName.size()) break;
+    bool match = true;
+    for (std::size_t i = 0; i < kName.size() && match; ++i) {
+      char c = raw[line + i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      match = c == kName[i];
+    }
+    if (!match) continue;
+    std::size_t i = line + kName.size();
+    while (i < end && (raw[i] == ' ' || raw[i] == '\t')) ++i;
+    std::uint64_t length = 0;
+    bool digits = false;
+    for (; i < end && raw[i] >= '0' && raw[i] <= '9' && length < (1ull << 40); ++i, digits = true) {
+      length = length * 10 + static_cast<unsigned>(raw[i] - '0');
+    }
+    return digits && raw.size() - (end + 4) >= length;
+  }
+  return false;
+}

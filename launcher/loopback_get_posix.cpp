@@ -72,8 +72,7 @@ bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& res
     socklen_t length = sizeof error;
     if (getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
   }
-  const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" +
-                              std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+  const std::string request = LoopbackRequest(port, target);
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t n = send(s.fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
@@ -91,6 +90,7 @@ bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& res
     if (n > 0) {
       response.append(buffer, static_cast<std::size_t>(n));
       if (response.size() > kMaxResponse) return false;
+      if (ResponseComplete(response)) return true;
     } else if (errno != EAGAIN && errno != EINTR) {
       return false;
     } else if (!WaitFor(s.fd(), POLLIN, deadline)) {

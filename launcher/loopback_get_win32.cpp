@@ -58,8 +58,7 @@ bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& res
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
-  const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" +
-                              std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+  const std::string request = LoopbackRequest(port, target);
   for (std::size_t sent = 0; sent < request.size();) {
     const int n = send(s.get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
     if (n <= 0) return false;
@@ -72,6 +71,7 @@ bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& res
     if (n < 0) return false;
     response.append(buffer, static_cast<std::size_t>(n));
     if (response.size() > kMaxResponse) return false;
+    if (ResponseComplete(response)) return true;
   }
 }
 

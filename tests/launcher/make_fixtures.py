@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+"""Makes the launcher tests' archives with Python's zipfile: usage make_fixtures.py OUTPUT_DIR.
+
+Each NAME.zip holds an index.html that names it, and most a .start entry of their own."""
+import os
+import sys
+import zipfile
+
+LONG_START = "x" * 70000
+
+
+def start(text):
+    return text.encode("utf-16-le")
+
+
+ARCHIVES = {
+    "plain": None,                               # no .start
+    "start0": b"",                               # .start of no bytes
+    "start2": b"\0\0",                           # an empty UTF-16 string
+    "start_abc": start("abc"),
+    "start_long": start(LONG_START),             # many bytes
+    "start_cut": start("ab\0cd"),                # text ends at the first zero unit
+    "start_pair": start("a\U0001F600"),          # a surrogate pair
+    "start_odd": start("ok") + b"!",             # an odd last byte is ignored
+    "embedded": start("from-the-executable"),    # carried by the embedded-archive tests
+}
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(os.path.join(out, "folder.zip"), exist_ok=True)  # a directory named like an archive
+    with open(os.path.join(out, "not_an_archive.txt"), "w") as f:
+        f.write("This is a text file, not a zip archive.\n" * 20)
+    for name, start_bytes in ARCHIVES.items():
+        path = os.path.join(out, name + ".zip")
+        with zipfile.ZipFile(path + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("index.html", "<p>%s</p>\n" % name)
+            if start_bytes is not None:
+                z.writestr(".start", start_bytes)
+        os.replace(path + ".tmp", path)
+
+
+if __name__ == "__main__":
+    main()
