@@ -2,13 +2,17 @@
 // POSIX choices ($BROWSER, the known browsers, their own-profile switches). Pure string work.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // `"<browserPath>" -nohome` and, when startUrl is not empty, ` "<startUrl>"`. Nothing inside the
-// path or the URL is escaped. Built in a growing string, so any length fits; a line too long
-// for the system is refused by process creation.
+// path or the URL is escaped. Built in a growing string, so any length fits.
 std::wstring IExploreCommandLine(const std::wstring& browserPath, const std::wstring& startUrl);
+
+// The most characters a Windows command line may have, its terminating zero included. A longer
+// line is refused before CreateProcessW sees it (Wine would cut it short instead of failing).
+constexpr std::size_t kMaxCommandLineChars = 32767;
 
 enum class BrowserKind {
   kChromium,  // Chromium, Chrome, Edge and kin: own profile, DevTools page list as the probe

@@ -27,9 +27,13 @@ bool BrowserProcess::Launch(const std::wstring& startUrl) {
     return false;
   }
   const std::wstring browserPath = std::wstring(folder) + L"\\Internet Explorer\\iexplore.exe";
-  // CreateProcessW may write into the command line, so it gets a writable copy of any length;
-  // a line longer than the system takes fails the call below like any other start failure.
+  // CreateProcessW may write into the command line, so it gets a writable copy. A line longer
+  // than the system takes (a long .start text or long arguments) fails like any other start.
   const std::wstring line = IExploreCommandLine(browserPath, startUrl);
+  if (line.size() >= kMaxCommandLineChars) {
+    DebugLog("CreateProcess failed [%lu].\n", static_cast<unsigned long>(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
   std::vector<wchar_t> commandLine(line.begin(), line.end());
   commandLine.push_back(L'\0');
 

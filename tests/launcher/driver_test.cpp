@@ -162,7 +162,7 @@ TEST(Driver, StartText) {
       {"start_abc.zip", L"index.html?show=abc"},
       {"start_cut.zip", L"index.html?show=ab"},         // up to the first zero unit
       {"start_odd.zip", L"index.html?show=ok"},         // the odd last byte is no unit
-      {"start_pair.zip", L"index.html?show=a" + AnsiToWide("\xF0\x9F\x98\x80")},
+      {"start_pair.zip", L"index.html?show=a" + Utf8ToWide("\xF0\x9F\x98\x80")},
   };
   for (const Case& c : cases) {
     DriverRun run({kProgram, Fixture(c.archive)});
