@@ -1,6 +1,6 @@
 // DevToolsActivePort and /json/list: just enough JSON for an array of flat objects. The reader
-// accepts RFC 8259 JSON (nesting up to 32 levels), decodes strings (\uXXXX to UTF-8, pairs
-// joined) and ignores every member but "type" and "url".
+// accepts RFC 8259 JSON (nesting up to 32 levels), decodes string escapes and ignores every
+// member but "type" and "url".
 #include "launcher/devtools.h"
 
 #include <cstddef>
@@ -50,6 +50,7 @@ class JsonReader {
 
  private:
   static constexpr int kMaxDepth = 32;
+  static constexpr char kNonAscii = static_cast<char>(0xFF);
 
   char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
   bool Consume(char c) {
@@ -157,24 +158,6 @@ class JsonReader {
     return true;
   }
 
-  static void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   bool ReadString(std::string& out) {
     out.clear();
     if (!Consume('"')) return false;
@@ -198,20 +181,11 @@ class JsonReader {
         case 'r': out += '\r'; break;
         case 't': out += '\t'; break;
         case 'u': {
+          // Only ASCII prefixes are ever compared, so a non-ASCII character is kept as a byte
+          // that no ASCII text matches.
           std::uint32_t unit = 0;
           if (!ReadHex4(unit)) return false;
-          if (unit >= 0xD800 && unit < 0xDC00 && text_.compare(pos_, 2, "\\u") == 0) {
-            const std::size_t save = pos_;
-            pos_ += 2;
-            std::uint32_t low = 0;
-            if (ReadHex4(low) && low >= 0xDC00 && low < 0xE000) {
-              unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            } else {
-              pos_ = save;
-            }
-          }
-          if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;  // a lone surrogate
-          AppendUtf8(out, unit);
+          out += unit < 0x80 ? static_cast<char>(unit) : kNonAscii;
           break;
         }
         default:

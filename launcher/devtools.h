@@ -9,6 +9,6 @@
 std::uint16_t DevToolsPortFromFile(const std::string& text);
 
 // True when `json`, the array that /json/list answers, holds an object whose "type" is "page"
-// and whose "url" begins with `urlPrefix` (byte for byte, letter case included). Malformed JSON
-// gives false.
+// and whose "url" begins with `urlPrefix` (an ASCII text, compared byte for byte, letter case
+// included; JSON escapes in the URL are decoded first). Malformed JSON gives false.
 bool DevToolsListHasPage(const std::string& json, const std::string& urlPrefix);

@@ -12,24 +12,18 @@ import html.parser
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import time
 import zipfile
 
+from e2e_common import Failure, check
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
 START_TEXT = "welcome-\u00fc"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 class DomChecks(html.parser.HTMLParser):
@@ -266,7 +260,6 @@ def test_too_long_for_the_browser(case):
 
 
 def free_port():
-    import socket
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]

@@ -16,19 +16,12 @@ import sys
 import time
 import zipfile
 
+from e2e_common import Failure, check
+
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 IEXPLORE = r"C:\Program Files\Internet Explorer\iexplore.exe"
 START_TEXT = "welcome-\u00fc"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def windows_path(path):

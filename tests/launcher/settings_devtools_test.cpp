@@ -74,6 +74,9 @@ TEST(DevToolsListHasPage, PagesUnderThePrefix) {
 } ])";
   EXPECT_TRUE(DevToolsListHasPage(list, prefix));
   EXPECT_TRUE(DevToolsListHasPage(R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"}])", prefix));
+  // Escapes are decoded before the comparison.
+  EXPECT_TRUE(DevToolsListHasPage(R"([{"type":"page","url":"http:\/\/127.0.0.1:4711\/1a2b3c\/ü"}])", prefix));
+  EXPECT_TRUE(DevToolsListHasPage(R"([{"url":"x"},{"url":"http://127.0.0.1:4711/1a2b3c/a","type":"page"}])", prefix));
   struct Case {
     const char* json;
     const char* why;
@@ -85,6 +88,8 @@ TEST(DevToolsListHasPage, PagesUnderThePrefix) {
       {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3"}])", "shorter than the prefix"},
       {R"([{"type":"page","url":"about:blank"}])", "another page"},
       {R"([{"type":"page"}])", "no url"},
+      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3\u00e7/"}])", "a non-ASCII character in the prefix's place"},
+      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/\x"}])", "an unknown escape"},
       {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"})", "unterminated array"},
       {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"}] x)", "trailing text"},
       {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/}])", "unterminated string"},
