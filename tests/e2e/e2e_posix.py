@@ -236,6 +236,41 @@ def test_not_an_archive(case):
     case.check_profile_removed()
 
 
+def test_alert_dialogs(case):
+    """Archive errors go to stderr always, and to zenity, else kdialog, else xmessage when there
+    is a display; without one no dialog is started."""
+    text = os.path.join(case.dir, "notes.txt")
+    with open(text, "w") as f:
+        f.write("not a zip archive\n" * 50)
+    runs = [
+        ({"DISPLAY": ":99"}, ["zenity", "kdialog", "xmessage"], "zenity"),
+        ({"WAYLAND_DISPLAY": "wayland-9"}, ["kdialog", "xmessage"], "kdialog"),
+        ({"DISPLAY": ":99"}, ["xmessage"], "xmessage"),
+        ({}, ["zenity", "kdialog", "xmessage"], None),
+    ]
+    for display, dialogs, used in runs:
+        for name in os.listdir(case.browsers):
+            os.remove(os.path.join(case.browsers, name))
+        for name in dialogs:
+            case.browser(name, "record_dialog.sh")
+        dialog_log = os.path.join(case.out, "dialogs")
+        if os.path.exists(dialog_log):
+            os.remove(dialog_log)
+        # Only the stand-ins on PATH and no $BROWSER: after the alerts, no browser is found.
+        process = case.start("orvane", [text], PATH=case.browsers, **display)
+        stderr = case.finish(process, timeout=30)
+        errors = [l[len("orvane: "):] for l in stderr.splitlines() if l.startswith("orvane: ")]
+        check(len(errors) == 2, "stderr: %r" % stderr)
+        if used is None:
+            check(not os.path.exists(dialog_log), "a dialog was started without a display")
+            continue
+        want = {"zenity": ["--error", "--no-markup", "--text=" + errors[0]],
+                "kdialog": ["--error", errors[0]],
+                "xmessage": ["-center", errors[0]]}[used]
+        shown = case.read("dialogs").split("--\n")[:-1]
+        check(shown == ["\n".join([used] + want + [""])] * 2, "%s with %s: %r" % (used, display, shown))
+
+
 def test_no_browser(case):
     """No $BROWSER and nothing on PATH: the run ends at once, with exit code 0."""
     for extra in ({"PATH": ""}, {"PATH": "", "BROWSER": "no-such-browser:also-missing %s"}):
