@@ -1,4 +1,5 @@
-"""What the end-to-end scripts share: a failed check is a Failure with a message."""
+"""What the end-to-end scripts share: a failed check is a Failure with a message; free ports."""
+import socket
 
 
 class Failure(Exception):
@@ -8,3 +9,10 @@ class Failure(Exception):
 def check(condition, message):
     if not condition:
         raise Failure(message)
+
+
+def free_port():
+    """A port on 127.0.0.1 that is free at the moment of asking."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]

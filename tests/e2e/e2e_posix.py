@@ -12,14 +12,13 @@ import html.parser
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import zipfile
 
-from e2e_common import Failure, check
+from e2e_common import Failure, check, free_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -292,12 +291,6 @@ def test_too_long_for_the_browser(case):
     check(case.ended - case.started < 3, "took %.1f s" % (case.ended - case.started))
     check(not os.path.exists(os.path.join(case.out, "argv")), "a browser ran")
     case.check_profile_removed()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def main():

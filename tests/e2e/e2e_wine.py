@@ -16,7 +16,7 @@ import sys
 import time
 import zipfile
 
-from e2e_common import Failure, check
+from e2e_common import Failure, check, free_port
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -121,7 +121,7 @@ def main():
         wine.create(os.path.join(bin_dir, "fake_iexplore.exe"))
 
         # The archive named on the command line, query arguments, HttpPort from the registry.
-        port = 20000 + os.getpid() % 20000
+        port = free_port()
         wine.set_port(port)
         taken, recorded = wine.launch(orvane, [demo_zip, "a=1", "b=2"])
         session_url, _ = check_browser_run(recorded, "?a=1&b=2?show=" + START_TEXT, port)
