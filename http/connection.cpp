@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "text/text.h"
 
@@ -13,8 +14,8 @@ constexpr int kReadsPerNotification = 2 * ClientConnection::kMaxHeaderBlock / Se
 
 }  // namespace
 
-ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket)
-    : server_(server), socket_(socket) {
+ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order)
+    : server_(server), socket_(socket), order_(order) {
   DebugLog("<Client>\n");
 }
 
@@ -33,6 +34,9 @@ ReadOutcome ClientConnection::ReadRequest() {
     const long n = Receive(socket_, buffer, ServerCore::kReceiveBufferSize);
     if (n > 0) {
       Collect(buffer, static_cast<std::size_t>(n));
+      // A read that did not fill the buffer took everything that had arrived; once the header
+      // block is complete, asking again would only be told "would block".
+      if (headerComplete_ && static_cast<std::size_t>(n) < ServerCore::kReceiveBufferSize) break;
       continue;
     }
     if (n == 0) {
@@ -73,12 +77,13 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
 }
 
 void ClientConnection::QueueResponse(const std::string& bytes) {
-  std::unique_ptr<char[]> data(new char[bytes.size()]);
+  ResponseBuffer data(static_cast<char*>(std::malloc(bytes.size() ? bytes.size() : 1)));
+  if (!data) throw std::bad_alloc();
   std::memcpy(data.get(), bytes.data(), bytes.size());
   QueueResponse(std::move(data), 0, bytes.size());
 }
 
-void ClientConnection::QueueResponse(std::unique_ptr<char[]> data, std::size_t start,
+void ClientConnection::QueueResponse(ResponseBuffer data, std::size_t start,
                                      std::size_t length) {
   pending_ = std::make_unique<PendingResponse>();
   pending_->data = std::move(data);

@@ -5,15 +5,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "http/server_core.h"
 #include "http/socket.h"
 
+// Response buffers come from the C heap: calloc hands out zero-filled blocks without clearing
+// the pages that come fresh from the system a second time.
+struct FreeDeleter {
+  void operator()(char* block) const { std::free(block); }
+};
+using ResponseBuffer = std::unique_ptr<char[], FreeDeleter>;
+
 // The whole response in one buffer, sent from `start`; `sent` of its `total` bytes are gone.
 struct PendingResponse {
-  std::unique_ptr<char[]> data;
+  ResponseBuffer data;
   std::size_t start = 0;
   std::size_t sent = 0;
   std::size_t total = 0;
@@ -26,7 +34,8 @@ class ClientConnection {
   // Room kept in front of an extracted body for the response header, so the entry is held once.
   static constexpr std::size_t kHeaderRoom = 512;
 
-  ClientConnection(ServerCore& server, SocketHandle socket);
+  // `order` numbers connections in the order they were accepted.
+  ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
   ~ClientConnection();  // closes the socket; drops any pending response
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -34,6 +43,9 @@ class ClientConnection {
   SocketHandle Socket() const { return socket_; }
   bool HasPending() const { return pending_ != nullptr; }
   bool IsRetired() const { return retired_; }
+  std::uint64_t Order() const { return order_; }
+  // Nothing answered yet and no complete header block: closing it loses no answer.
+  bool IsAwaitingHeader() const { return !answered_ && !headerComplete_ && !retired_; }
   // Takes no more notifications; the request and any pending response are dropped.
   void MarkRetired();
 
@@ -54,7 +66,7 @@ class ClientConnection {
   // Makes `bytes` the pending response (replacing any) and sends what the socket takes now.
   void QueueResponse(const std::string& bytes);
   // The same for a buffer whose response occupies [start, start + length).
-  void QueueResponse(std::unique_ptr<char[]> data, std::size_t start, std::size_t length);
+  void QueueResponse(ResponseBuffer data, std::size_t start, std::size_t length);
   // Sends the rest of the pending response as far as the socket takes it; retires the
   // connection after the last byte.
   void SendPending();
@@ -67,6 +79,7 @@ class ClientConnection {
 
   ServerCore& server_;
   const SocketHandle socket_;
+  const std::uint64_t order_;
   std::string request_;
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
   bool answered_ = false;        // this connection's one answer has been given

@@ -21,3 +21,16 @@ std::string FormatHttpDate(const SystemTime& time) {
   return n > 0 ? std::string(text, static_cast<std::size_t>(n) < sizeof text ? n : sizeof text - 1)
                : std::string();
 }
+
+const std::string& ExpiresLine::At(FileTime now) {
+  const FileTime expires = now + kFileTimeDay;
+  const FileTime second = expires / 10000000;  // FileTime units are 100 ns
+  if (second != second_ || line_.empty()) {
+    SystemTime broken = {};
+    line_ = "Expires: ";
+    if (ToSystemTime(expires, &broken)) line_ += FormatHttpDate(broken);
+    line_ += "\r\n";
+    second_ = second;
+  }
+  return line_;
+}

@@ -7,3 +7,15 @@
 
 // `time` is UTC; its milliseconds are ignored. 29 characters for a four-digit year.
 std::string FormatHttpDate(const SystemTime& time);
+
+// "Expires: " + the HTTP date one day after `now` + "\r\n", the line every 200 answer carries.
+// The text changes once a second, so it is formatted once a second and reused meanwhile. One
+// per server thread: it is not safe for two threads at once.
+class ExpiresLine {
+ public:
+  const std::string& At(FileTime now);
+
+ private:
+  FileTime second_ = ~static_cast<FileTime>(0);  // the second of `line_`, in whole seconds
+  std::string line_;
+};

@@ -186,3 +186,8 @@ void ServerCore::ScheduleRelease(SocketHandle) {
 void ServerCore::PauseAccepting() {
   if (thread_) thread_->acceptPausedUntil = Clock::now() + kAcceptPause;
 }
+
+void ServerCore::AcceptAfterRelease() {
+  // Nothing to do: the round's end releases retired records, closing their sockets, before the
+  // next round watches the listening socket again.
+}

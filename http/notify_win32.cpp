@@ -34,6 +34,7 @@ struct ServerThread {
   HANDLE readyEvent = nullptr;
   HWND window = nullptr;        // server thread only
   bool acceptPaused = false;    // server thread only
+  bool acceptOnRelease = false; // server thread only: accept once a record has been released
 
   ~ServerThread() {
     if (thread) CloseHandle(thread);
@@ -95,7 +96,16 @@ LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       }
       return 0;
     case kReleaseMessage:
-      if (core) core->Release(static_cast<SocketHandle>(wParam));
+      if (core) {
+        core->Release(static_cast<SocketHandle>(wParam));
+        ServerThread* state = core->Thread();
+        if (state && state->acceptOnRelease) {
+          // A descriptor has just been given back for the connection waiting in the backlog.
+          state->acceptOnRelease = false;
+          state->acceptPaused = false;
+          core->OnAccept(core->ListeningSocket());
+        }
+      }
       return 0;
     case WM_TIMER:
       if (wParam == kAcceptTimer) {
@@ -194,6 +204,13 @@ void ServerCore::ScheduleRelease(SocketHandle socket) {
   // before the release message and find the record retired.
   WSAAsyncSelect(static_cast<SOCKET>(socket), window, 0, 0);
   PostMessageW(window, kReleaseMessage, static_cast<WPARAM>(socket), 0);
+}
+
+void ServerCore::AcceptAfterRelease() {
+  if (!thread_ || !thread_->window) return;
+  // Accepting waits for the release message that ScheduleRelease has just posted.
+  thread_->acceptPaused = true;
+  thread_->acceptOnRelease = true;
 }
 
 void ServerCore::PauseAccepting() {

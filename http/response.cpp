@@ -1,5 +1,7 @@
 // The answers to GET and HEAD for one archive entry: status line, headers and (GET) body in one
 // buffer, or a status-only 404 or 500.
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -20,15 +22,25 @@ std::string HttpDateOf(FileTime time) {
   return FormatHttpDate(broken);
 }
 
-// Expires is a day ahead for both methods.
-std::string ExpiresLine() {
-  return "Expires: " + HttpDateOf(CurrentFileTime() + kFileTimeDay) + "\r\n";
+// The decimal digits of `n`, as FormatText("%lu") writes them.
+void AppendDecimal(std::string& text, std::uint64_t n) {
+  char digits[24];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, n);
+  text.append(digits, end.ptr);
 }
 
-std::string GetHeader(const std::string& type, std::size_t length) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
-         FormatText("%lu", static_cast<unsigned long>(length)) +
-         "\r\nCache-Control: max-age=5\r\n" + ExpiresLine() + "\r\n";
+// The header block of a GET answer, built in one string.
+std::string GetHeader(const std::string& type, std::size_t length, const std::string& expiresLine) {
+  std::string header;
+  header.reserve(128 + type.size());
+  header += "HTTP/1.1 200 OK\r\nContent-Type: ";
+  header += type;
+  header += "\r\nContent-Length: ";
+  AppendDecimal(header, length);
+  header += "\r\nCache-Control: max-age=5\r\n";
+  header += expiresLine;
+  header += "\r\n";
+  return header;
 }
 
 }  // namespace
@@ -52,19 +64,22 @@ void ClientConnection::HandleHead(const std::wstring& entryName) {
   FindContentType(entryName, &type);  // HEAD never sniffs: an unknown extension sends ""
   DebugLog("Content-Type: %s\n", type.c_str());
 
-  std::string header = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
-                       FormatText("%lu", static_cast<unsigned long>(size)) + "\r\n";
+  std::string header = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: ";
+  AppendDecimal(header, size);
+  header += "\r\n";
   // An entry without a stamp has no modification time to tell: the line is left out.
   const std::string lastModified = HttpDateOf(modified);
   if (!lastModified.empty()) header += "Last-Modified: " + lastModified + "\r\n";
-  header += "Cache-Control: max-age=86400\r\n" + ExpiresLine() + "\r\n";
+  header += "Cache-Control: max-age=86400\r\n";
+  header += server_.Expires().At(CurrentFileTime());
+  header += "\r\n";
   DebugLog("HEAD %S\n%s", entryName.c_str(), header.c_str());
   QueueResponse(header);
 }
 
 void ClientConnection::HandleGet(const std::wstring& entryName) {
   std::uint32_t size = 0;
-  std::unique_ptr<char[]> buffer;  // kHeaderRoom bytes, then the entry's bytes
+  ResponseBuffer buffer;  // kHeaderRoom bytes, then the entry's bytes
   try {
     if (!TheArchive.Extract(entryName, nullptr, &size)) {
       DebugLog("GET %S -> 404\n\n", entryName.c_str());
@@ -75,7 +90,8 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
     if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
     // Zero-filled: an entry whose data ends early must not send what the heap held before.
-    buffer.reset(new char[capacity]());
+    buffer.reset(static_cast<char*>(std::calloc(capacity, 1)));
+    if (!buffer) throw std::bad_alloc();
     std::uint32_t filled = size;
     if (!TheArchive.Extract(entryName, buffer.get() + kHeaderRoom, &filled)) {
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
@@ -98,13 +114,13 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     std::string text(body, size);
     buffer.reset();
     FixNavigationFile(text);
-    const std::string header = GetHeader(type, text.size());
+    const std::string header = GetHeader(type, text.size(), server_.Expires().At(CurrentFileTime()));
     DebugLog("GET %S\n%s", entryName.c_str(), header.c_str());
     QueueResponse(header + text);
     return;
   }
 
-  const std::string header = GetHeader(type, size);
+  const std::string header = GetHeader(type, size, server_.Expires().At(CurrentFileTime()));
   DebugLog("GET %S\n%s", entryName.c_str(), header.c_str());
   if (header.size() <= kHeaderRoom) {
     // The header goes directly in front of the body, so the entry is never copied.
@@ -115,7 +131,8 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
   }
   const std::size_t total = header.size() + size;
   if (total < header.size()) throw std::bad_alloc();  // wrapped around: 32-bit size_t
-  std::unique_ptr<char[]> whole(new char[total]);
+  ResponseBuffer whole(static_cast<char*>(std::malloc(total)));
+  if (!whole) throw std::bad_alloc();
   std::memcpy(whole.get(), header.data(), header.size());
   std::memcpy(whole.get() + header.size(), body, size);
   buffer.reset();

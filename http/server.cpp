@@ -2,7 +2,10 @@
 // the connection registry and the four socket notifications.
 #include "http/server.h"
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include "http/connection.h"
 #include "http/server_core.h"
@@ -81,11 +84,41 @@ bool ServerCore::OnAccept(SocketHandle listening) {
   bool exhausted = false;
   const SocketHandle socket = AcceptConnection(listening, &exhausted);
   if (socket == kInvalidSocket) {
-    if (exhausted) PauseAccepting();
+    if (exhausted) {
+      // The connection stays in the backlog. Room is made at the expense of a client that has
+      // not even sent a whole header block (nothing of it is answered or lost), so idle
+      // connections cannot keep every other client out; failing that, wait.
+      if (MakeRoomForAccept()) {
+        AcceptAfterRelease();
+      } else {
+        PauseAccepting();
+      }
+    }
     return false;
   }
   AddConnection(socket);
   return true;
+}
+
+bool ServerCore::MakeRoomForAccept() {
+  std::vector<std::pair<std::uint64_t, SocketHandle>> waiting;  // accept order, socket
+  for (const auto& [socket, connection] : connections_) {
+    if (connection->IsAwaitingHeader()) waiting.emplace_back(connection->Order(), socket);
+  }
+  std::sort(waiting.begin(), waiting.end());
+  for (const auto& [order, socket] : waiting) {
+    // What has arrived may complete its header block (a connection accepted in this round has
+    // not been read yet): read it first, as its read notification would.
+    const ReadOutcome outcome = OnRead(socket);
+    ClientConnection* connection = FindConnection(socket);
+    if (!connection) return true;  // answered and finished, or dropped: its descriptor is free
+    if (outcome != ReadOutcome::kOpen || connection->IsAwaitingHeader()) {
+      DebugLog("out of descriptors: closing a connection that sent no request\n");
+      Retire(*connection);
+      return true;
+    }
+  }
+  return false;
 }
 
 ReadOutcome ServerCore::OnRead(SocketHandle socket) {
@@ -133,7 +166,7 @@ ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
   // A handle value is unique among open sockets, and a record is only freed once its socket is
   // closed; so a record found here would be one for this very socket.
   std::unique_ptr<ClientConnection>& slot = connections_[socket];
-  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket);
+  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket, ++acceptedCount_);
   return *slot;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "http/http_date.h"
 #include "http/socket.h"
 
 class ClientConnection;
@@ -59,8 +60,11 @@ class ServerCore {
 
   // Server thread: the four notifications, each given the socket it is for. A notification for
   // a socket without a live record (never accepted, or already finished) does nothing.
-  // OnAccept returns true when it accepted a connection; when the system is out of descriptors
-  // it asks the notification source to pause accepting for a while (PauseAccepting).
+  // OnAccept returns true when it accepted a connection. When the process is out of
+  // descriptors (or buffers), the connection that has waited longest for its header block is
+  // closed to make room (MakeRoomForAccept), and accepting resumes once its descriptor is
+  // released (AcceptAfterRelease); with no such connection, accepting pauses for a while
+  // (PauseAccepting), so the waiting connection is not reported again and again.
   bool OnAccept(SocketHandle listening);
   ReadOutcome OnRead(SocketHandle socket);
   void OnWrite(SocketHandle socket);
@@ -81,6 +85,7 @@ class ServerCore {
   }
 
   char* ReceiveBuffer() { return receiveBuffer_; }
+  ExpiresLine& Expires() { return expires_; }
 
   void NoteScopedRequest();
   std::uint64_t LastScopedRequestMs() const { return lastScopedRequestMs_.load(); }
@@ -97,6 +102,15 @@ class ServerCore {
   // descriptors; the connection waits in the backlog and would otherwise be reported at once
   // again and again).
   void PauseAccepting();
+  // Platform: accept again as soon as a retired record has been released (its descriptor given
+  // back), without waiting for a new accept notification.
+  void AcceptAfterRelease();
+  // Frees a descriptor for the connection waiting in the backlog: the connections still waiting
+  // for their header block are read, longest-waiting first, and the first whose header block is
+  // still incomplete after that (or whose peer has gone) is retired. A connection that turns
+  // out to have sent its request is answered instead, and may finish at once. True when a
+  // record was retired, so its descriptor comes free at its release.
+  bool MakeRoomForAccept();
 
   // Runs a handler; an exception that escapes one (memory) closes that connection instead of
   // ending the server thread.
@@ -105,10 +119,12 @@ class ServerCore {
 
   std::map<SocketHandle, std::unique_ptr<ClientConnection>> connections_;
   char receiveBuffer_[kReceiveBufferSize];  // shared by every read: one thread reads
+  ExpiresLine expires_;                      // used by the server thread only
   std::atomic<std::uint64_t> lastScopedRequestMs_{0};
   mutable std::mutex baseUrlLock_;
   std::string baseUrl_;
   std::uint32_t port_ = 0;                   // as given to Start
+  std::uint64_t acceptedCount_ = 0;          // numbers the connections in accept order
   SocketHandle listening_ = kInvalidSocket;  // written and read by the server thread only
   std::unique_ptr<ServerThread, ServerThreadDeleter> thread_;  // created by Start
 };

@@ -33,6 +33,22 @@ void SuppressSigpipe([[maybe_unused]] int fd) {
 #endif
 }
 
+// accept() giving a non-blocking, close-on-exec descriptor, or -1 with errno set.
+int AcceptNonBlocking(int listening) {
+#if defined(SOCK_NONBLOCK) && defined(SOCK_CLOEXEC)
+  // Linux and the BSDs set both flags in the accept itself: three calls fewer per connection.
+  return accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+#else
+  const int fd = accept(listening, nullptr, nullptr);
+  if (fd >= 0 && !MakeNonBlocking(fd)) {
+    close(fd);
+    errno = EBADF;  // not a shortage of descriptors
+    return -1;
+  }
+  return fd;
+#endif
+}
+
 }  // namespace
 
 int StartSockets() { return 0; }
@@ -87,14 +103,10 @@ bool ListenForConnections(SocketHandle socket) { return listen(socket, SOMAXCONN
 
 SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
   *exhausted = false;
-  const int fd = accept(listening, nullptr, nullptr);
+  const int fd = AcceptNonBlocking(listening);
   if (fd < 0) {
     const int error = errno;
     *exhausted = error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-    return kInvalidSocket;
-  }
-  if (!MakeNonBlocking(fd)) {
-    close(fd);
     return kInvalidSocket;
   }
   SuppressSigpipe(fd);

@@ -2,7 +2,8 @@
 """Real clients against the real server: archives made by Info-ZIP zip, 7z, bsdtar and Python's
 zipfile are served by http_serve_archive; curl and http.client fetch every entry and must get
 exactly zipfile's bytes; 200 concurrent connections are all answered, after which the server
-process holds no more descriptors than before. Usage: real_clients.py PATH/TO/http_serve_archive"""
+process holds no more descriptors than before; and a server out of descriptors (idle clients,
+or answers in progress) keeps answering, or waits, without spinning. Usage: real_clients.py PATH/TO/http_serve_archive"""
 import concurrent.futures
 import http.client
 import os
@@ -143,34 +144,119 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def exhaustion_check(archive):
-    """With its descriptors used up by silent clients, the server must wait for a descriptor
-    without spinning, and serve again once clients leave."""
+def start_limited(archive, limit):
+    """The server with at most `limit` descriptors; returns (process, host, port, prefix)."""
     def tight_limit():
-        resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))
+        resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
     proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                             preexec_fn=tight_limit)
+    parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
+    return proc, parsed.hostname, parsed.port, parsed.path
+
+
+def closed_by_server(s):
+    """True when the server has ended the connection (no answer, just the end of the stream)."""
+    s.settimeout(0.3)
+    try:
+        return s.recv(1) == b""
+    except socket.timeout:
+        return False
+    except OSError:
+        return True
+
+
+def idle_exhaustion_check(archive):
+    """Clients that never send a header block hold every descriptor: the server makes room by
+    closing the one that has waited longest, so others are still answered; it does not spin;
+    and it serves as before once they leave."""
+    proc, host, port, prefix = start_limited(archive, 24)
     silent = []
     try:
-        parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
         for _ in range(30):  # more than the server can hold
-            silent.append(socket.create_connection((parsed.hostname, parsed.port), timeout=5))
+            silent.append(socket.create_connection((host, port), timeout=5))
         time.sleep(0.3)
         before = cpu_seconds(proc.pid)
         time.sleep(1.0)
         spent = cpu_seconds(proc.pid) - before
-        check(spent < 0.2, "out of descriptors: the server used %.2f s of CPU in 1 s" % spent)
+        check(spent < 0.2, "idle clients: the server used %.2f s of CPU in 1 s" % spent)
+        status, _, body = fetch(host, port, prefix + "index.html")
+        check(status == 200 and body.startswith(b"<html>"),
+              "idle clients hold every descriptor: GET -> %s" % status)
+        # Room was made at the expense of the oldest: the first are closed, the newest are not.
+        check(closed_by_server(silent[0]), "idle clients: the longest-waiting client is still open")
+        check(not closed_by_server(silent[-1]), "idle clients: the newest client was closed")
         for s in silent:
             s.close()
         silent = []
-        status, _, body = fetch(parsed.hostname, parsed.port, parsed.path + "index.html")
-        check(status == 200 and body.startswith(b"<html>"), "after exhaustion: GET -> %s" % status)
-        print("out of descriptors: %.2f s of CPU in 1 s, then served again" % spent)
+        status, _, body = fetch(host, port, prefix + "index.html")
+        check(status == 200 and body.startswith(b"<html>"), "after idle clients left: GET -> %s" % status)
+        print("idle clients over the descriptor limit: %.2f s of CPU in 1 s, others answered" % spent)
     finally:
         for s in silent:
             s.close()
         proc.stdin.close()
         proc.wait(timeout=10)
+
+
+def pending_exhaustion_check(work):
+    """Every descriptor holds a connection whose answer is still being sent to a reader that does
+    not read: nothing may be closed to make room, so the server waits without spinning; the
+    answers in progress arrive whole; and it serves again once descriptors are free."""
+    big = random.Random(7).randbytes(8 << 20)  # more than loopback buffers take unread
+    archive = os.path.join(work, "pending.zip")
+    with zipfile.ZipFile(archive, "w") as z:
+        z.writestr("index.html", "<html>index</html>")
+        z.writestr("big.bin", big)
+    proc, host, port, prefix = start_limited(archive, 16)
+    readers = []
+    try:
+        request = ("GET %sbig.bin HTTP/1.1\r\nHost: x\r\n\r\n" % prefix).encode()
+        for _ in range(12):  # more than the server can hold
+            s = socket.socket()
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            s.settimeout(30)
+            s.connect((host, port))
+            s.sendall(request)
+            readers.append(s)
+        late = socket.create_connection((host, port), timeout=10)
+        late.sendall(("GET %sindex.html HTTP/1.1\r\nHost: x\r\n\r\n" % prefix).encode())
+        time.sleep(0.5)
+        before = cpu_seconds(proc.pid)
+        time.sleep(1.0)
+        spent = cpu_seconds(proc.pid) - before
+        check(spent < 0.2, "answers pending: the server used %.2f s of CPU in 1 s" % spent)
+        whole = 0
+        for s in readers:
+            data = bytearray()
+            while True:
+                chunk = s.recv(1 << 20)
+                if not chunk:
+                    break
+                data += chunk
+            whole += Split(bytes(data)) == big
+            s.close()
+        readers = []
+        check(whole == 12, "answers pending: %d of 12 large answers arrived whole" % whole)
+        answer = b""
+        while True:
+            chunk = late.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+        late.close()
+        check(Split(answer) == b"<html>index</html>", "answers pending: the late client got %r" % answer[:40])
+        print("answers pending on every descriptor: %.2f s of CPU in 1 s, all answered in turn" % spent)
+    finally:
+        for s in readers:
+            s.close()
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
+def Split(answer):
+    """The body of a 200 answer, or None."""
+    head, _, body = answer.partition(b"\r\n\r\n")
+    return body if head.startswith(b"HTTP/1.1 200 OK\r\n") else None
 
 
 def main():
@@ -180,7 +266,8 @@ def main():
         archives = build_archives(content, names, work)
         for label, archive in archives.items():
             serve(archive, label)
-        exhaustion_check(archives["zipfile"])
+        idle_exhaustion_check(archives["zipfile"])
+        pending_exhaustion_check(work)
     if failures:
         print("%d failures" % len(failures))
         return 1
