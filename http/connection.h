@@ -12,8 +12,7 @@
 #include "http/server_core.h"
 #include "http/socket.h"
 
-// Response buffers come from the C heap: calloc hands out zero-filled blocks without clearing
-// the pages that come fresh from the system a second time.
+// Response buffers come from the C heap (malloc, calloc).
 struct FreeDeleter {
   void operator()(char* block) const { std::free(block); }
 };

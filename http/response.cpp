@@ -43,6 +43,26 @@ std::string GetHeader(const std::string& type, std::size_t length, const std::st
   return header;
 }
 
+// A value for the last byte of a body buffer before extraction (see ExtractWhole).
+constexpr char kUnwritten = static_cast<char>(0xA5);
+
+// Extracts the entry into `body`, `size` bytes, so that every byte of it is the entry's or 0:
+// an entry whose data ends early (a damaged archive) must not send what the heap held before.
+// Extract writes from the start of the buffer onward, in order, so a last byte that has
+// changed shows that every byte was written. Only when it has not (the entry ended early, or
+// its last byte is the marker's value) is the buffer cleared and the entry extracted again;
+// clearing every buffer beforehand would cost a pass over each body.
+bool ExtractWhole(const std::wstring& entryName, char* body, std::uint32_t size) {
+  if (size == 0) return TheArchive.Extract(entryName, body, &size);  // nothing to write
+  body[size - 1] = kUnwritten;
+  std::uint32_t count = size;
+  if (!TheArchive.Extract(entryName, body, &count)) return false;
+  if (body[size - 1] != kUnwritten) return true;
+  std::memset(body, 0, size);
+  count = size;
+  return TheArchive.Extract(entryName, body, &count);
+}
+
 }  // namespace
 
 void ClientConnection::HandleHead(const std::wstring& entryName) {
@@ -89,11 +109,9 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     // An entry too large for memory is answered 500 like any other failure to extract it.
     const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
     if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
-    // Zero-filled: an entry whose data ends early must not send what the heap held before.
-    buffer.reset(static_cast<char*>(std::calloc(capacity, 1)));
+    buffer.reset(static_cast<char*>(std::malloc(capacity)));
     if (!buffer) throw std::bad_alloc();
-    std::uint32_t filled = size;
-    if (!TheArchive.Extract(entryName, buffer.get() + kHeaderRoom, &filled)) {
+    if (!ExtractWhole(entryName, buffer.get() + kHeaderRoom, size)) {
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
       SendStatus("500 Internal Server Error");
       return;

@@ -1,5 +1,5 @@
-// Test helper: builds a zip archive in memory with stored entries, so the same tests run on
-// both builds without outside tools. Names are UTF-8; non-ASCII names get the UTF-8 flag.
+// Test helper: builds a zip archive in memory with stored entries (or raw data of any method),
+// so the same tests run on both builds without outside tools. Names are UTF-8; non-ASCII names get the UTF-8 flag.
 #pragma once
 
 #include <cstdint>
@@ -19,24 +19,43 @@ class ZipWriter {
   // means "no time" to the archive reader.
   void Add(const std::string& name, const std::string& data,
            std::uint16_t dosDate = DosDate(2024, 2, 29), std::uint16_t dosTime = DosTime(23, 59, 58)) {
-    const std::uint32_t crc = Crc32(data);
+    AddRaw(name, 0, data, static_cast<std::uint32_t>(data.size()), Crc32(data), dosDate, dosTime);
+  }
+
+  // An entry of `method` whose data is `raw` as given and whose directory records
+  // `uncompressedSize` (which a damaged archive may get wrong).
+  void AddRaw(const std::string& name, std::uint16_t method, const std::string& raw, std::uint32_t uncompressedSize,
+              std::uint32_t crc = 0, std::uint16_t dosDate = DosDate(2024, 2, 29),
+              std::uint16_t dosTime = DosTime(23, 59, 58)) {
     const bool utf8 = HasNonAscii(name);
-    Entry entry{name, static_cast<std::uint32_t>(out_.size()), crc,
-                static_cast<std::uint32_t>(data.size()), dosDate, dosTime, utf8};
+    Entry entry{name, static_cast<std::uint32_t>(out_.size()), crc, static_cast<std::uint32_t>(raw.size()),
+                uncompressedSize, method, dosDate, dosTime, utf8};
     U32(0x04034b50);
     U16(20);
     U16(utf8 ? 0x0800 : 0);
-    U16(0);  // stored
+    U16(method);
     U16(dosTime);
     U16(dosDate);
     U32(crc);
-    U32(entry.size);
+    U32(entry.compressedSize);
     U32(entry.size);
     U16(static_cast<std::uint16_t>(name.size()));
     U16(0);
     out_ += name;
-    out_ += data;
+    out_ += raw;
     entries_.push_back(entry);
+  }
+
+  // A raw deflate stream of one stored block holding `data` (at most 65,535 bytes): what
+  // inflate reads back as `data`, made without a compressor.
+  static std::string DeflateStored(const std::string& data) {
+    const std::uint16_t length = static_cast<std::uint16_t>(data.size());
+    std::string stream(1, '\x01');  // last block, stored
+    for (std::uint16_t v : {length, static_cast<std::uint16_t>(~length)}) {
+      stream += static_cast<char>(v & 0xFF);
+      stream += static_cast<char>(v >> 8);
+    }
+    return stream + data;
   }
 
   // The finished archive: central directory and end record appended to the entries.
@@ -49,11 +68,11 @@ class ZipWriter {
       U16(20);
       U16(20);
       U16(e.utf8 ? 0x0800 : 0);
-      U16(0);
+      U16(e.method);
       U16(e.dosTime);
       U16(e.dosDate);
       U32(e.crc);
-      U32(e.size);
+      U32(e.compressedSize);
       U32(e.size);
       U16(static_cast<std::uint16_t>(e.name.size()));
       U16(0);
@@ -98,8 +117,8 @@ class ZipWriter {
  private:
   struct Entry {
     std::string name;
-    std::uint32_t offset, crc, size;
-    std::uint16_t dosDate, dosTime;
+    std::uint32_t offset, crc, compressedSize, size;
+    std::uint16_t method, dosDate, dosTime;
     bool utf8;
   };
 
