@@ -1,0 +1,413 @@
+#!/usr/bin/env python3
+"""Staying up under load and hostile clients, against the real launcher on 127.0.0.1.
+
+  stay_up.py --launcher build/native/bin/orvane [--seconds 30] [--check load|idle|valgrind ...]
+
+load      64 concurrent clients for --seconds, one request per connection: no connection or
+          read errors, every answer 200 with the entry's bytes; afterwards the process holds no
+          more descriptors or sockets than before, and its resident memory did not grow
+          between two equal halves of the load.
+idle      clients that never finish their header block, more than the launcher's descriptor
+          limit: it goes on answering other clients (closing the idle client that has waited
+          longest to make room), does not spin the CPU, and recovers when they close. Then
+          every descriptor held by answers still being sent to clients that do not read: nothing
+          may be closed, so it waits without spinning, and answers everyone in turn.
+valgrind  a full launcher run under memcheck with a short load, status-only answers and HEAD
+          included: no errors, no leaks.
+
+Every run ends with SIGTERM, which must end the launcher with exit code 0 (its watch loop
+ends and it tears down in order). Every loop is bounded in time and count; only 127.0.0.1 is
+contacted. The stand-in browser is bench/fake-browser."""
+import argparse
+import hashlib
+import http.client
+import os
+import random
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FAKE_BROWSER = os.path.join(HERE, "..", "..", "bench", "fake-browser")
+SUPPRESSIONS = os.path.join(HERE, "valgrind.supp")
+
+
+def make_archive(path, extra=None):
+    rng = random.Random(64)
+    entries = {
+        "index.html": b"<!doctype html><p>index</p>",
+        "page.html": b"".join(b"<p>lesson %d</p>\n" % i for i in range(300)),
+        "image.png": rng.randbytes(100 * 1024),
+        "app.js": b"".join(b"var x%d = %d;\n" % (i, rng.randrange(1 << 30)) for i in range(60000)),
+        "empty.txt": b"",
+    }
+    entries.update(extra or {})
+    with zipfile.ZipFile(path, "w") as z:
+        for name, data in entries.items():
+            stored = name.endswith((".png", ".bin"))
+            z.writestr(name, data, compress_type=zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED)
+    return {name: (len(data), hashlib.sha256(data).hexdigest()) for name, data in entries.items()}
+
+
+class Launcher:
+    def __init__(self, command, archive, work, nofile=None):
+        self.url_file = os.path.join(work, "url-%d" % time.monotonic_ns())
+        self.err_file = self.url_file + ".err"
+        env = dict(os.environ, BROWSER=os.path.abspath(FAKE_BROWSER), ORVANE_URL_FILE=self.url_file,
+                   XDG_CONFIG_HOME=work, DISPLAY="", ORVANE_BROWSER_SECONDS="900")
+        env.pop("WAYLAND_DISPLAY", None)
+
+        def limit():
+            if nofile:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
+        # Output to a file, not a pipe: nothing can keep a reader waiting for its end.
+        with open(self.err_file, "wb") as err:
+            self.proc = subprocess.Popen(command + [archive], env=env, preexec_fn=limit, start_new_session=True,
+                                         stdout=subprocess.DEVNULL, stderr=err)
+        self.pid = self.proc.pid  # under valgrind too: the tool runs in the launcher's process
+        end = time.time() + 120
+        while not os.path.exists(self.url_file):
+            if time.time() > end or self.proc.poll() is not None:
+                self.stop()
+                raise SystemExit("FAIL: the launcher did not start its browser")
+            time.sleep(0.01)
+        with open(self.url_file) as f:
+            url = f.read().strip()
+        base = url[: url.index("index.html")]
+        hostport, self.prefix = base[len("http://"):].split("/", 1)
+        self.port = int(hostport.split(":")[1])
+
+    def descriptors(self):
+        """(open descriptors, of which sockets)."""
+        fd_dir = "/proc/%d/fd" % self.pid
+        links = []
+        for name in os.listdir(fd_dir):
+            try:
+                links.append(os.readlink(os.path.join(fd_dir, name)))
+            except OSError:
+                pass  # closed meanwhile
+        return len(links), sum(link.startswith("socket:") for link in links)
+
+    def rss_kib(self):
+        with open("/proc/%d/status" % self.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def get(self, name, timeout=10):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+        try:
+            conn.request("GET", "/" + self.prefix + name)
+            response = conn.getresponse()
+            return response.status, response.read()
+        finally:
+            conn.close()
+
+    def exchange(self, raw, timeout=10):
+        """Sends raw bytes on a new connection; everything until the server's close."""
+        s = socket.create_connection(("127.0.0.1", self.port), timeout)
+        try:
+            s.sendall(raw)
+            answer = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    return answer
+                answer += chunk
+        finally:
+            s.close()
+
+    def stop(self, timeout=60):
+        """SIGTERM; returns (exit code or None when it had to be killed, seconds, its stderr)."""
+        started = time.time()
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            code = None
+        spent = time.time() - started
+        try:
+            os.killpg(self.proc.pid, signal.SIGKILL)  # whatever of its session is left
+        except ProcessLookupError:
+            pass
+        with open(self.err_file, errors="replace") as f:
+            return code, spent, f.read()
+
+
+def stop_checked(launcher, failures, timeout=60):
+    code, spent, err = launcher.stop(timeout)
+    if code != 0:
+        failures.append("SIGTERM: exit code %s after %.1f s" % (code, spent))
+    return code, spent, err
+
+
+def load(launcher, expected, seconds, clients=64):
+    """`clients` threads, each one request per connection, until the deadline. Returns
+    (answers, failures, the first few problems)."""
+    names = sorted(expected)
+    deadline = time.time() + seconds
+    counts = {"ok": 0, "errors": 0}
+    problems = []
+    lock = threading.Lock()
+
+    def client(seed):
+        rng = random.Random(seed)
+        while time.time() < deadline:
+            name = rng.choice(names)
+            try:
+                status, body = launcher.get(name)
+                good = status == 200 and (len(body), hashlib.sha256(body).hexdigest()) == expected[name]
+                problem = None if good else "%s: status %d, %d bytes" % (name, status, len(body))
+            except (OSError, http.client.HTTPException) as e:
+                problem = "%s: %r" % (name, e)
+            with lock:
+                if problem:
+                    counts["errors"] += 1
+                    if len(problems) < 5:
+                        problems.append(problem)
+                else:
+                    counts["ok"] += 1
+
+    threads = [threading.Thread(target=client, args=(i,)) for i in range(clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return counts["ok"], counts["errors"], problems
+
+
+def settle(measure, target, seconds=3.0):
+    """Waits (bounded) for measure() to come down to `target`; returns the last value."""
+    end = time.time() + seconds
+    value = measure()
+    while value > target and time.time() < end:
+        time.sleep(0.05)
+        value = measure()
+    return value
+
+
+def check_load(args, work, archive, expected):
+    launcher = Launcher([args.launcher], archive, work)
+    failures = []
+    try:
+        for name in expected:  # every entry once, so first-use set-up is behind us
+            launcher.get(name)
+        fds_before, sockets_before = launcher.descriptors()
+        rss_before = launcher.rss_kib()
+        half = args.seconds / 2
+        ok1, err1, problems1 = load(launcher, expected, half)
+        rss_mid = launcher.rss_kib()
+        ok2, err2, problems2 = load(launcher, expected, half)
+        fds_after = settle(lambda: launcher.descriptors()[0], fds_before)
+        sockets_after = settle(lambda: launcher.descriptors()[1], sockets_before)
+        rss_end = launcher.rss_kib()
+        print("load: %d answers in %.0f s (%.0f/s) from 64 clients, %d errors; descriptors %d -> %d, sockets %d -> %d;"
+              " RSS %d KiB before, %d KiB after the first half, %d KiB after the second"
+              % (ok1 + ok2, args.seconds, (ok1 + ok2) / args.seconds, err1 + err2, fds_before, fds_after,
+                 sockets_before, sockets_after, rss_before, rss_mid, rss_end))
+        if err1 + err2:
+            failures.append("%d failed requests, e.g. %s" % (err1 + err2, (problems1 + problems2)[:3]))
+        if ok1 == 0 or ok2 == 0:
+            failures.append("a half of the load got no answer at all")
+        if fds_after > fds_before or sockets_after > sockets_before:
+            failures.append("descriptors %d -> %d, sockets %d -> %d" % (fds_before, fds_after, sockets_before, sockets_after))
+        # After equal halves of the same load, a process that keeps nothing is the same size.
+        if rss_end > rss_mid + 4096:
+            failures.append("resident memory grew from %d KiB to %d KiB" % (rss_mid, rss_end))
+    finally:
+        code, spent, _ = stop_checked(launcher, failures)
+        print("load: SIGTERM ended the launcher in %.2f s with exit code %s" % (spent, code))
+    return failures
+
+
+def closed_by_server(s):
+    """True when the server has ended the connection without an answer."""
+    s.settimeout(0.3)
+    try:
+        return s.recv(1) == b""
+    except socket.timeout:
+        return False
+    except OSError:
+        return True
+
+
+def check_idle(args, work, archive, expected):
+    failures = []
+    limit = 128
+    launcher = Launcher([args.launcher], archive, work, nofile=limit)
+    idle = []
+    try:
+        base_fds = launcher.descriptors()[0]
+        partial = b"GET /" + launcher.prefix.encode() + b"index.html HTTP/1.1\r\nHost: x\r\n"
+        for _ in range(limit + 64):
+            s = socket.create_connection(("127.0.0.1", launcher.port), 5)
+            s.sendall(partial)  # and never the empty line that ends the header block
+            idle.append(s)
+        time.sleep(1)
+        cpu = launcher.cpu_seconds()
+        time.sleep(3)
+        spent = launcher.cpu_seconds() - cpu
+        try:
+            status, body = launcher.get("page.html", timeout=5)
+            served = status == 200 and len(body) == expected["page.html"][0]
+        except OSError:
+            served = False
+        oldest_closed, newest_open = closed_by_server(idle[0]), not closed_by_server(idle[-1])
+        print("idle: %d idle clients against a limit of %d descriptors: CPU %.2f s in 3 s; another client %s;"
+              " longest-waiting idle client %s, newest %s" % (
+                  len(idle), limit, spent, "answered" if served else "NOT answered",
+                  "closed" if oldest_closed else "open", "open" if newest_open else "closed"))
+        if spent > 0.3:
+            failures.append("the server spun the CPU (%.2f s in 3 s) with every descriptor taken" % spent)
+        if not served:
+            failures.append("a client was not answered while idle clients held every descriptor")
+        if not oldest_closed or not newest_open:
+            failures.append("room was not made at the expense of the longest-waiting idle client")
+        for s in idle:
+            s.close()
+        idle.clear()
+        time.sleep(0.5)
+        try:
+            status, body = launcher.get("page.html", timeout=5)
+            recovered = status == 200 and len(body) == expected["page.html"][0]
+        except OSError:
+            recovered = False
+        after = settle(lambda: launcher.descriptors()[0], base_fds)
+        if not recovered:
+            failures.append("the server did not answer after the idle clients closed")
+        if after > base_fds:
+            failures.append("descriptors %d before the idle clients, %d after" % (base_fds, after))
+    finally:
+        for s in idle:
+            s.close()
+        stop_checked(launcher, failures)
+    failures += check_pending(args, work)
+    return failures
+
+
+def check_pending(args, work):
+    """Every descriptor holds an answer that is still being sent: nothing may be closed."""
+    failures = []
+    big = random.Random(8).randbytes(8 << 20)  # more than loopback buffers take unread
+    archive = os.path.join(work, "pending.zip")
+    make_archive(archive, {"big.bin": big})
+    limit = 32
+    launcher = Launcher([args.launcher], archive, work, nofile=limit)
+    readers = []
+    try:
+        request = b"GET /" + launcher.prefix.encode() + b"big.bin HTTP/1.1\r\nHost: x\r\n\r\n"
+        for _ in range(limit):  # more than the launcher can hold
+            s = socket.socket()
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            s.settimeout(60)
+            s.connect(("127.0.0.1", launcher.port))
+            s.sendall(request)
+            readers.append(s)
+        time.sleep(1)
+        cpu = launcher.cpu_seconds()
+        time.sleep(2)
+        spent = launcher.cpu_seconds() - cpu
+        whole = 0
+        for s in readers:
+            answer = bytearray()
+            while True:
+                chunk = s.recv(1 << 20)
+                if not chunk:
+                    break
+                answer += chunk
+            head, _, body = bytes(answer).partition(b"\r\n\r\n")
+            whole += head.startswith(b"HTTP/1.1 200 OK\r\n") and body == big
+            s.close()
+        readers.clear()
+        print("idle: %d readers that do not read, limit %d descriptors: CPU %.2f s in 2 s; %d answers arrived whole"
+              % (limit, limit, spent, whole))
+        if spent > 0.2:
+            failures.append("the server spun the CPU (%.2f s in 2 s) while nothing could be closed" % spent)
+        if whole != limit:
+            failures.append("%d of %d large answers arrived whole" % (whole, limit))
+    finally:
+        for s in readers:
+            s.close()
+        stop_checked(launcher, failures)
+    return failures
+
+
+def check_valgrind(args, work, archive, expected):
+    command = ["valgrind", "--quiet", "--error-exitcode=99", "--suppressions=" + SUPPRESSIONS, "--leak-check=full",
+               "--errors-for-leak-kinds=definite,indirect", "--show-leak-kinds=definite,indirect", args.launcher]
+    failures = []
+    launcher = Launcher(command, archive, work)
+    try:
+        ok, errors, problems = load(launcher, expected, min(args.seconds, 10), clients=8)
+        prefix = launcher.prefix.encode()
+        # The other answers and their paths through the code: HEAD, 404, 501, a header block cut
+        # off by the client, a client that goes before its answer.
+        rounds = [
+            (b"HEAD /" + prefix + b"app.js HTTP/1.1\r\n\r\n", b"HTTP/1.1 200 OK\r\n"),
+            (b"GET /" + prefix + b"missing.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n\r\n"),
+            (b"GET /elsewhere/index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n\r\n"),
+            (b"POST /" + prefix + b"index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 501 Not Implemented\r\n\r\n"),
+        ]
+        for raw, want in rounds:
+            answer = launcher.exchange(raw, timeout=30)
+            if not answer.startswith(want) or (want.endswith(b"\r\n\r\n") and answer != want):
+                errors += 1
+                problems.append("%r answered %r" % (raw[:30], answer[:40]))
+        s = socket.create_connection(("127.0.0.1", launcher.port), 10)
+        s.sendall(b"GET /" + prefix + b"app.js HTTP/1.1\r\n")  # cut off
+        s.close()
+        s = socket.create_connection(("127.0.0.1", launcher.port), 10)
+        s.sendall(b"GET /" + prefix + b"app.js HTTP/1.1\r\n\r\n")
+        s.recv(100)
+        s.close()  # before the rest of the answer
+        status, _ = launcher.get("index.html", timeout=30)
+        if status != 200:
+            errors += 1
+            problems.append("index.html after the rest: %d" % status)
+    finally:
+        code, spent, err = launcher.stop(timeout=120)
+    print("valgrind: %d answers, %d errors; launcher exit code %s after SIGTERM (memcheck: 0 = no errors, no leaks)"
+          % (ok, errors, code))
+    if errors:
+        failures.append("%d failed requests under valgrind, e.g. %s" % (errors, problems[:3]))
+    if code != 0:
+        failures.append("memcheck reported errors or leaks (exit %s):\n%s" % (code, err[-6000:]))
+    return failures
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--launcher", required=True)
+    ap.add_argument("--seconds", type=float, default=30)
+    ap.add_argument("--check", action="append", choices=["load", "idle", "valgrind"])
+    args = ap.parse_args()
+    checks = args.check or ["load", "idle", "valgrind"]
+    failed = False
+    with tempfile.TemporaryDirectory(prefix="orvane-stay-up-") as work:
+        archive = os.path.join(work, "content.zip")
+        expected = make_archive(archive)
+        for name in checks:
+            failures = {"load": check_load, "idle": check_idle, "valgrind": check_valgrind}[name](
+                args, work, archive, expected)
+            for f in failures:
+                print("FAIL (%s): %s" % (name, f))
+            failed = failed or bool(failures)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
