@@ -3,10 +3,11 @@
 
   stay_up.py --launcher build/native/bin/orvane [--seconds 30] [--check load|idle|valgrind ...]
 
-load      64 concurrent clients for --seconds, one request per connection: no connection or
-          read errors, every answer 200 with the entry's bytes; afterwards the process holds no
-          more descriptors or sockets than before, and its resident memory did not grow
-          between two equal halves of the load.
+load      64 concurrent clients for --seconds, one request per connection, in two equal halves
+          of Python clients (every byte checked) and ApacheBench (ab: status and length, at
+          full speed): no connection or read errors, every answer 200 and whole; afterwards the
+          process holds no more descriptors or sockets than before, and its resident memory
+          did not grow from the first half to the second.
 idle      clients that never finish their header block, more than the launcher's descriptor
           limit: it goes on answering other clients (closing the idle client that has waited
           longest to make room), does not spin the CPU, and recovers when they close. Then
@@ -21,8 +22,10 @@ contacted. The stand-in browser is bench/fake-browser."""
 import argparse
 import hashlib
 import http.client
+import math
 import os
 import random
+import re
 import resource
 import signal
 import socket
@@ -190,6 +193,33 @@ def load(launcher, expected, seconds, clients=64):
     return counts["ok"], counts["errors"], problems
 
 
+def flood(launcher, names, seconds, clients=64):
+    """ApacheBench with `clients` connections at once, one request per connection, over each
+    entry in turn for an equal share of `seconds`. ab checks every answer's status and length
+    against the first. Returns (answers, failures, the first few problems)."""
+    done, failed, problems = 0, 0, []
+    share = max(1, math.ceil(seconds / len(names)))  # ab takes whole seconds
+    for name in names:
+        url = "http://127.0.0.1:%d/%s%s" % (launcher.port, launcher.prefix, name)
+        out = subprocess.run(["ab", "-q", "-s", "10", "-t", str(share), "-n", "10000000", "-c", str(clients), url],
+                             capture_output=True, text=True, timeout=share + 60).stdout
+
+        def field(pattern):
+            found = re.search(pattern, out, re.M)
+            return int(found.group(1)) if found else None
+        complete, bad, non2xx = field(r"^Complete requests:\s+(\d+)"), field(r"^Failed requests:\s+(\d+)"), \
+            field(r"^Non-2xx responses:\s+(\d+)")
+        if complete is None or bad is None:
+            failed += 1
+            problems.append("ab on %s: %s" % (name, out.strip()[-300:]))
+            continue
+        done += complete
+        failed += bad + (non2xx or 0)
+        if bad or non2xx:
+            problems.append("ab on %s: %d failed, %s non-2xx" % (name, bad, non2xx))
+    return done, failed, problems
+
+
 def settle(measure, target, seconds=3.0):
     """Waits (bounded) for measure() to come down to `target`; returns the last value."""
     end = time.time() + seconds
@@ -208,21 +238,31 @@ def check_load(args, work, archive, expected):
             launcher.get(name)
         fds_before, sockets_before = launcher.descriptors()
         rss_before = launcher.rss_kib()
-        half = args.seconds / 2
-        ok1, err1, problems1 = load(launcher, expected, half)
+        # Each half: Python clients that check every byte, then ab at full speed.
+        quarter = args.seconds / 4
+        started = time.time()
+        busy = ["page.html", "image.png", "app.js"]
+        ok1, err1, problems1 = load(launcher, expected, quarter)
+        fast1, bad1, flood1 = flood(launcher, busy, quarter)
         rss_mid = launcher.rss_kib()
-        ok2, err2, problems2 = load(launcher, expected, half)
+        ok2, err2, problems2 = load(launcher, expected, quarter)
+        fast2, bad2, flood2 = flood(launcher, busy, quarter)
+        elapsed = time.time() - started
+        err1, err2 = err1 + bad1, err2 + bad2
+        problems1 += flood1
+        problems2 += flood2
         fds_after = settle(lambda: launcher.descriptors()[0], fds_before)
         sockets_after = settle(lambda: launcher.descriptors()[1], sockets_before)
         rss_end = launcher.rss_kib()
-        print("load: %d answers in %.0f s (%.0f/s) from 64 clients, %d errors; descriptors %d -> %d, sockets %d -> %d;"
-              " RSS %d KiB before, %d KiB after the first half, %d KiB after the second"
-              % (ok1 + ok2, args.seconds, (ok1 + ok2) / args.seconds, err1 + err2, fds_before, fds_after,
+        print("load: 64 clients at once for %.0f s: %d answers checked byte for byte (Python), %d checked for"
+              " status and length (ab), %d errors; descriptors %d -> %d, sockets %d -> %d; RSS %d KiB before,"
+              " %d KiB after the first half, %d KiB after the second"
+              % (elapsed, ok1 + ok2, fast1 + fast2, err1 + err2, fds_before, fds_after,
                  sockets_before, sockets_after, rss_before, rss_mid, rss_end))
         if err1 + err2:
             failures.append("%d failed requests, e.g. %s" % (err1 + err2, (problems1 + problems2)[:3]))
-        if ok1 == 0 or ok2 == 0:
-            failures.append("a half of the load got no answer at all")
+        if min(ok1, ok2, fast1, fast2) == 0:
+            failures.append("a part of the load got no answer at all")
         if fds_after > fds_before or sockets_after > sockets_before:
             failures.append("descriptors %d -> %d, sockets %d -> %d" % (fds_before, fds_after, sockets_before, sockets_after))
         # After equal halves of the same load, a process that keeps nothing is the same size.
@@ -352,7 +392,7 @@ def check_valgrind(args, work, archive, expected):
     failures = []
     launcher = Launcher(command, archive, work)
     try:
-        ok, errors, problems = load(launcher, expected, min(args.seconds, 10), clients=8)
+        ok, errors, problems = load(launcher, expected, args.seconds, clients=8)
         prefix = launcher.prefix.encode()
         # The other answers and their paths through the code: HEAD, 404, 501, a header block cut
         # off by the client, a client that goes before its answer.
