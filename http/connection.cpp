@@ -23,7 +23,7 @@ ClientConnection::~ClientConnection() { CloseSocket(socket_); }
 
 void ClientConnection::MarkRetired() {
   retired_ = true;
-  pending_.reset();
+  DropPending();
   std::string().swap(request_);
 }
 
@@ -85,6 +85,7 @@ void ClientConnection::QueueResponse(const std::string& bytes) {
 
 void ClientConnection::QueueResponse(ResponseBuffer data, std::size_t start,
                                      std::size_t length) {
+  DropPending();
   pending_ = std::make_unique<PendingResponse>();
   pending_->data = std::move(data);
   pending_->start = start;
@@ -107,8 +108,14 @@ void ClientConnection::SendPending() {
     }
     response.sent += static_cast<std::size_t>(n);
   }
-  pending_.reset();
+  DropPending();
   server_.Retire(*this);
+}
+
+void ClientConnection::DropPending() {
+  if (!pending_) return;
+  server_.NoteResponseFreed(pending_->start + pending_->total);
+  pending_.reset();
 }
 
 void ClientConnection::SendStatus(const char* statusText) {

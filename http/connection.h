@@ -75,6 +75,8 @@ class ClientConnection {
  private:
   // Appends received bytes to the request while its header block is still open.
   void Collect(const char* bytes, std::size_t count);
+  // Frees the pending response, telling the server how much memory that gave back.
+  void DropPending();
 
   ServerCore& server_;
   const SocketHandle socket_;

@@ -4,6 +4,9 @@
 // response is pending) and close (hang-up, error, or the peer's end of stream). Readiness is
 // reported through a condition variable; Stop writes to the wake pipe.
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <unistd.h>
 
@@ -30,6 +33,19 @@ constexpr auto kStopWait = std::chrono::seconds(3);
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // Connections accepted per loop round, so a flood of them cannot starve the others.
 constexpr int kAcceptsPerRound = 16;
+// After this long without a connection, memory freed by earlier responses is given back.
+constexpr int kIdleTrimMs = 1000;
+constexpr std::size_t kTrimAfterBytes = 1 << 20;
+
+// Gives the C library's free memory back to the system. glibc keeps blocks freed by recent
+// responses in its heap (its threshold for mapping a block on its own follows the largest
+// block freed), so a burst of large answers would leave the process that large; other C
+// libraries return large blocks as they are freed.
+void ReturnFreeMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
 
 bool MakePipe(int fds[2]) {
   if (pipe(fds) != 0) return false;
@@ -137,8 +153,16 @@ void ServerCore::Run() {
         const short events = static_cast<short>(POLLIN | (connection->HasPending() ? POLLOUT : 0));
         watched.push_back({socket, events, 0});
       }
+      // Idle after large answers: wake once more to give their memory back.
+      const bool trimWhenIdle = watched.size() == firstClient && FreedSinceTrim() >= kTrimAfterBytes;
+      if (trimWhenIdle && (timeoutMs < 0 || timeoutMs > kIdleTrimMs)) timeoutMs = kIdleTrimMs;
 
-      if (poll(watched.data(), watched.size(), timeoutMs) < 0) {
+      const int ready = poll(watched.data(), watched.size(), timeoutMs);
+      if (ready == 0 && trimWhenIdle) {
+        ReturnFreeMemory();
+        ForgetFreed();
+      }
+      if (ready < 0) {
         if (errno != EINTR) {
           DebugLog("poll() failed [%lu].\n", static_cast<unsigned long>(errno));
           std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -87,6 +87,12 @@ class ServerCore {
   char* ReceiveBuffer() { return receiveBuffer_; }
   ExpiresLine& Expires() { return expires_; }
 
+  // Bytes of response buffers freed since the process last gave free memory back to the
+  // system (the POSIX loop does that once the server is idle; see notify_posix.cpp).
+  void NoteResponseFreed(std::size_t bytes) { freedSinceTrim_ += bytes; }
+  std::size_t FreedSinceTrim() const { return freedSinceTrim_; }
+  void ForgetFreed() { freedSinceTrim_ = 0; }
+
   void NoteScopedRequest();
   std::uint64_t LastScopedRequestMs() const { return lastScopedRequestMs_.load(); }
 
@@ -125,6 +131,7 @@ class ServerCore {
   std::string baseUrl_;
   std::uint32_t port_ = 0;                   // as given to Start
   std::uint64_t acceptedCount_ = 0;          // numbers the connections in accept order
+  std::size_t freedSinceTrim_ = 0;           // server thread only
   SocketHandle listening_ = kInvalidSocket;  // written and read by the server thread only
   std::unique_ptr<ServerThread, ServerThreadDeleter> thread_;  // created by Start
 };
