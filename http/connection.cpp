@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "text/text.h"
 
@@ -77,13 +76,12 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
 }
 
 void ClientConnection::QueueResponse(const std::string& bytes) {
-  ResponseBuffer data(static_cast<char*>(std::malloc(bytes.size() ? bytes.size() : 1)));
-  if (!data) throw std::bad_alloc();
+  std::unique_ptr<char[]> data(new char[bytes.size()]);
   std::memcpy(data.get(), bytes.data(), bytes.size());
   QueueResponse(std::move(data), 0, bytes.size());
 }
 
-void ClientConnection::QueueResponse(ResponseBuffer data, std::size_t start,
+void ClientConnection::QueueResponse(std::unique_ptr<char[]> data, std::size_t start,
                                      std::size_t length) {
   DropPending();
   pending_ = std::make_unique<PendingResponse>();

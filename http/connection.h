@@ -5,22 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "http/server_core.h"
 #include "http/socket.h"
 
-// Response buffers come from the C heap (malloc, calloc).
-struct FreeDeleter {
-  void operator()(char* block) const { std::free(block); }
-};
-using ResponseBuffer = std::unique_ptr<char[], FreeDeleter>;
-
 // The whole response in one buffer, sent from `start`; `sent` of its `total` bytes are gone.
 struct PendingResponse {
-  ResponseBuffer data;
+  std::unique_ptr<char[]> data;
   std::size_t start = 0;
   std::size_t sent = 0;
   std::size_t total = 0;
@@ -65,7 +58,7 @@ class ClientConnection {
   // Makes `bytes` the pending response (replacing any) and sends what the socket takes now.
   void QueueResponse(const std::string& bytes);
   // The same for a buffer whose response occupies [start, start + length).
-  void QueueResponse(ResponseBuffer data, std::size_t start, std::size_t length);
+  void QueueResponse(std::unique_ptr<char[]> data, std::size_t start, std::size_t length);
   // Sends the rest of the pending response as far as the socket takes it; retires the
   // connection after the last byte.
   void SendPending();

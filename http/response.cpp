@@ -1,7 +1,6 @@
 // The answers to GET and HEAD for one archive entry: status line, headers and (GET) body in one
 // buffer, or a status-only 404 or 500.
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -48,8 +47,8 @@ constexpr char kUnwritten = static_cast<char>(0xA5);
 
 // Extracts the entry into `body`, `size` bytes, so that every byte of it is the entry's or 0:
 // an entry whose data ends early (a damaged archive) must not send what the heap held before.
-// Extract writes from the start of the buffer onward, in order, so a last byte that has
-// changed shows that every byte was written. Only when it has not (the entry ended early, or
+// Extract writes the entry's bytes from the start of the buffer onward, in order (whole blocks,
+// then the last part), so a last byte that has changed shows that every byte was written. Only when it has not (the entry ended early, or
 // its last byte is the marker's value) is the buffer cleared and the entry extracted again;
 // clearing every buffer beforehand would cost a pass over each body.
 bool ExtractWhole(const std::wstring& entryName, char* body, std::uint32_t size) {
@@ -99,7 +98,7 @@ void ClientConnection::HandleHead(const std::wstring& entryName) {
 
 void ClientConnection::HandleGet(const std::wstring& entryName) {
   std::uint32_t size = 0;
-  ResponseBuffer buffer;  // kHeaderRoom bytes, then the entry's bytes
+  std::unique_ptr<char[]> buffer;  // kHeaderRoom bytes, then the entry's bytes
   try {
     if (!TheArchive.Extract(entryName, nullptr, &size)) {
       DebugLog("GET %S -> 404\n\n", entryName.c_str());
@@ -109,8 +108,7 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
     // An entry too large for memory is answered 500 like any other failure to extract it.
     const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
     if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
-    buffer.reset(static_cast<char*>(std::malloc(capacity)));
-    if (!buffer) throw std::bad_alloc();
+    buffer.reset(new char[capacity]);  // not cleared: see ExtractWhole
     if (!ExtractWhole(entryName, buffer.get() + kHeaderRoom, size)) {
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
       SendStatus("500 Internal Server Error");
@@ -149,8 +147,7 @@ void ClientConnection::HandleGet(const std::wstring& entryName) {
   }
   const std::size_t total = header.size() + size;
   if (total < header.size()) throw std::bad_alloc();  // wrapped around: 32-bit size_t
-  ResponseBuffer whole(static_cast<char*>(std::malloc(total)));
-  if (!whole) throw std::bad_alloc();
+  std::unique_ptr<char[]> whole(new char[total]);
   std::memcpy(whole.get(), header.data(), header.size());
   std::memcpy(whole.get() + header.size(), body, size);
   buffer.reset();
