@@ -2,6 +2,7 @@
 // buffer, or a status-only 404 or 500.
 #include <charconv>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "http/connection.h"
@@ -68,16 +69,19 @@ void ClientConnection::HandleHead(const std::wstring& entryName) {
   std::uint32_t size = 0;
   // Stays at a value that is no valid time when the entry has no MS-DOS stamp.
   FileTime modified = ~static_cast<FileTime>(0);
-  try {
-    if (!TheArchive.GetEntryInfo(entryName, &size, &modified)) {
-      DebugLog("HEAD %S -> 404\n\n", entryName.c_str());
-      SendStatus("404 Not Found");
+  {
+    std::lock_guard<std::mutex> reading(TheArchiveMutex);
+    try {
+      if (!TheArchive.GetEntryInfo(entryName, &size, &modified)) {
+        DebugLog("HEAD %S -> 404\n\n", entryName.c_str());
+        SendStatus("404 Not Found");
+        return;
+      }
+    } catch (...) {
+      DebugLog("HEAD %S -> 500 (unzip error)\n\n", entryName.c_str());
+      SendStatus("500 Internal Server Error");
       return;
     }
-  } catch (...) {
-    DebugLog("HEAD %S -> 500 (unzip error)\n\n", entryName.c_str());
-    SendStatus("500 Internal Server Error");
-    return;
   }
   std::string type;
   FindContentType(entryName, &type);  // HEAD never sniffs: an unknown extension sends ""
@@ -99,26 +103,29 @@ void ClientConnection::HandleHead(const std::wstring& entryName) {
 void ClientConnection::HandleGet(const std::wstring& entryName) {
   std::uint32_t size = 0;
   std::unique_ptr<char[]> buffer;  // kHeaderRoom bytes, then the entry's bytes
-  try {
-    if (!TheArchive.Extract(entryName, nullptr, &size)) {
-      DebugLog("GET %S -> 404\n\n", entryName.c_str());
-      SendStatus("404 Not Found");
-      return;
-    }
-    // An entry too large for memory is answered 500 like any other failure to extract it.
-    const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
-    if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
-    buffer.reset(new char[capacity]);  // not cleared: see ExtractWhole
-    if (!ExtractWhole(entryName, buffer.get() + kHeaderRoom, size)) {
+  {
+    std::lock_guard<std::mutex> reading(TheArchiveMutex);
+    try {
+      if (!TheArchive.Extract(entryName, nullptr, &size)) {
+        DebugLog("GET %S -> 404\n\n", entryName.c_str());
+        SendStatus("404 Not Found");
+        return;
+      }
+      // An entry too large for memory is answered 500 like any other failure to extract it.
+      const std::size_t capacity = static_cast<std::size_t>(size) + kHeaderRoom;
+      if (capacity < kHeaderRoom) throw std::bad_alloc();  // wrapped around: 32-bit size_t
+      buffer.reset(new char[capacity]);  // not cleared: see ExtractWhole
+      if (!ExtractWhole(entryName, buffer.get() + kHeaderRoom, size)) {
+        DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
+        SendStatus("500 Internal Server Error");
+        return;
+      }
+    } catch (...) {
+      buffer.reset();
       DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
       SendStatus("500 Internal Server Error");
       return;
     }
-  } catch (...) {
-    buffer.reset();
-    DebugLog("GET %S -> 500 (extract error)\n\n", entryName.c_str());
-    SendStatus("500 Internal Server Error");
-    return;
   }
   char* body = buffer.get() + kHeaderRoom;
   std::string type;

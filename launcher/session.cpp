@@ -5,6 +5,7 @@
 
 // Defined together so that they are constructed in this order and destroyed in reverse.
 amzip::ZipArchive TheArchive;
+std::mutex TheArchiveMutex;
 std::string SessionPrefix;
 std::wstring SessionUrl;
 

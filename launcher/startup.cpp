@@ -2,6 +2,8 @@
 // shown or logged and the run goes on, so the program always ends with exit code 0.
 #include "launcher/startup.h"
 
+#include <mutex>
+
 #include "amzip/error.h"
 #include "http/server.h"
 #include "launcher/session.h"
@@ -75,13 +77,18 @@ int RunLauncher(LauncherEnv& env, const CommandLine& commandLine) {
   {
     const std::uint32_t port = env.ReadHttpPort();
     const std::wstring widePrefix = AnsiToWide(SessionPrefix);
-    const std::wstring baseUrl = AnsiToWide(server.Start(port));
-    SessionUrl = baseUrl + widePrefix;
-    std::wstring startUrl = SessionUrl + L"index.html";
+    std::wstring startUrl;
+    {
+      // A request that arrives before the archive is open waits here, then is answered from it.
+      std::lock_guard<std::mutex> opening(TheArchiveMutex);
+      const std::wstring baseUrl = AnsiToWide(server.Start(port));
+      SessionUrl = baseUrl + widePrefix;
+      startUrl = SessionUrl + L"index.html";
 
-    HandleCommandLine(env, commandLine, startUrl);
-    OpenEmbeddedArchiveIfNone();
-    AppendStartText(env, startUrl);
+      HandleCommandLine(env, commandLine, startUrl);
+      OpenEmbeddedArchiveIfNone();
+      AppendStartText(env, startUrl);
+    }
     DebugLog("start url is '%S'\n", startUrl.c_str());
 
     LaunchAndWatch(env, server, startUrl);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "launcher/session.h"
 #include "launcher/startup.h"
@@ -175,6 +177,35 @@ TEST(Driver, ALongStartTextArrivesWhole) {
   DriverRun run({kProgram, Fixture("start_long.zip"), L"x", L"y"});
   EXPECT_EQ(run.Tail(), L"index.html?x&y?show=" + std::wstring(70000, L'x'));
   EXPECT_EQ(run.env.startPageStatus, 200);
+}
+
+// The server listens before the archive is open. A request that arrives in between waits for
+// the open and is answered from the archive, not from a half-read one (or none at all).
+TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
+  struct EarlyClientEnv : RecordingEnv {
+    std::thread client;
+    int status = 0;
+    std::string body;
+    bool IsExistingFile(const std::wstring& path) override {
+      // Called after the server started, just before the archive is opened.
+      const std::size_t colon = SessionUrl.rfind(L':');
+      const auto serverPort = static_cast<std::uint16_t>(std::stoul(SessionUrl.substr(colon + 1)));
+      client = std::thread([this, serverPort] {
+        std::string raw;
+        if (os::LoopbackGet(serverPort, "/ff/index.html", raw, 10000)) ParseHttpResponse(raw, status, body);
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the request reaches the server
+      return RecordingEnv::IsExistingFile(path);
+    }
+  };
+  EarlyClientEnv env;
+  CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
+  EXPECT_EQ(RunLauncher(env, commandLine), 0);
+  ASSERT_TRUE(env.client.joinable());
+  env.client.join();
+  TheArchive.Close();
+  EXPECT_EQ(env.status, 200);
+  EXPECT_EQ(env.body, "<p>plain</p>\n");
 }
 
 TEST(ArchiveCandidateIndex, ByTheExtensionOfArgv0) {
