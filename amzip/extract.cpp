@@ -7,6 +7,7 @@
 #include "amzip/archive.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
+#include "amzip/little_endian.h"
 #include "amzip/reader.h"
 #include "text/url.h"
 
@@ -74,7 +75,9 @@ bool ZipArchive::Extract(const std::wstring& name, void* buffer, std::uint32_t* 
 
 // The data starts after the local header's own name and extra field, which writers may make
 // differ from the central header's. An entry that starts on another part of a split archive
-// cannot be read from this one.
+// cannot be read from this one. The header is read in one seek: name and extra field are read
+// past rather than sought over, because a file stream's seek costs a system call even when the
+// bytes are already in its buffer.
 void ZipArchive::SeekToEntryData(const ZipEntry& entry) {
   if (entry.diskNumberStart != currentVolume->diskNumber) Fail(AZ_ERROR_READ);
   SeekTo(entry.localHeaderOffset, SEEK_SET);
@@ -82,10 +85,17 @@ void ZipArchive::SeekToEntryData(const ZipEntry& entry) {
   if (signature != kLocalHeaderSignature) {
     FailWithDetail(AZ_ERROR_UNKNOWN_SIGNATURE, static_cast<std::int32_t>(signature));
   }
-  SeekTo(entry.localHeaderOffset + 26, SEEK_SET);
-  const std::uint16_t nameLength = ReadU16();
-  const std::uint16_t extraLength = ReadU16();
-  SeekTo(entry.localHeaderOffset + kLocalHeaderFixed + nameLength + extraLength, SEEK_SET);
+  unsigned char fixed[kLocalHeaderFixed - 4];
+  ReadBytes(fixed, sizeof fixed);
+  std::uint32_t rest = static_cast<std::uint32_t>(LoadU16(fixed + 22)) + LoadU16(fixed + 24);
+  // A file that ends within them reads no data after them either, as a seek past its end would.
+  while (rest != 0) {
+    const std::uint32_t n = rest < kInputBlock ? rest : kInputBlock;
+    std::uint32_t got = 0;
+    if (!reader->Read(inputBuffer, n, &got)) Fail(AZ_ERROR_READ);
+    if (got == 0) return;
+    rest -= got;
+  }
 }
 
 void ZipArchive::CopyStored(const ZipEntry& entry, unsigned char* buffer, std::uint32_t capacity) {
