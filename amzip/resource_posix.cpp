@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "amzip/embedded.h"
-#include "amzip/little_endian.h"
 #include "amzip/resource.h"
 
 namespace amzip {
@@ -30,26 +29,23 @@ EmbeddedMapping MapEmbeddedArchive() {
   const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return mapping;
   struct stat info;
-  unsigned char trailer[sizeof(EmbeddedTrailer)];
-  if (fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof trailer) &&
-      pread(fd, trailer, sizeof trailer, info.st_size - static_cast<off_t>(sizeof trailer)) ==
-          static_cast<ssize_t>(sizeof trailer) &&
-      LoadU32(trailer + 12) == kEmbeddedMagic) {
-    const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
-    const std::uint64_t length = LoadU64(trailer + 16);
-    if (length != 0 && length <= fileSize - sizeof trailer) {
-      const std::uint64_t start = fileSize - sizeof trailer - length;
-      const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-      const std::uint64_t mapStart = start - start % page;
-      const std::uint64_t mapLength = length + (start - mapStart);
-      void* base = mmap(nullptr, static_cast<std::size_t>(mapLength), PROT_READ, MAP_PRIVATE, fd,
-                        static_cast<off_t>(mapStart));
-      if (base != MAP_FAILED) {
-        std::memcpy(mapping.type, trailer, sizeof mapping.type);
-        mapping.id = LoadU32(trailer + 8);
-        mapping.data = static_cast<const unsigned char*>(base) + (start - mapStart);
-        mapping.size = length;
-      }
+  unsigned char bytes[sizeof(EmbeddedTrailer)];
+  EmbeddedTrailer trailer;
+  if (fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof bytes) &&
+      pread(fd, bytes, sizeof bytes, info.st_size - static_cast<off_t>(sizeof bytes)) ==
+          static_cast<ssize_t>(sizeof bytes) &&
+      ReadEmbeddedTrailer(bytes, static_cast<std::uint64_t>(info.st_size), &trailer) && trailer.length != 0) {
+    const std::uint64_t start = static_cast<std::uint64_t>(info.st_size) - sizeof bytes - trailer.length;
+    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t mapStart = start - start % page;
+    const std::uint64_t mapLength = trailer.length + (start - mapStart);
+    void* base = mmap(nullptr, static_cast<std::size_t>(mapLength), PROT_READ, MAP_PRIVATE, fd,
+                      static_cast<off_t>(mapStart));
+    if (base != MAP_FAILED) {
+      std::memcpy(mapping.type, trailer.type, sizeof mapping.type);
+      mapping.id = trailer.id;
+      mapping.data = static_cast<const unsigned char*>(base) + (start - mapStart);
+      mapping.size = trailer.length;
     }
   }
   close(fd);

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "amzip/embedded.h"
-#include "amzip/little_endian.h"
 #include "text/text.h"
 #include "tools/orvane-zip/files.h"
 #include "tools/orvane-zip/platform.h"
@@ -51,24 +50,12 @@ namespace {
 // in front of it are cut off.
 void StripEmbeddedArchive(std::vector<unsigned char>* program) {
   const std::size_t trailerSize = sizeof(amzip::EmbeddedTrailer);
-  if (program->size() < trailerSize) return;
-  const unsigned char* trailer = program->data() + program->size() - trailerSize;
-  if (amzip::LoadU32(trailer + 12) != amzip::kEmbeddedMagic) return;
-  const std::uint64_t length = amzip::LoadU64(trailer + 16);
-  if (length > program->size() - trailerSize) return;
-  program->resize(program->size() - trailerSize - static_cast<std::size_t>(length));
-}
-
-std::vector<unsigned char> MakeTrailer(std::uint64_t zipLength) {
-  std::vector<unsigned char> trailer(sizeof(amzip::EmbeddedTrailer), 0);
-  std::memcpy(trailer.data(), "RT_ZIP", 6);
-  auto store = [&](std::size_t at, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) trailer[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
-  };
-  store(8, 777, 4);
-  store(12, amzip::kEmbeddedMagic, 4);
-  store(16, zipLength, 8);
-  return trailer;
+  amzip::EmbeddedTrailer trailer;
+  if (program->size() < trailerSize ||
+      !amzip::ReadEmbeddedTrailer(program->data() + program->size() - trailerSize, program->size(), &trailer)) {
+    return;
+  }
+  program->resize(program->size() - trailerSize - static_cast<std::size_t>(trailer.length));
 }
 
 std::wstring SystemReason() { return AnsiToWide(std::strerror(errno)); }
@@ -83,7 +70,9 @@ bool PackLauncher(const std::wstring& launcher, const std::vector<unsigned char>
     return false;
   }
   StripEmbeddedArchive(&program);
-  const std::vector<unsigned char> trailer = MakeTrailer(zip.size());
+  unsigned char trailerBytes[sizeof(amzip::EmbeddedTrailer)];
+  amzip::WriteEmbeddedTrailer(zip.size(), trailerBytes);
+  const std::vector<unsigned char> trailer(trailerBytes, trailerBytes + sizeof trailerBytes);
   // Written beside the output and renamed over it, so the output (which may be the launcher
   // itself) is never seen half-written.
   const std::wstring temporary = output + L".orvane-zip-tmp";
