@@ -187,11 +187,12 @@ void ServerCore::ReleaseRetired() {
   }
 }
 
-void ServerCore::NoteScopedRequest() {
+std::uint64_t SteadyClockMs() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  lastScopedRequestMs_.store(static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
+
+void ServerCore::NoteScopedRequest() { lastScopedRequestMs_.store(SteadyClockMs()); }
 
 std::string ServerCore::BaseUrl() const {
   std::lock_guard<std::mutex> lock(baseUrlLock_);

@@ -8,6 +8,9 @@
 
 class ServerCore;
 
+// The clock LastScopedRequestMs is read on: std::chrono::steady_clock, in milliseconds.
+std::uint64_t SteadyClockMs();
+
 class HttpServer {
  public:
   // Starts Windows Sockets (a failure is logged; Start then reports an empty BaseUrl).
@@ -28,8 +31,8 @@ class HttpServer {
   // everything it uses is left allocated. Harmless when no thread runs.
   void Stop();
 
-  // The std::chrono::steady_clock time, in milliseconds, of the last request answered for a
-  // path under SessionPrefix; 0 when there was none. Readable from any thread.
+  // The SteadyClockMs() time of the last request answered for a path under SessionPrefix; 0
+  // when there was none. Readable from any thread.
   std::uint64_t LastScopedRequestMs() const;
 
  private:

@@ -1,7 +1,6 @@
 // Browser-window probe for POSIX: a Chromium-family browser's own DevTools page list (its port
 // from the profile's DevToolsActivePort); nothing for Firefox, whose process is its window; and
 // for any other browser, whether the server answered a request of this run in the last 120 s.
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -41,10 +40,7 @@ bool DevToolsShowsSession(const std::string& profileDir) {
 bool RecentlyServed(const HttpServer& server) {
   const std::uint64_t last = server.LastScopedRequestMs();
   if (last == 0) return false;
-  const std::uint64_t now = static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  const std::uint64_t now = SteadyClockMs();
   return now < last || now - last <= kRecentActivityMs;
 }
 

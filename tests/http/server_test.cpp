@@ -231,11 +231,10 @@ TEST_F(Site, LastScopedRequestTime) {
   Ask("GET", "/elsewhere/index.html");
   EXPECT_EQ(server_->LastScopedRequestMs(), 0u);
   Get("missing.txt");  // under the prefix, even if not found
-  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::steady_clock::now().time_since_epoch()).count();
+  const std::uint64_t now = SteadyClockMs();
   const std::uint64_t seen = server_->LastScopedRequestMs();
   EXPECT_GT(seen, 0u);
-  EXPECT_LE(static_cast<std::uint64_t>(now) - seen, 5000u);
+  EXPECT_LE(now - seen, 5000u);
 }
 
 TEST_F(ServerTest, EveryTableExtensionHasItsType) {
