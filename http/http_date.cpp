@@ -22,14 +22,17 @@ std::string FormatHttpDate(const SystemTime& time) {
                : std::string();
 }
 
+std::string HttpDateOf(FileTime time) {
+  SystemTime broken = {};
+  if (!ToSystemTime(time, &broken)) return std::string();
+  return FormatHttpDate(broken);
+}
+
 const std::string& ExpiresLine::At(FileTime now) {
   const FileTime expires = now + kFileTimeDay;
   const FileTime second = expires / 10000000;  // FileTime units are 100 ns
   if (second != second_ || line_.empty()) {
-    SystemTime broken = {};
-    line_ = "Expires: ";
-    if (ToSystemTime(expires, &broken)) line_ += FormatHttpDate(broken);
-    line_ += "\r\n";
+    line_ = "Expires: " + HttpDateOf(expires) + "\r\n";
     second_ = second;
   }
   return line_;

@@ -7,6 +7,8 @@
 
 // `time` is UTC; its milliseconds are ignored. 29 characters for a four-digit year.
 std::string FormatHttpDate(const SystemTime& time);
+// The same for a FileTime, or "" for a value that is no valid time.
+std::string HttpDateOf(FileTime time);
 
 // "Expires: " + the HTTP date one day after `now` + "\r\n", the line every 200 answer carries.
 // The text changes once a second, so it is formatted once a second and reused meanwhile. One

@@ -15,13 +15,6 @@
 
 namespace {
 
-// The HTTP date of a FileTime, or "" for a value that is no valid time.
-std::string HttpDateOf(FileTime time) {
-  SystemTime broken = {};
-  if (!ToSystemTime(time, &broken)) return std::string();
-  return FormatHttpDate(broken);
-}
-
 // The decimal digits of `n`, as FormatText("%lu") writes them.
 void AppendDecimal(std::string& text, std::uint64_t n) {
   char digits[24];
