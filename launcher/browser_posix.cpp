@@ -56,13 +56,20 @@ void RemoveTree(const std::string& dir) {
   }
 }
 
-// Reaps `pid` if it has ended; true when it has.
-bool Reaped(pid_t pid) {
+// waitpid without waiting, through interruptions: `pid` when it has ended (and is reaped now),
+// 0 while it runs, -1 with errno on failure.
+pid_t WaitWithoutBlocking(pid_t pid) {
   int status = 0;
   pid_t result;
   do {
     result = waitpid(pid, &status, WNOHANG);
   } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Reaps `pid` if it has ended; true when it has (or is no child to wait for any more).
+bool Reaped(pid_t pid) {
+  const pid_t result = WaitWithoutBlocking(pid);
   return result == pid || (result < 0 && errno == ECHILD);
 }
 
@@ -126,11 +133,7 @@ bool BrowserProcess::Launch(const std::wstring& startUrl) {
 
 BrowserState BrowserProcess::Check() {
   if (state_->pid < 0) return BrowserState::kUnknown;
-  int status = 0;
-  pid_t result;
-  do {
-    result = waitpid(state_->pid, &status, WNOHANG);
-  } while (result < 0 && errno == EINTR);
+  const pid_t result = WaitWithoutBlocking(state_->pid);
   if (result == 0) return BrowserState::kRunning;
   if (result == state_->pid) {
     state_->pid = -1;
