@@ -4,6 +4,7 @@
 #include <map>
 
 #include "text/text.h"
+#include "text/url.h"
 
 namespace {
 
@@ -56,9 +57,7 @@ bool FindContentType(const std::wstring& entryName, std::string* type) {
   if (dot == std::wstring::npos) return false;
   if (separator != std::wstring::npos && dot < separator) return false;
   std::wstring extension = entryName.substr(dot + 1);
-  for (wchar_t& c : extension) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
+  LowerAscii(extension);
   const ContentTypeTable& table = ContentTypes();
   const auto found = table.find(WideToAnsi(extension));
   if (found == table.end()) return false;

@@ -63,9 +63,7 @@ void AppendStartText(LauncherEnv& env, std::wstring& startUrl) {
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
   if (args.empty()) return 0;
   std::wstring extension = FileExtension(args[0]);
-  for (wchar_t& c : extension) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
+  LowerAscii(extension);
   return extension == L"exe" ? 1 : 0;
 }
 

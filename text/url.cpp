@@ -52,6 +52,12 @@ std::wstring NormalizePath(const std::wstring& path) {
   return out;
 }
 
+void LowerAscii(std::wstring& text) {
+  for (wchar_t& c : text) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+}
+
 void TrimTrailingSeparators(std::wstring& path) {
   while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
 }

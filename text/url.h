@@ -13,6 +13,9 @@ std::string PercentDecode(const std::string& text);
 // except that a leading pair stays; A-Z lowered; trailing separators removed.
 std::wstring NormalizePath(const std::wstring& path);
 
+// Lowers A-Z in place; every other character stays as it is.
+void LowerAscii(std::wstring& text);
+
 // Removes every trailing "\" and "/".
 void TrimTrailingSeparators(std::wstring& path);
 
