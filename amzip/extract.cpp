@@ -85,6 +85,7 @@ void ZipArchive::SeekToEntryData(const ZipEntry& entry) {
   if (signature != kLocalHeaderSignature) {
     FailWithDetail(AZ_ERROR_UNKNOWN_SIGNATURE, static_cast<std::int32_t>(signature));
   }
+  // The fields after the signature end with the name's length and the extra field's.
   unsigned char fixed[kLocalHeaderFixed - 4];
   ReadBytes(fixed, sizeof fixed);
   std::uint32_t rest = static_cast<std::uint32_t>(LoadU16(fixed + 22)) + LoadU16(fixed + 24);
