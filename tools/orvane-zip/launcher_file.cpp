@@ -39,7 +39,7 @@ bool FindPackedArchive(const std::vector<unsigned char>& bytes, LauncherKind kin
   PeImage image;
   std::wstring error;
   return kind == LauncherKind::kWindows && image.Parse(bytes, &error) &&
-         image.FindResource(ResourceKey{true, 0, u"RT_ZIP"}, 777, offset, length);
+         image.FindResourceData(ResourceKey{true, 0, u"RT_ZIP"}, 777, offset, length);
 }
 
 }  // namespace orvanezip

@@ -153,7 +153,7 @@ bool PeImage::ReadResourceTree(std::uint32_t rootRva, std::wstring* error) {
   return true;
 }
 
-bool PeImage::FindResource(const ResourceKey& type, std::uint16_t id, std::uint64_t* offset, std::uint64_t* size) const {
+bool PeImage::FindResourceData(const ResourceKey& type, std::uint16_t id, std::uint64_t* offset, std::uint64_t* size) const {
   for (const ResourceItem& item : resources) {
     if (item.type == type && !item.name.named && item.name.id == id) {
       *offset = item.offset;

@@ -49,7 +49,7 @@ class PeImage {
 
   // The file offset and size of the first resource of this type and identifier (any
   // language, as FindResourceW falls back to); false when there is none.
-  bool FindResource(const ResourceKey& type, std::uint16_t id, std::uint64_t* offset, std::uint64_t* size) const;
+  bool FindResourceData(const ResourceKey& type, std::uint16_t id, std::uint64_t* offset, std::uint64_t* size) const;
 
   // The offset of the CheckSum field.
   std::uint64_t ChecksumOffset() const { return optionalHeader + 64; }
