@@ -91,7 +91,10 @@ bool SourceDateEpoch(std::int64_t* seconds) {
 bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
   std::vector<std::string> skipped;
   std::wstring error;
-  if (!ListFolder(FileSystemPath(request.source), files, &skipped, &error)) return Fail(error), false;
+  if (!ListFolder(FileSystemPath(request.source), files, &skipped, &error)) {
+    Fail(error);
+    return false;
+  }
   for (const std::string& item : skipped) Warn("skipped " + item);
   if (request.hasStart) {
     FolderFile start;
@@ -100,12 +103,17 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
     start.content = Utf16Le(request.start);
     start.modified = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch()).count();
-    std::erase_if(*files, [](const FolderFile& file) { return file.name == ".start"; });
+    if (std::erase_if(*files, [](const FolderFile& file) { return file.name == ".start"; }) != 0) {
+      Warn("--start replaces the folder's .start");
+    }
     files->insert(std::lower_bound(files->begin(), files->end(), start,
                                    [](const FolderFile& a, const FolderFile& b) { return a.name < b.name; }),
                   std::move(start));
   }
-  if (files->empty()) return Fail(request.source + L" has no files to pack"), false;
+  if (files->empty()) {
+    Fail(request.source + L" has no files to pack");
+    return false;
+  }
   bool hasIndex = false;
   for (const FolderFile& file : *files) {
     std::string lower = file.name;
