@@ -9,10 +9,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "text/text.h"
+#include "text/url.h"
 #include "tools/orvane-zip/platform.h"
 #include "tools/orvane-zip/progress.h"
 #include "tools/orvane-zip/zip_writer.h"
@@ -45,17 +48,6 @@ const char* const kCompressedFormats[] = {
     // archives, and documents that are archives
     "zip", "gz", "tgz", "bz2", "xz", "7z", "rar", "zst", "lz4", "br", "jar", "cab", "epub", "docx", "xlsx", "pptx",
     "odt", "ods", "odp", "swf"};
-
-std::string LowerExtension(const std::string& name) {
-  const std::size_t slash = name.rfind('/');
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
-  std::string extension = name.substr(dot + 1);
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return extension;
-}
 
 // What a worker made of one file.
 struct Packed {
@@ -276,9 +268,10 @@ bool CopyStoredFile(const FolderFile& file, const ZipEntryRecord& record, Output
 }  // namespace
 
 bool IsCompressedFormat(const std::string& name) {
-  const std::string extension = LowerExtension(name);
+  std::wstring extension = FileExtension(Utf8ToWide(name));
+  LowerAscii(extension);
   for (const char* known : kCompressedFormats) {
-    if (extension == known) return true;
+    if (extension == std::wstring(known, known + std::strlen(known))) return true;
   }
   return false;
 }

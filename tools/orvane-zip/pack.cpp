@@ -18,6 +18,7 @@
 #include "amzip/embedded.h"
 #include "amzip/entry.h"
 #include "text/text.h"
+#include "text/url.h"
 #include "tools/orvane-zip/files.h"
 #include "tools/orvane-zip/folder_archive.h"
 #include "tools/orvane-zip/folder_walk.h"
@@ -116,9 +117,9 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
   }
   bool hasIndex = false;
   for (const FolderFile& file : *files) {
-    std::string lower = file.name;
-    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    hasIndex = hasIndex || lower == "index.html";
+    std::wstring name = Utf8ToWide(file.name);
+    LowerAscii(name);  // as the launcher matches names
+    hasIndex = hasIndex || name == L"index.html";
   }
   if (!hasIndex) Warn("warning: no index.html at the top of the folder; the launcher opens index.html, so the learner would see \"404 Not Found\"");
   return true;

@@ -1,17 +1,20 @@
 // ZipWriter: local headers, central directory, end records, zip64 where needed.
 #include "tools/orvane-zip/zip_writer.h"
 
+#include "amzip/entry.h"
+
 namespace orvanezip {
 
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+using amzip::kCentralHeaderSignature;
+using amzip::kEndRecordSignature;
+using amzip::kFlagUtf8;
+using amzip::kLocalHeaderSignature;
+using amzip::kZip64EndRecordSignature;
+using amzip::kZip64LocatorSignature;
+
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::uint16_t kFlagUtf8 = 0x0800;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
 constexpr std::uint16_t kVersionDeflate = 20;
 constexpr std::uint16_t kVersionZip64 = 45;
@@ -37,7 +40,7 @@ void ZipWriter::BeginEntry(const ZipEntryRecord& entry) {
   // A local header's zip64 extra holds both sizes, or neither.
   const bool zip64 = entry.uncompressedSize >= kMax32 || entry.compressedSize >= kMax32;
   std::vector<unsigned char> header;
-  PutU32(header, kLocalSignature);
+  PutU32(header, kLocalHeaderSignature);
   PutU16(header, zip64 ? kVersionZip64 : kVersionDeflate);
   PutU16(header, FlagsOf(entry));
   PutU16(header, entry.method);
@@ -70,7 +73,7 @@ std::uint64_t ZipWriter::Finish() {
     if (entry.compressedSize >= kMax32) PutU64(extra, entry.compressedSize);
     if (item.offset >= kMax32) PutU64(extra, item.offset);
     const std::uint16_t version = extra.empty() ? kVersionDeflate : kVersionZip64;
-    PutU32(directory, kCentralSignature);
+    PutU32(directory, kCentralHeaderSignature);
     PutU16(directory, kMadeByUnix | version);
     PutU16(directory, version);
     PutU16(directory, FlagsOf(entry));
@@ -104,7 +107,7 @@ std::uint64_t ZipWriter::Finish() {
   const std::uint64_t count = written.size();
   std::vector<unsigned char> end;
   if (count >= 0xFFFF || directorySize >= kMax32 || directoryOffset >= kMax32) {
-    PutU32(end, kZip64EndSignature);
+    PutU32(end, kZip64EndRecordSignature);
     PutU64(end, 44);  // the record's size after this field
     PutU16(end, kMadeByUnix | kVersionZip64);
     PutU16(end, kVersionZip64);
@@ -119,7 +122,7 @@ std::uint64_t ZipWriter::Finish() {
     PutU64(end, directoryEnd);
     PutU32(end, 1);
   }
-  PutU32(end, kEndSignature);
+  PutU32(end, kEndRecordSignature);
   PutU16(end, 0);
   PutU16(end, 0);
   PutU16(end, count >= 0xFFFF ? 0xFFFF : static_cast<std::uint32_t>(count));
