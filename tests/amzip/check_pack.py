@@ -9,7 +9,7 @@ empty file and links (one inside the folder, one to outside it). For each launch
 missing file is reported and left out: the other build may not exist) the output is read back
 with Python's zipfile: the names, the methods (media stored, text deflated), the UTF-8 flag and
 every byte. A packed POSIX launcher (the embedded-archive probe) is also run, natively, and
-must find every entry. Two packs with SOURCE_DATE_EPOCH are byte-identical. Refusals (an empty
+must find every entry. Of names the launcher cannot tell apart only the first is packed. Two packs with SOURCE_DATE_EPOCH are byte-identical. Refusals (an empty
 folder, a signed Windows launcher, a text file as launcher, an OUTPUT that cannot be written)
 exit 1 with their reason and leave no OUTPUT behind.
 With --emulator (the Windows tool under Wine) no links are made: Wine shows a POSIX link as the
@@ -199,6 +199,20 @@ def main():
     any_launcher = next(iter(launchers.values()))
     result = pack(bare, os.path.join(out, "bare"), any_launcher)
     check(result.returncode == 0 and b"no index.html" in result.stderr, "no index.html: %r" % (result,))
+
+    # Names the launcher cannot tell apart (it ignores ASCII case): the first is packed, the
+    # other named as skipped.
+    clash = os.path.join(work, "clash")
+    shutil.rmtree(clash, ignore_errors=True)
+    os.makedirs(clash)
+    for name in ("Index.html", "index.html"):
+        with open(os.path.join(clash, name), "w") as f:
+            f.write(name)
+    result = pack(clash, os.path.join(out, "clash"), any_launcher)
+    check(result.returncode == 0 and b"skipped index.html" in result.stderr, "clashing names: %r" % (result,))
+    if result.returncode == 0:
+        with zipfile.ZipFile(os.path.join(out, "clash")) as z:
+            check(z.namelist() == ["Index.html"], "clashing names packed as %r" % z.namelist())
 
     # Refusals: exit 1, the reason, no OUTPUT.
     empty = os.path.join(work, "empty")

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -96,6 +97,14 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
     Fail(error);
     return false;
   }
+  // The launcher matches names regardless of ASCII case and separator: of names that match
+  // alike only the first can be served, so the others are left out.
+  std::set<std::wstring> seen;
+  std::erase_if(*files, [&](const FolderFile& file) {
+    if (seen.insert(NormalizePath(Utf8ToWide(file.name))).second) return false;
+    skipped.push_back(file.name + " (the launcher cannot tell it from an earlier name)");
+    return true;
+  });
   for (const std::string& item : skipped) Warn("skipped " + item);
   if (request.hasStart) {
     FolderFile start;
