@@ -67,7 +67,8 @@ const char kHelp[] =
     "    From a course folder to launchers for both platforms:\n"
     "      orvane-zip pack course/ -o course.exe --launcher orvane.exe   # Windows\n"
     "      orvane-zip pack course/ -o course --launcher orvane           # Linux\n"
-    "      then give learners course.exe or course: it opens index.html in the browser.\n"
+    "      course.exe for Windows learners, course for Linux ones (chmod +x when packed\n"
+    "      on Windows, which keeps no POSIX modes); either opens index.html in a browser.\n"
     "\n"
     "Exit status: 0 success; 1 an archive error (its message goes to standard error) or a\n"
     "failed pack; 2 the entry is not in the archive; 64 wrong usage.\n";
