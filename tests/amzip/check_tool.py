@@ -89,7 +89,7 @@ check(result.returncode == 2 and b"no such entry" in result.stderr and result.st
 result = tool("list")
 check(result.returncode == 64 and b"usage" in result.stderr, "list without an archive: %r" % (result,))
 result = tool("--help")
-check(result.returncode == 0 and b"pack CONTENT.zip -o OUTPUT" in result.stdout, "--help: %r" % (result,))
+check(result.returncode == 0 and b"pack SOURCE -o OUTPUT" in result.stdout, "--help: %r" % (result,))
 
 print("%d failures" % len(failures))
 sys.exit(1 if failures else 0)

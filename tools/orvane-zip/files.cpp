@@ -19,13 +19,10 @@ bool ReadWholeFile(const std::wstring& path, std::vector<unsigned char>* content
   return ok;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::vector<const std::vector<unsigned char>*>& parts) {
-  std::FILE* file = OpenStream(path, "wb");
+bool PatchWholeFile(const std::wstring& path, std::uint64_t offset, const void* bytes, std::size_t count) {
+  std::FILE* file = OpenStream(path, "r+b");
   if (file == nullptr) return false;
-  bool ok = true;
-  for (const std::vector<unsigned char>* part : parts) {
-    if (!part->empty() && std::fwrite(part->data(), 1, part->size(), file) != part->size()) ok = false;
-  }
+  bool ok = SeekStream(file, offset) && std::fwrite(bytes, 1, count, file) == count;
   if (std::fclose(file) != 0) ok = false;
   return ok;
 }

@@ -2,7 +2,9 @@
 // platform_posix.cpp). Paths are wide strings, as everywhere in Orvane.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,7 @@ std::wstring ProgramPath();
 // The launcher's file name beside the tool: "orvane.exe" or "orvane".
 const wchar_t* LauncherFileName();
 
-// Opens a file as a binary stream ("rb" or "wb"); null when it cannot be opened.
+// Opens a file as a binary stream ("rb", "wb" or "r+b"); null when it cannot be opened.
 std::FILE* OpenStream(const std::wstring& path, const char* mode);
 
 // Makes standard output binary, so that entry bytes pass unchanged.
@@ -29,9 +31,24 @@ std::string ConsoleText(const std::wstring& text);
 // The value of an environment variable, or "" when it is not set.
 std::wstring EnvironmentValue(const char* name);
 
-// Writes `output` as a copy of the launcher at `launcher` that carries `zip` as its embedded
-// archive ("RT_ZIP" 777), replacing one it may carry already. False with a reason in `*error`.
-bool PackLauncher(const std::wstring& launcher, const std::vector<unsigned char>& zip,
-                  const std::wstring& output, std::wstring* error);
+// The file-system path of a path given as a wide string, and back (for messages).
+std::filesystem::path FileSystemPath(const std::wstring& path);
+std::wstring PathText(const std::filesystem::path& path);
+
+// Moves the stream's position to `offset` from the start (64-bit offsets).
+bool SeekStream(std::FILE* stream, std::uint64_t offset);
+
+// True when standard error is a terminal (progress lines are shown only there).
+bool ErrorIsTerminal();
+
+// The local civil time of a count of seconds since 1970 (UTC) as an MS-DOS date and time, as
+// zip tools stamp entries.
+void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* dosTime);
+
+// Marks the file at `path` executable (POSIX: mode 0755; Windows: nothing to do).
+bool MakeExecutable(const std::wstring& path);
+
+// Renames `from` to `to`, replacing a file at `to`. False with the system's reason in `*error`.
+bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error);
 
 }  // namespace orvanezip

@@ -1,5 +1,5 @@
-// orvane-zip's platform services on POSIX: UTF-8 arguments and console, /proc/self/exe, and
-// packing by appending the zip and the trailer of amzip/embedded.h to a copy of the launcher.
+// orvane-zip's platform services on POSIX: UTF-8 arguments, console and paths, /proc/self/exe,
+// local time, file modes and renames.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
-#include "amzip/embedded.h"
 #include "text/text.h"
-#include "tools/orvane-zip/files.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/zip_writer.h"
 
 namespace orvanezip {
 
@@ -44,50 +44,33 @@ std::wstring EnvironmentValue(const char* name) {
   return value != nullptr ? AnsiToWide(value) : std::wstring();
 }
 
-namespace {
+std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToAnsi(path)); }
 
-// The launcher without an archive it may carry already: a valid trailer at its end and the zip
-// in front of it are cut off.
-void StripEmbeddedArchive(std::vector<unsigned char>* program) {
-  const std::size_t trailerSize = sizeof(amzip::EmbeddedTrailer);
-  amzip::EmbeddedTrailer trailer;
-  if (program->size() < trailerSize ||
-      !amzip::ReadEmbeddedTrailer(program->data() + program->size() - trailerSize, program->size(), &trailer)) {
-    return;
-  }
-  program->resize(program->size() - trailerSize - static_cast<std::size_t>(trailer.length));
+std::wstring PathText(const std::filesystem::path& path) { return AnsiToWide(path.native()); }
+
+bool SeekStream(std::FILE* stream, std::uint64_t offset) {
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-std::wstring SystemReason() { return AnsiToWide(std::strerror(errno)); }
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-}  // namespace
+void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* dosTime) {
+  const time_t time = static_cast<time_t>(seconds);
+  struct tm parts;
+  if (localtime_r(&time, &parts) == nullptr) {
+    UtcDosStamp(seconds, dosDate, dosTime);
+    return;
+  }
+  DosStampOf(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+             dosDate, dosTime);
+}
 
-bool PackLauncher(const std::wstring& launcher, const std::vector<unsigned char>& zip,
-                  const std::wstring& output, std::wstring* error) {
-  std::vector<unsigned char> program;
-  if (!ReadWholeFile(launcher, &program)) {
-    *error = L"cannot read the launcher " + launcher + L": " + SystemReason();
-    return false;
-  }
-  StripEmbeddedArchive(&program);
-  unsigned char trailerBytes[sizeof(amzip::EmbeddedTrailer)];
-  amzip::WriteEmbeddedTrailer(zip.size(), trailerBytes);
-  const std::vector<unsigned char> trailer(trailerBytes, trailerBytes + sizeof trailerBytes);
-  // Written beside the output and renamed over it, so the output (which may be the launcher
-  // itself) is never seen half-written.
-  const std::wstring temporary = output + L".orvane-zip-tmp";
-  const std::string temporaryName = WideToAnsi(temporary);
-  if (!WriteWholeFile(temporary, {&program, &zip, &trailer})) {
-    *error = L"cannot write " + temporary + L": " + SystemReason();
-    std::remove(temporaryName.c_str());
-    return false;
-  }
-  if (chmod(temporaryName.c_str(), 0755) != 0 || std::rename(temporaryName.c_str(), WideToAnsi(output).c_str()) != 0) {
-    *error = L"cannot write " + output + L": " + SystemReason();
-    std::remove(temporaryName.c_str());
-    return false;
-  }
-  return true;
+bool MakeExecutable(const std::wstring& path) { return chmod(WideToAnsi(path).c_str(), 0755) == 0; }
+
+bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
+  if (std::rename(WideToAnsi(from).c_str(), WideToAnsi(to).c_str()) == 0) return true;
+  *error = L"cannot write " + to + L": " + AnsiToWide(std::strerror(errno));
+  return false;
 }
 
 }  // namespace orvanezip

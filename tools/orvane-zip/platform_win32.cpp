@@ -1,6 +1,5 @@
 // orvane-zip's platform services on Windows: CommandLineToArgvW, GetModuleFileNameW, the ANSI
-// console, and packing by copying the launcher and replacing its "RT_ZIP" 777 resource with
-// BeginUpdateResourceW / UpdateResourceW / EndUpdateResourceW.
+// console, wide paths, local time and MoveFileExW.
 #include <windows.h>
 #include <shellapi.h>
 #include <fcntl.h>
@@ -11,6 +10,7 @@
 #include "text/syserr.h"
 #include "text/text.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/zip_writer.h"
 
 namespace orvanezip {
 
@@ -37,7 +37,8 @@ std::wstring ProgramPath() {
 const wchar_t* LauncherFileName() { return L"orvane.exe"; }
 
 std::FILE* OpenStream(const std::wstring& path, const char* mode) {
-  return _wfopen(path.c_str(), mode[0] == 'w' ? L"wb" : L"rb");
+  const std::string narrow(mode);
+  return _wfopen(path.c_str(), std::wstring(narrow.begin(), narrow.end()).c_str());
 }
 
 void SetBinaryOutput() {
@@ -57,66 +58,36 @@ std::wstring EnvironmentValue(const char* name) {
   return value;
 }
 
-namespace {
+std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(path); }
 
-const wchar_t kZipType[] = L"RT_ZIP";
-const WORD kZipId = 777;
-const WORD kNeutralLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+std::wstring PathText(const std::filesystem::path& path) { return path.native(); }
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
-  reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
-  return TRUE;
+bool SeekStream(std::FILE* stream, std::uint64_t offset) {
+  return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-// The languages under which the program already has an "RT_ZIP" 777 resource.
-std::vector<WORD> ExistingZipLanguages(const std::wstring& program) {
-  std::vector<WORD> languages;
-  HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (module == nullptr) return languages;
-  EnumResourceLanguagesW(module, kZipType, MAKEINTRESOURCEW(kZipId), CollectLanguage,
-                         reinterpret_cast<LONG_PTR>(&languages));
-  FreeLibrary(module);
-  return languages;
+bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* dosTime) {
+  // Seconds since 1970 to FILETIME units since 1601.
+  const std::uint64_t units = static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL;
+  FILETIME utc{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+  FILETIME local;
+  WORD date = 0, time = 0;
+  if (seconds < 0 || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time)) {
+    UtcDosStamp(seconds, dosDate, dosTime);
+    return;
+  }
+  *dosDate = date;
+  *dosTime = time;
 }
 
-std::wstring Failure(const wchar_t* step, const std::wstring& path) {
-  return std::wstring(step) + L" failed for " + path + AnsiToWide(FormatText(" [%lu]", static_cast<unsigned long>(LastSystemError())));
-}
+bool MakeExecutable(const std::wstring&) { return true; }
 
-}  // namespace
-
-bool PackLauncher(const std::wstring& launcher, const std::vector<unsigned char>& zip,
-                  const std::wstring& output, std::wstring* error) {
-  if (!CopyFileW(launcher.c_str(), output.c_str(), FALSE)) {
-    *error = Failure(L"CopyFileW", output);
-    return false;
-  }
-  // An archive the launcher carries already is removed in every language, so FindResourceW
-  // can only find the new one.
-  const std::vector<WORD> oldLanguages = ExistingZipLanguages(output);
-  HANDLE update = BeginUpdateResourceW(output.c_str(), FALSE);
-  if (update == nullptr) {
-    *error = Failure(L"BeginUpdateResourceW", output);
-    return false;
-  }
-  bool ok = true;
-  for (WORD language : oldLanguages) {
-    if (language != kNeutralLanguage) {
-      ok = ok && UpdateResourceW(update, kZipType, MAKEINTRESOURCEW(kZipId), language, nullptr, 0);
-    }
-  }
-  ok = ok && UpdateResourceW(update, kZipType, MAKEINTRESOURCEW(kZipId), kNeutralLanguage,
-                             const_cast<unsigned char*>(zip.data()), static_cast<DWORD>(zip.size()));
-  if (!ok) {
-    *error = Failure(L"UpdateResourceW", output);
-    EndUpdateResourceW(update, TRUE);
-    return false;
-  }
-  if (!EndUpdateResourceW(update, FALSE)) {
-    *error = Failure(L"EndUpdateResourceW", output);
-    return false;
-  }
-  return true;
+bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  *error = L"cannot write " + to + AnsiToWide(FormatText(" [%lu]", static_cast<unsigned long>(LastSystemError())));
+  return false;
 }
 
 }  // namespace orvanezip

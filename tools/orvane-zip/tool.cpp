@@ -3,8 +3,8 @@
 //
 //   orvane-zip list ARCHIVE                 one line per entry in directory order
 //   orvane-zip cat ARCHIVE ENTRY            the entry's bytes on standard output
-//   orvane-zip pack CONTENT.zip -o OUTPUT [--launcher PATH]
-//                                           a launcher that carries CONTENT.zip
+//   orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]
+//                                           a launcher that carries a folder or a zip
 //
 // Exit status: 0 success; 1 an archive error (its message on standard error) or a failed
 // pack; 2 the entry is not in the archive; 64 wrong usage.
@@ -16,7 +16,7 @@
 #include "amzip/entry.h"
 #include "text/filetime.h"
 #include "text/text.h"
-#include "tools/orvane-zip/files.h"
+#include "tools/orvane-zip/pack.h"
 #include "tools/orvane-zip/platform.h"
 
 namespace orvanezip {
@@ -31,7 +31,7 @@ constexpr int kExitUsage = 64;
 const char kUsage[] =
     "usage: orvane-zip list ARCHIVE\n"
     "       orvane-zip cat ARCHIVE ENTRY\n"
-    "       orvane-zip pack CONTENT.zip -o OUTPUT [--launcher PATH]\n"
+    "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]\n"
     "       orvane-zip --help\n";
 
 const char kHelp[] =
@@ -48,13 +48,27 @@ const char kHelp[] =
     "    Writes the entry's uncompressed bytes to standard output. ENTRY is matched as the\n"
     "    launcher's server matches a request: ASCII case ignored, \"/\" and \"\\\" alike.\n"
     "\n"
-    "pack CONTENT.zip -o OUTPUT [--launcher PATH]\n"
-    "    Writes OUTPUT: a copy of the launcher that carries CONTENT.zip as its embedded\n"
-    "    archive (Windows: resource \"RT_ZIP\" 777; POSIX: the zip and a trailer appended to\n"
-    "    the program, replacing an archive the launcher carries already). The launcher is\n"
-    "    PATH, else $ORVANE_LAUNCHER, else the \"orvane\" program (\"orvane.exe\" on\n"
-    "    Windows) in the folder of orvane-zip. CONTENT.zip must open as an archive with at\n"
-    "    least one entry.\n"
+    "pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]\n"
+    "    Writes OUTPUT: a copy of the launcher that carries SOURCE as its archive, for the\n"
+    "    platform of that launcher, whichever platform orvane-zip runs on: a Windows\n"
+    "    launcher (PE) gets it as its resource \"RT_ZIP\" 777, a POSIX launcher (ELF)\n"
+    "    appended with a trailer; an archive the launcher carries already is replaced.\n"
+    "    The launcher is PATH, else $ORVANE_LAUNCHER, else \"orvane\" (\"orvane.exe\" on\n"
+    "    Windows) in the folder of orvane-zip. A signed Windows launcher is refused (sign\n"
+    "    after packing).\n"
+    "    SOURCE is a zip archive, carried as it is, or a folder: every file under it, in\n"
+    "    name order, stored when its format is compressed already (images, audio, video,\n"
+    "    fonts, archives) or deflate saves less than 5%, deflated otherwise; symbolic\n"
+    "    links only when they stay inside the folder. Entries are stamped with the files'\n"
+    "    times, or with $SOURCE_DATE_EPOCH when it is set (the same folder and launcher\n"
+    "    then give the same bytes). --start TEXT writes the .start entry (UTF-16LE).\n"
+    "    OUTPUT is written only once its archive reads back with every CRC right.\n"
+    "\n"
+    "    From a course folder to launchers for both platforms:\n"
+    "      orvane-zip pack course/ -o course.exe --launcher orvane.exe   # Windows\n"
+    "      orvane-zip pack course/ -o course --launcher orvane           # Linux\n"
+    "      course.exe for Windows learners, course for Linux ones (chmod +x when packed\n"
+    "      on Windows, which keeps no POSIX modes); either opens index.html in a browser.\n"
     "\n"
     "Exit status: 0 success; 1 an archive error (its message goes to standard error) or a\n"
     "failed pack; 2 the entry is not in the archive; 64 wrong usage.\n";
@@ -145,41 +159,6 @@ int Cat(const std::wstring& archivePath, const std::wstring& entryName) {
   }
 }
 
-int Pack(const std::wstring& contentPath, const std::wstring& outputPath, std::wstring launcherPath) {
-  {
-    amzip::ZipArchive archive;
-    try {
-      archive.OpenFile(contentPath);
-    } catch (const amzip::AZError& error) {
-      Complain(contentPath + L" cannot be read as an archive:");
-      return ArchiveFailure(error);
-    }
-    if (!archive.IsOpen() || archive.Entries().empty()) {
-      Complain(contentPath + L" is not a zip archive with entries");
-      return kExitFailure;
-    }
-  }
-  if (launcherPath.empty()) launcherPath = EnvironmentValue("ORVANE_LAUNCHER");
-  if (launcherPath.empty()) launcherPath = FolderOf(ProgramPath()) + LauncherFileName();
-  if (std::FILE* launcher = OpenStream(launcherPath, "rb")) {
-    std::fclose(launcher);
-  } else {
-    Complain(L"no launcher program at " + launcherPath + L" (give one with --launcher PATH)");
-    return kExitFailure;
-  }
-  std::vector<unsigned char> zip;
-  if (!ReadWholeFile(contentPath, &zip)) {
-    Complain(L"cannot read " + contentPath);
-    return kExitFailure;
-  }
-  std::wstring error;
-  if (!PackLauncher(launcherPath, zip, outputPath, &error)) {
-    Complain(error);
-    return kExitFailure;
-  }
-  return kExitOk;
-}
-
 }  // namespace
 
 int RunTool(const std::vector<std::wstring>& args) {
@@ -193,19 +172,20 @@ int RunTool(const std::vector<std::wstring>& args) {
   if (command == L"list" && args.size() == 2) return List(args[1]);
   if (command == L"cat" && args.size() == 3) return Cat(args[1], args[2]);
   if (command == L"pack") {
-    std::wstring content, output, launcher;
+    PackRequest request;
     for (std::size_t i = 1; i < args.size(); ++i) {
-      if ((args[i] == L"-o" || args[i] == L"--launcher") && i + 1 < args.size()) {
-        (args[i] == L"-o" ? output : launcher) = args[i + 1];
+      if ((args[i] == L"-o" || args[i] == L"--launcher" || args[i] == L"--start") && i + 1 < args.size()) {
+        if (args[i] == L"--start") request.hasStart = true;
+        (args[i] == L"-o" ? request.output : args[i] == L"--launcher" ? request.launcher : request.start) = args[i + 1];
         ++i;
-      } else if (content.empty() && !args[i].empty() && args[i][0] != L'-') {
-        content = args[i];
+      } else if (request.source.empty() && !args[i].empty() && args[i][0] != L'-') {
+        request.source = args[i];
       } else {
         return Usage();
       }
     }
-    if (content.empty() || output.empty()) return Usage();
-    return Pack(content, output, launcher);
+    if (request.source.empty() || request.output.empty()) return Usage();
+    return Pack(request);
   }
   return Usage();
 }

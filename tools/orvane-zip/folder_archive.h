@@ -1,0 +1,34 @@
+// The archive of a course folder: each file stored or deflated by what serves the launcher best,
+// deflated on every core, written in name order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/orvane-zip/folder_walk.h"
+#include "tools/orvane-zip/output_file.h"
+
+namespace orvanezip {
+
+struct FolderArchiveOptions {
+  // SOURCE_DATE_EPOCH: every entry is stamped with this time (UTC), so the bytes depend on the
+  // files' contents and names only. Otherwise each file's own time, in local time.
+  bool fixedTime = false;
+  std::int64_t fixedSeconds = 0;
+  // Show a progress line on standard error when the pack takes more than a second.
+  bool progress = false;
+};
+
+// True when an entry of this name is kept stored: formats compressed already (images, audio,
+// video, fonts, archives), whose bytes deflate barely shrinks and which the server can then
+// answer from any offset.
+bool IsCompressedFormat(const std::string& name);
+
+// Writes the archive of `files` to `out` at its position. An entry with `content` set takes
+// those bytes instead of the file's. False with a reason in `*error`; the archive's length in
+// `*length` on success.
+bool WriteFolderArchive(const std::vector<FolderFile>& files, const FolderArchiveOptions& options, OutputFile* out,
+                        std::uint64_t* length, std::wstring* error);
+
+}  // namespace orvanezip

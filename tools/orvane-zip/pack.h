@@ -1,0 +1,21 @@
+// orvane-zip pack: a launcher that carries a course, from a folder or a zip, for the platform of
+// the launcher it is given (a POSIX launcher or a Windows one, whatever the tool runs on).
+#pragma once
+
+#include <string>
+
+namespace orvanezip {
+
+struct PackRequest {
+  std::wstring source;    // a folder, or a zip archive carried as it is
+  std::wstring output;
+  std::wstring launcher;  // "" for $ORVANE_LAUNCHER, else the launcher beside the tool
+  bool hasStart = false;  // --start TEXT: the .start entry
+  std::wstring start;
+};
+
+// Packs, checks the result as the launcher will read it, and only then puts OUTPUT in place.
+// The exit status: 0 success, 1 failure (the reason on standard error; no OUTPUT is left).
+int Pack(const PackRequest& request);
+
+}  // namespace orvanezip
