@@ -1,6 +1,7 @@
 // Locating and reading the end-of-central-directory record, and the redirect from the first
 // part of a split archive to its last part, the one with the extension "zip".
 #include <cstring>
+#include <vector>
 
 #include "amzip/archive.h"
 #include "amzip/entry.h"
@@ -13,7 +14,7 @@ namespace amzip {
 
 namespace {
 
-constexpr std::uint32_t kSearchChunk = 32764;  // leaves 4 spare bytes of inputBuffer
+constexpr std::uint32_t kSearchChunk = 32764;
 constexpr std::uint32_t kNotAnArchiveMask = 0x8b1f;  // every bit set: taken for gzip and kin
 
 }  // namespace
@@ -46,7 +47,7 @@ void ZipArchive::RedirectToLastPart() {
 
 // Backward search for the bytes "PK\5\6" at the highest offset where they occur, in chunks of
 // kSearchChunk bytes from the end of the source towards its start. A match may reach into the
-// first bytes of the chunk read before, which are kept after the chunk in inputBuffer.
+// first bytes of the chunk read before, which are kept after the chunk in the buffer.
 bool ZipArchive::SearchEndSignature(std::uint64_t* offset) {
   static const unsigned char kSignature[4] = {0x50, 0x4B, 0x05, 0x06};
   const std::uint64_t size = SourceSize();
@@ -54,29 +55,26 @@ bool ZipArchive::SearchEndSignature(std::uint64_t* offset) {
   unsigned char carry[3];
   std::uint32_t carryLength = 0;
   std::uint64_t position = size > kSearchChunk ? size - kSearchChunk : 0;
+  std::vector<unsigned char> buffer(kSearchChunk + 4);
+  unsigned char* const chunk = buffer.data();
   for (;;) {
-    try {
-      SeekTo(position, SEEK_SET);
-    } catch (const AZError&) {
-      return false;
-    }
     std::uint32_t got = 0;
     const std::uint32_t want = static_cast<std::uint32_t>(chunkEnd - position);
-    if (!reader->Read(inputBuffer, want, &got)) Fail(AZ_ERROR_READ);
+    if (!reader->ReadAt(position, chunk, want, &got)) Fail(AZ_ERROR_READ);
     if (got == 0) return false;
     std::uint32_t available = got;
     if (position + got == chunkEnd) {
-      std::memcpy(inputBuffer + got, carry, carryLength);
+      std::memcpy(chunk + got, carry, carryLength);
       available += carryLength;
     }
     for (std::uint32_t i = got; i-- > 0;) {
-      if (i + 4 <= available && std::memcmp(inputBuffer + i, kSignature, 4) == 0) {
+      if (i + 4 <= available && std::memcmp(chunk + i, kSignature, 4) == 0) {
         *offset = position + i;
         return true;
       }
     }
     carryLength = got < 3 ? got : 3;
-    std::memcpy(carry, inputBuffer, carryLength);
+    std::memcpy(carry, chunk, carryLength);
     if (position == 0) return false;
     chunkEnd = position;
     position = position > kSearchChunk ? position - kSearchChunk : 0;
@@ -89,12 +87,12 @@ void ZipArchive::ReadEndRecord() {
   if (currentVolume->diskNumber != centralDirectoryDisk) Fail(AZ_ERROR_UNKNOWN);
   unsigned char fixed[14];
   ReadBytes(fixed, sizeof fixed);
-  ByteCursor cursor(fixed);
-  currentVolume->entryCount = cursor.U16();
-  totalEntries = cursor.U16();
-  centralDirectorySize = cursor.U32();
-  centralDirectoryOffset = cursor.U32();
-  commentLength = cursor.U16();
+  ByteCursor field(fixed);
+  currentVolume->entryCount = field.U16();
+  totalEntries = field.U16();
+  centralDirectorySize = field.U32();
+  centralDirectoryOffset = field.U32();
+  commentLength = field.U16();
   comment.assign(commentLength, '\0');
   if (commentLength != 0) ReadBytes(comment.data(), commentLength);
   // Zip64 records that some writers put after the end record are passed over; nothing of them

@@ -54,8 +54,9 @@ const OpenCase kOpenCases[] = {
     {"damaged/chain", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
     // A name without a dot is redirected once, to the name with "zip" appended.
     {"damaged/nodot", kNoError, nullptr, true, L"big.txt"},
-    // 2 GiB and more cannot be addressed by the reader's offsets.
-    {"damaged/huge.zip", amzip::AZ_ERROR_SEEK, L"Seek error", true, nullptr},
+    // Past 2 GiB the source is read: the end record at its very end puts the directory at
+    // offset 0, where zeros are no record.
+    {"damaged/huge.zip", amzip::AZ_ERROR_UNKNOWN_SIGNATURE, L"Unknown signature", true, nullptr},
     {"damaged/no-such-file.zip", amzip::AZ_ERROR_OPEN_FILE, L"Failed to open file for reading", false, nullptr},
 };
 
@@ -162,30 +163,22 @@ TEST(Damaged, DeflateLargerThanItsStreamIgnoresTheRest) {
 }
 
 TEST(Damaged, StoredEntryCutShortFromFileAndFromMemory) {
-  std::vector<unsigned char> prefix;
-  for (int i = 0; i < 100; ++i) prefix.push_back(static_cast<unsigned char>(i));
-  {
-    // A file ends with a successful empty read: the bytes present arrive, the rest stays.
+  // Sizes that run past the end of the source are refused by the size query already, so no
+  // caller allocates them, and no reader is opened for them.
+  const std::vector<unsigned char> bytes = ReadFixture("damaged/stored_short.zip");
+  for (bool fromMemory : {false, true}) {
+    SCOPED_TRACE(fromMemory ? "memory" : "file");
     ZipArchive archive;
-    archive.OpenFile(WideFixturePath("damaged/stored_short.zip"));
+    if (fromMemory) {
+      archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
+    } else {
+      archive.OpenFile(WideFixturePath("damaged/stored_short.zip"));
+    }
     std::uint32_t size = 0;
-    ASSERT_TRUE(archive.Extract(L"short.bin", nullptr, &size));
-    ASSERT_EQ(size, 10000u);
-    std::vector<unsigned char> buffer(size, 0xEE);
-    EXPECT_TRUE(archive.Extract(L"short.bin", buffer.data(), &size));
-    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), buffer.begin()));
-    EXPECT_EQ(buffer.back(), 0xEE);
-  }
-  {
-    // A memory block fails the read at its end.
-    const std::vector<unsigned char> bytes = ReadFixture("damaged/stored_short.zip");
-    ZipArchive archive;
-    archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
-    std::uint32_t size = 10000;
-    std::vector<unsigned char> buffer(size);
-    const AZError error = ThrownBy([&] { archive.Extract(L"short.bin", buffer.data(), &size); });
-    EXPECT_EQ(error.code, amzip::AZ_ERROR_READ);
-    EXPECT_EQ(error.Message(), L"Read error");
+    const AZError error = ThrownBy([&] { archive.Extract(L"short.bin", nullptr, &size); });
+    EXPECT_EQ(error.code, amzip::AZ_ERROR_DATA_SHORT);
+    EXPECT_EQ(error.Message(), L"The entry's data is shorter than the directory says");
+    EXPECT_EQ(ThrownBy([&] { archive.OpenEntry(L"short.bin"); }).code, amzip::AZ_ERROR_DATA_SHORT);
   }
 }
 

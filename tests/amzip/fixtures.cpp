@@ -60,4 +60,18 @@ std::optional<std::vector<unsigned char>> ExtractEntry(amzip::ZipArchive& archiv
   return bytes;
 }
 
+std::optional<std::vector<unsigned char>> ReadEntry(amzip::ZipArchive& archive, const std::wstring& name,
+                                                    std::uint64_t offset, std::size_t piece) {
+  const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name, offset);
+  if (reader == nullptr) return std::nullopt;
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char> buffer(piece);
+  while (const std::size_t got = reader->Read(buffer.data(), buffer.size())) {
+    EXPECT_LE(got, piece);
+    bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+  }
+  EXPECT_EQ(reader->Read(buffer.data(), buffer.size()), 0u) << "a finished reader stays at its end";
+  return bytes;
+}
+
 std::vector<unsigned char> Bytes(const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); }

@@ -33,6 +33,11 @@ const std::vector<ManifestEntry>& Manifest();
 // not there; AZError passes through.
 std::optional<std::vector<unsigned char>> ExtractEntry(amzip::ZipArchive& archive, const std::wstring& name);
 
+// Reads an entry through OpenEntry from uncompressed `offset` to its end, in pieces of at most
+// `piece` bytes. Empty when the entry is not there; AZError passes through.
+std::optional<std::vector<unsigned char>> ReadEntry(amzip::ZipArchive& archive, const std::wstring& name,
+                                                    std::uint64_t offset = 0, std::size_t piece = 65536);
+
 std::vector<unsigned char> Bytes(const std::string& text);
 
 // The AZError that `action` throws; a test failure when it throws none.

@@ -58,10 +58,23 @@ void ExpectSameAsZipfile(ZipArchive& archive, const std::vector<ManifestEntry>& 
     std::uint32_t size = 0;
     ASSERT_TRUE(archive.GetEntryInfo(name, &size, nullptr));
     EXPECT_EQ(size, want.length);
+    amzip::EntryInfo info;
+    ASSERT_TRUE(archive.Find(name, &info));
+    EXPECT_EQ(info.size, want.length);
     const auto bytes = ExtractEntry(archive, name);
     ASSERT_TRUE(bytes.has_value());
     ASSERT_EQ(bytes->size(), want.length);
-    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(), blob.begin() + static_cast<std::ptrdiff_t>(want.offset)));
+    const auto expectedBytes = blob.begin() + static_cast<std::ptrdiff_t>(want.offset);
+    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(), expectedBytes));
+    // The same bytes through a reader, whole and from the middle, in odd-sized pieces. A
+    // checked whole read (Extract's too) marks the entry verified.
+    EXPECT_EQ(ReadEntry(archive, name, 0, 7000), bytes);
+    EXPECT_TRUE(archive.IsVerified(name));
+    const std::size_t middle = want.length / 2;
+    const auto tail = ReadEntry(archive, name, middle, 4099);
+    ASSERT_TRUE(tail.has_value());
+    ASSERT_EQ(tail->size(), want.length - middle);
+    EXPECT_TRUE(std::equal(tail->begin(), tail->end(), expectedBytes + static_cast<std::ptrdiff_t>(middle)));
   }
 }
 
