@@ -48,6 +48,10 @@ const OpenCase kOpenCases[] = {
     {"damaged/false_end_disk.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
     // A zip64 end record whose size would move backwards ends the walk instead of looping.
     {"damaged/zip64_backwards.zip", amzip::AZ_ERROR_READ, L"Read error", true, L"loop.txt"},
+    // Records after the end record are not used: one cut short does not fail the open.
+    {"damaged/locator_past_end.zip", kNoError, nullptr, true, L"a.txt"},
+    // Disk numbers 0xFFFF are taken from the zip64 end record, so the entries are on this disk.
+    {"damaged/zip64_disk_marker.zip", kNoError, nullptr, true, L"two.txt"},
     // The split marker: a .zip that has it, or a last part that has it again, is an error.
     {"damaged/again.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
     {"damaged/again.z01", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
@@ -91,6 +95,11 @@ TEST_P(DamagedOpen, EndsAsDocumented) {
     EXPECT_EQ(ThrownBy([&] { archive.Extract(L"x", nullptr, &size); }).code, amzip::AZ_ERROR_INVALID_STATE);
   } else if (c.code == kNoError) {
     EXPECT_EQ(archive.Extract(c.findable != nullptr ? c.findable : L"index.html", nullptr, &size), c.findable != nullptr);
+    // What is found is read whole, its CRC-32 checked.
+    if (c.findable != nullptr) {
+      EXPECT_TRUE(ReadEntry(archive, c.findable).has_value());
+      EXPECT_TRUE(archive.IsVerified(c.findable));
+    }
   } else {
     EXPECT_EQ(ThrownBy([&] { archive.Extract(L"index.html", nullptr, &size); }).code, c.code);
     // Walking again neither duplicates entries nor loses them.

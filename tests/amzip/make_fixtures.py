@@ -107,6 +107,18 @@ with zipfile.ZipFile(os.path.join(real, "python_zip64.zip"), "w") as z:
         with z.open(info, "w", force_zip64=(name != "plain.txt")) as f:
             f.write(data)
 
+# Every zip64 field zipfile writes, in a small archive: with its limit lowered, each central
+# header takes its sizes and local header offset from a zip64 extra field.
+saved_limit = zipfile.ZIP64_LIMIT
+zipfile.ZIP64_LIMIT = 10
+try:
+    with zipfile.ZipFile(os.path.join(real, "python_zip64_fields.zip"), "w") as z:
+        z.writestr("first.txt", big_text[:90000], zipfile.ZIP_DEFLATED)
+        z.writestr("second.bin", files["random.bin"][:4000], zipfile.ZIP_STORED)
+        z.writestr("third.txt", b"third entry\n", zipfile.ZIP_DEFLATED)
+finally:
+    zipfile.ZIP64_LIMIT = saved_limit
+
 # More than 65,535 entries: the end record's counts wrap and zipfile adds a zip64 end record.
 with zipfile.ZipFile(os.path.join(real, "python_many.zip"), "w") as z:
     for i in range(70000):
@@ -231,6 +243,26 @@ write(os.path.join(damaged, "nodot"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "nodotzip"), good)
 write(os.path.join(damaged, "chain"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "chainzip"), b"PK\x07\x08" + b"\0" * 40)
+# A zip64 locator after the end record whose 16 bytes run past the end of the file: the records
+# after the end record are not used, so the archive before them still opens.
+locator_past_end = one_entry("a.txt", b"alpha\n")
+write(os.path.join(damaged, "locator_past_end.zip"), bytes(locator_past_end) + b"PK\x06\x07" + b"\0" * 5)
+# An end record whose disk fields both hold the zip64 marker 0xFFFF, as some writers make it:
+# the zip64 end record (written by zipfile for more entries than its lowered count limit) says
+# disk 0, where every entry starts.
+saved_count = zipfile.ZIP_FILECOUNT_LIMIT
+zipfile.ZIP_FILECOUNT_LIMIT = 1
+try:
+    disk_buffer = io.BytesIO()
+    with zipfile.ZipFile(disk_buffer, "w") as z:
+        z.writestr("one.txt", b"first\n")
+        z.writestr("two.txt", b"second\n" * 100, zipfile.ZIP_DEFLATED)
+finally:
+    zipfile.ZIP_FILECOUNT_LIMIT = saved_count
+disk_marker = bytearray(disk_buffer.getvalue())
+struct.pack_into("<HH", disk_marker, disk_marker.rfind(b"PK\x05\x06") + 4, 0xFFFF, 0xFFFF)
+write(os.path.join(damaged, "zip64_disk_marker.zip"), disk_marker)
+
 # A source of 2 GiB and more (sparse): an empty archive's end record at its very end.
 with open(os.path.join(damaged, "huge.zip"), "wb") as f:
     f.truncate(2 ** 31 + 100 - len(empty.getvalue()))
