@@ -87,6 +87,9 @@ class ZipArchive {
   void OpenMemory(const void* data, std::uint64_t size, const std::wstring& label);
 
   bool IsOpen() const;
+  // True when the directory was read up to its end record. An open source that was taken for
+  // something other than an archive (the open returned without error) gives false.
+  bool IsLoaded() const;
   void Close();
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
@@ -192,6 +195,10 @@ class ZipArchive {
   std::atomic<bool> loaded{false};
   mutable std::mutex directoryLock;
   std::uint64_t cursor = 0;  // the walk's position in the source
+  // The walk's read-ahead (ReadBytes), released when the walk ends.
+  std::vector<unsigned char> window;
+  std::uint64_t windowStart = 0;
+  std::uint32_t windowLength = 0;
   // True for a source opened from a file: only a file has sibling parts to redirect to.
   bool fileSource = false;
   // True once the split redirect has replaced the source; it happens at most once per open.
