@@ -129,11 +129,7 @@ TEST(Archive, ConcurrentReadersOnOneArchive) {
   for (bool fromMemory : {false, true}) {
     SCOPED_TRACE(fromMemory ? "memory" : "file");
     ZipArchive archive;
-    if (fromMemory) {
-      archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
-    } else {
-      archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
-    }
+    OpenFixture(archive, "real/infozip_deflate.zip", fromMemory ? &bytes : nullptr);
     std::atomic<int> reads{0}, wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
