@@ -104,8 +104,8 @@ class ZipArchive {
   // and the bytes are checked against the CRC-32 and the size.
   bool Extract(const std::wstring& name, void* buffer, std::uint32_t* size);
 
-  // The calls below and GetEntryInfo are safe from any number of threads at once, once an
-  // open has returned and until Close or the next open. The archive guards its directory
+  // The calls below, GetEntryInfo and Extract are safe from any number of threads at once,
+  // once an open has returned and until Close or the next open. The archive guards its directory
   // itself: while it is not loaded (a walk that failed), lookups and the walk run under its
   // lock; once loaded it never changes and lookups take no lock. Reading takes none.
 
@@ -132,8 +132,8 @@ class ZipArchive {
   bool IsVerified(const std::wstring& name) const;
 
   // The entries in directory order, for tools that list an archive (amzip/entry.h). Valid
-  // until the next open or Close, and until an Extract on an archive whose directory did not
-  // load, which walks the directory again and renews the list.
+  // until the next open or Close, and until a read (Extract, OpenEntry, GetStoredSpan) on an
+  // archive whose directory did not load, which walks the directory again and renews the list.
   const std::vector<ZipEntry*>& Entries() const;
 
  private:
