@@ -61,7 +61,8 @@ class EntryReader {
   // reader opened at offset 0, AZ_ERROR_CRC_MISMATCH. These checks run in the call that
   // reaches the last byte, which throws instead of returning: a caller that stops on the
   // throw never passes on a complete, wrong entry. A reader opened at a later offset cannot
-  // check the CRC-32; it checks that the data reaches exactly the directory's size.
+  // check the CRC-32; it checks that the data reaches exactly the directory's size. Once it
+  // has thrown, every further call throws the same error.
   virtual std::size_t Read(void* buffer, std::size_t capacity) = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <optional>
 #include <vector>
 
 #include "amzip/entry.h"
@@ -29,9 +30,20 @@ std::uint32_t Piece(std::size_t capacity, std::uint64_t left) {
   return static_cast<std::uint32_t>(n);
 }
 
-// What both readers share: where they are, and the checks at the end.
+// What both readers share: where they are, the checks at the end, and that a reader which
+// failed goes on failing the same way (it never reports an end it did not reach).
 class CheckedReader : public EntryReader {
  public:
+  std::size_t Read(void* buffer, std::size_t capacity) final {
+    if (failure.has_value()) throw *failure;
+    try {
+      return ReadPiece(buffer, capacity);
+    } catch (const AZError& error) {
+      failure = error;
+      throw;
+    }
+  }
+
   // `start`: the uncompressed offset the reader begins at; `checkCrc`: it delivers from 0.
   CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc)
       : source(from),
@@ -43,6 +55,9 @@ class CheckedReader : public EntryReader {
         position(start) {}
 
  protected:
+  // Read without the memory of failure.
+  virtual std::size_t ReadPiece(void* buffer, std::size_t capacity) = 0;
+
   // Counts `count` delivered bytes; at the last one, the checks (which throw).
   void Delivered(const unsigned char* bytes, std::size_t count) {
     if (checksCrc) crc = crc32_z(crc, bytes, count);
@@ -52,11 +67,12 @@ class CheckedReader : public EntryReader {
 
   // The entry ends here: the data must end too, and match its CRC-32 when read from the start.
   void Finish() {
-    finished = true;
     CheckNothingFollows();
-    if (!checksCrc) return;
-    if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
-    verified->store(true, std::memory_order_release);
+    if (checksCrc) {
+      if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
+      verified->store(true, std::memory_order_release);
+    }
+    finished = true;
   }
 
   // Throws AZ_ERROR_DATA_LONG when the data goes on past the entry's size.
@@ -71,6 +87,7 @@ class CheckedReader : public EntryReader {
   std::uint64_t position;  // uncompressed offset of the next byte to deliver
   bool finished = false;
   uLong crc = 0;
+  std::optional<AZError> failure;
 };
 
 // A stored entry: its bytes lie in the source as they are delivered.
@@ -79,7 +96,7 @@ class StoredReader : public CheckedReader {
   StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
       : CheckedReader(from, entry, dataStart, offset, offset == 0) {}
 
-  std::size_t Read(void* buffer, std::size_t capacity) override {
+  std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
     if (position == size) {
       Finish();
@@ -108,7 +125,7 @@ class InflateReader : public CheckedReader {
   }
   ~InflateReader() override { inflateEnd(&stream); }
 
-  std::size_t Read(void* buffer, std::size_t capacity) override {
+  std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
     while (skip != 0) Discard();
     if (position == size) {
