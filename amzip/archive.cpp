@@ -2,6 +2,8 @@
 // directory walk, the end-record search and extraction use the current byte source.
 #include "amzip/archive.h"
 
+#include <cstring>
+
 #include "amzip/entry.h"
 #include "amzip/fail.h"
 #include "amzip/little_endian.h"
@@ -12,6 +14,12 @@
 
 namespace amzip {
 
+namespace {
+
+constexpr std::uint32_t kWalkWindow = 65536;
+
+}  // namespace
+
 ZipArchive::ZipArchive() = default;
 
 ZipArchive::~ZipArchive() { Close(); }
@@ -21,8 +29,9 @@ void ZipArchive::AttachSource(std::unique_ptr<ReadI> source, const std::wstring&
   path = label;
   volumes.push_back(ZipVolume{0, label, 0, 0});
   currentVolume = &volumes.front();
-  SeekTo(0, SEEK_END);
-  currentVolume->size = Tell();
+  currentVolume->size = reader->Size();
+  cursor = 0;
+  windowLength = 0;
 }
 
 void ZipArchive::OpenFileSource(const std::wstring& filePath) {
@@ -64,6 +73,8 @@ void ZipArchive::OpenMemory(const void* data, std::uint64_t size, const std::wst
 
 bool ZipArchive::IsOpen() const { return reader != nullptr && reader->IsOpen(); }
 
+bool ZipArchive::IsLoaded() const { return loaded.load(std::memory_order_acquire); }
+
 void ZipArchive::Close() {
   if (reader != nullptr) {
     reader->Close();
@@ -72,7 +83,8 @@ void ZipArchive::Close() {
   ForgetEntries();
   volumes.clear();
   currentVolume = nullptr;
-  loaded = false;
+  loaded.store(false);
+  cursor = 0;
   fileSource = false;
   redirected = false;
   std::vector<unsigned char>().swap(extraBuffer);
@@ -84,16 +96,49 @@ void ZipArchive::ForgetEntries() {
   entryIndex.clear();
 }
 
-bool ZipArchive::GetEntryInfo(const std::wstring& name, std::uint32_t* size, FileTime* time) {
+const ZipEntry* ZipArchive::FindEntry(const std::wstring& name) const {
   const auto found = entryIndex.find(NormalizePath(name));
-  if (found == entryIndex.end()) return false;
-  const ZipEntry& entry = *entries[found->second];
-  *size = static_cast<std::uint32_t>(entry.uncompressedSize);
-  // The MS-DOS stamp is local time; an invalid one leaves *time as it was.
-  if (time != nullptr && (entry.dosDate != 0 || entry.dosTime != 0)) {
-    DosDateTimeToUtc(entry.dosDate, entry.dosTime, time);
+  return found == entryIndex.end() ? nullptr : entries[found->second];
+}
+
+const ZipEntry* ZipArchive::LoadedEntry(const std::wstring& name) {
+  if (!IsOpen()) Fail(AZ_ERROR_INVALID_STATE);
+  if (!loaded.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> walking(directoryLock);
+    // Another thread may have loaded it meanwhile; otherwise this walk meets the same outcome
+    // as the open's (an error passes through), or finds a non-archive with nothing in it.
+    if (!loaded.load(std::memory_order_relaxed)) ReadDirectory();
+    if (!loaded.load(std::memory_order_relaxed)) return nullptr;
   }
+  return FindEntry(name);
+}
+
+bool ZipArchive::Find(const std::wstring& name, EntryInfo* info) const {
+  std::unique_lock<std::mutex> walking(directoryLock, std::defer_lock);
+  if (!loaded.load(std::memory_order_acquire)) walking.lock();
+  const ZipEntry* entry = FindEntry(name);
+  if (entry == nullptr) return false;
+  info->size = entry->uncompressedSize;
+  // The MS-DOS stamp is local time; both fields 0 mean there is none.
+  info->hasTime = entry->dosDate != 0 || entry->dosTime != 0;
+  if (info->hasTime) DosDateTimeToUtc(entry->dosDate, entry->dosTime, &info->modified);
+  info->stored = entry->method == 0;
   return true;
+}
+
+bool ZipArchive::GetEntryInfo(const std::wstring& name, std::uint32_t* size, FileTime* time) {
+  EntryInfo info;
+  if (!Find(name, &info)) return false;
+  *size = static_cast<std::uint32_t>(info.size);
+  if (time != nullptr && info.hasTime) *time = info.modified;
+  return true;
+}
+
+bool ZipArchive::IsVerified(const std::wstring& name) const {
+  std::unique_lock<std::mutex> walking(directoryLock, std::defer_lock);
+  if (!loaded.load(std::memory_order_acquire)) walking.lock();
+  const ZipEntry* entry = FindEntry(name);
+  return entry != nullptr && entry->verified.load(std::memory_order_acquire);
 }
 
 const std::vector<ZipEntry*>& ZipArchive::Entries() const { return entries; }
@@ -116,15 +161,33 @@ std::uint64_t ZipArchive::ReadU64() {
   return LoadU64(bytes);
 }
 
+// Served from a read-ahead window over the source, as the walk reads many small fields in
+// order; the window lives only while a walk runs.
 void ZipArchive::ReadBytes(void* buffer, std::uint32_t count) {
-  std::uint32_t got = 0;
-  if (!reader->Read(static_cast<unsigned char*>(buffer), count, &got) || got < count) Fail(AZ_ERROR_READ);
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (count != 0) {
+    if (cursor < windowStart || cursor - windowStart >= windowLength) {
+      window.resize(kWalkWindow);
+      windowLength = 0;
+      if (!reader->ReadAt(cursor, window.data(), kWalkWindow, &windowLength) || windowLength == 0) Fail(AZ_ERROR_READ);
+      windowStart = cursor;
+    }
+    const std::uint64_t available = windowStart + windowLength - cursor;
+    const std::uint32_t n = available < count ? static_cast<std::uint32_t>(available) : count;
+    std::memcpy(out, window.data() + (cursor - windowStart), n);
+    out += n;
+    cursor += n;
+    count -= n;
+  }
 }
 
+// Only moves the cursor: a place past the end fails at the next read.
 void ZipArchive::SeekTo(std::uint64_t offset, int origin) {
-  // Byte sources take a signed 32-bit offset; a larger one cannot be reached (sources of
-  // 2 GiB or more are refused before any walk) and must not wrap to a wrong place.
-  if (offset > 0x7FFFFFFF || !reader->Seek(static_cast<std::int32_t>(offset), origin)) Fail(AZ_ERROR_SEEK);
+  switch (origin) {
+    case SEEK_SET: cursor = offset; break;
+    case SEEK_CUR: cursor += offset; break;
+    default: cursor = SourceSize() + offset; break;
+  }
 }
 
 void ZipArchive::Skip(std::uint64_t count) {
@@ -134,7 +197,7 @@ void ZipArchive::Skip(std::uint64_t count) {
   SeekTo(position + count, SEEK_SET);
 }
 
-std::uint64_t ZipArchive::Tell() { return reader->Tell(); }
+std::uint64_t ZipArchive::Tell() { return cursor; }
 
 std::uint64_t ZipArchive::SourceSize() const { return currentVolume != nullptr ? currentVolume->size : 0; }
 

@@ -1,11 +1,15 @@
 // ZipArchive: the archive reader's public object. It opens a zip archive from a file, from the
-// executable's embedded "RT_ZIP" resource or from a memory block, and finds and extracts
-// entries by name (matched through NormalizePath). Not thread-safe: no two calls may overlap.
+// executable's embedded "RT_ZIP" resource or from a memory block, and finds and reads entries by
+// name (matched through NormalizePath). Opening and closing must not overlap any other call;
+// between them, any number of threads may look entries up and read them at once (see Find).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,44 @@ struct ZipVolume;
 inline const wchar_t* ResourceId(unsigned id) {
   return reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(id));
 }
+
+// What a server needs to know of an entry before it reads any data.
+struct EntryInfo {
+  std::uint64_t size = 0;  // uncompressed byte count, full 64 bits (zip64 included)
+  bool hasTime = false;    // an MS-DOS stamp was present
+  FileTime modified = 0;   // UTC, valid when hasTime
+  bool stored = false;     // method 0: the data lies in the source as it is served
+};
+
+// Where a stored entry's bytes lie, so a caller can send them without copying them through its
+// own buffers: an archive in memory gives a pointer to the first byte, an archive file gives
+// the file's native handle (POSIX descriptor / Windows HANDLE) and the data's absolute offset.
+// The handle belongs to the archive: valid while it stays open, never to be closed or moved by
+// the caller (read it positionally: pread, sendfile with an offset, ReadFile with OVERLAPPED).
+struct StoredSpan {
+  const unsigned char* memory = nullptr;  // set for memory sources
+  std::intptr_t file = -1;                // set for file sources
+  std::uint64_t offset = 0;               // of the entry's first byte in that file
+};
+
+// One sequential read of one entry, owning its own buffers and inflate state. It shares no
+// position with any other reader, so any number may be open at once on one archive, on any
+// thread, while the archive stays open.
+class EntryReader {
+ public:
+  virtual ~EntryReader();
+  // Delivers the next bytes of the entry (up to `capacity`), in order, from the offset the
+  // reader was opened at. Returns the count (> 0), or 0 once the entry's last byte has been
+  // delivered (and for a capacity of 0). Throws AZError for unreadable or damaged data:
+  // AZ_ERROR_DATA_SHORT when the data ends before the directory's size (also when the source
+  // ends inside it), AZ_ERROR_DATA_LONG when a deflate stream goes on past it, and, for a
+  // reader opened at offset 0, AZ_ERROR_CRC_MISMATCH. These checks run in the call that
+  // reaches the last byte, which throws instead of returning: a caller that stops on the
+  // throw never passes on a complete, wrong entry. A reader opened at a later offset cannot
+  // check the CRC-32; it checks that the data reaches exactly the directory's size. Once it
+  // has thrown, every further call throws the same error.
+  virtual std::size_t Read(void* buffer, std::size_t capacity) = 0;
+};
 
 class ZipArchive {
  public:
@@ -46,6 +88,9 @@ class ZipArchive {
   void OpenMemory(const void* data, std::uint64_t size, const std::wstring& label);
 
   bool IsOpen() const;
+  // True when the directory was read up to its end record. An open source that was taken for
+  // something other than an archive (the open returned without error) gives false.
+  bool IsLoaded() const;
   void Close();
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
@@ -55,12 +100,41 @@ class ZipArchive {
 
   // Two calls: with *size == 0 stores the entry's uncompressed size in *size; then with a
   // buffer of *size bytes fills it. False when the entry is not there, is 4 GiB or larger, or
-  // `buffer` is null with a non-zero count. Never writes more than *size bytes. Throws AZError.
+  // `buffer` is null with a non-zero count. Never writes more than *size bytes. Throws AZError,
+  // as OpenEntry and EntryReader do: a size the data cannot have fails the size query already,
+  // and the bytes are checked against the CRC-32 and the size.
   bool Extract(const std::wstring& name, void* buffer, std::uint32_t* size);
 
+  // The calls below, GetEntryInfo and Extract are safe from any number of threads at once,
+  // once an open has returned and until Close or the next open. The archive guards its directory
+  // itself: while it is not loaded (a walk that failed), lookups and the walk run under its
+  // lock; once loaded it never changes and lookups take no lock. Reading takes none.
+
+  // The entry's size, time and method; false when no entry has that name. Never throws;
+  // does not load the directory.
+  bool Find(const std::wstring& name, EntryInfo* info) const;
+
+  // A reader positioned at uncompressed `offset` (at most the entry's size); nullptr when the
+  // entry is not found. Walks the directory again first while it is not loaded, as Extract
+  // does. Throws AZError: AZ_ERROR_INVALID_STATE (not open), AZ_ERROR_UNKNOWN_COMPRESSION,
+  // AZ_ERROR_ZIP64_DISABLED, AZ_ERROR_INVALID_ARGUMENT (offset past the end),
+  // AZ_ERROR_DATA_SHORT / AZ_ERROR_DATA_LONG (sizes the data cannot have: a stored entry
+  // whose two sizes differ, more bytes than the source holds or deflate can make of it), and
+  // the errors of reading the local header. A deflated entry is inflated from its start and
+  // the bytes before `offset` discarded.
+  std::unique_ptr<EntryReader> OpenEntry(const std::wstring& name, std::uint64_t offset = 0);
+
+  // For a stored entry: where its bytes lie. False for a deflated entry, a missing one, or
+  // one that OpenEntry would refuse. Never throws.
+  bool GetStoredSpan(const std::wstring& name, StoredSpan* span);
+
+  // True once a reader opened at offset 0 has delivered the whole entry with a matching CRC-32
+  // (Extract reads that way too): the bytes of this source were checked in this run.
+  bool IsVerified(const std::wstring& name) const;
+
   // The entries in directory order, for tools that list an archive (amzip/entry.h). Valid
-  // until the next open or Close, and until an Extract on an archive whose directory did not
-  // load, which walks the directory again and renews the list.
+  // until the next open or Close, and until a read (Extract, OpenEntry, GetStoredSpan) on an
+  // archive whose directory did not load, which walks the directory again and renews the list.
   const std::vector<ZipEntry*>& Entries() const;
 
  private:
@@ -74,6 +148,7 @@ class ZipArchive {
   // The end record (end_record.cpp): 1 found and read, 0 not an archive, -1 none found.
   int FindEndRecord();
   void ReadEndRecord();
+  void TakeZip64EndRecord(std::uint64_t recordOffset);
   bool SearchEndSignature(std::uint64_t* offset);
   void RedirectToLastPart();
 
@@ -81,12 +156,19 @@ class ZipArchive {
   void AttachSource(std::unique_ptr<ReadI> reader, const std::wstring& label);
   void OpenFileSource(const std::wstring& path);
 
-  // Extraction (extract.cpp).
-  void SeekToEntryData(const ZipEntry& entry);
-  void CopyStored(const ZipEntry& entry, unsigned char* buffer, std::uint32_t capacity);
-  void Inflate(const ZipEntry& entry, unsigned char* buffer, std::uint32_t capacity);
+  // Lookups (archive.cpp). FindEntry: the entry by name, null when absent; the caller holds
+  // directoryLock unless the directory is loaded.
+  const ZipEntry* FindEntry(const std::wstring& name) const;
+  // For reading: throws AZ_ERROR_INVALID_STATE when closed, walks again while not loaded.
+  const ZipEntry* LoadedEntry(const std::wstring& name);
 
-  // Strict access to the current source: every short read or failed seek throws AZError.
+  // Reading entries (extract.cpp): what every read of the entry's data checks first, and the
+  // absolute offset of its data from its local header.
+  void CheckReadable(const ZipEntry& entry) const;
+  std::uint64_t DataOffset(const ZipEntry& entry) const;
+
+  // Strict access to the current source for the directory walk and the end-record search,
+  // at the walk's own cursor: every short read throws AZError.
   std::uint16_t ReadU16();
   std::uint32_t ReadU32();
   std::uint64_t ReadU64();
@@ -109,15 +191,21 @@ class ZipArchive {
   std::vector<ZipEntry*> entries;
   std::uint32_t totalEntries = 0;
   std::unique_ptr<ReadI> reader;
-  bool loaded = false;
+  // Set (release) only at the end of a walk that reached the end record, under
+  // directoryLock; read without the lock by lookups that then need none.
+  std::atomic<bool> loaded{false};
+  mutable std::mutex directoryLock;
+  std::uint64_t cursor = 0;  // the walk's position in the source
+  // The walk's read-ahead (ReadBytes), released when the walk ends.
+  std::vector<unsigned char> window;
+  std::uint64_t windowStart = 0;
+  std::uint32_t windowLength = 0;
   // True for a source opened from a file: only a file has sibling parts to redirect to.
   bool fileSource = false;
   // True once the split redirect has replaced the source; it happens at most once per open.
   bool redirected = false;
   std::map<std::wstring, std::uint32_t> entryIndex;
   std::vector<unsigned char> extraBuffer;
-  unsigned char outputBuffer[65536];
-  unsigned char inputBuffer[32768];
 };
 
 }  // namespace amzip

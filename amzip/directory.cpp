@@ -25,9 +25,6 @@ constexpr std::uint16_t kMarker16 = 0xFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::uint16_t kZip64Version = 45;
 
-// Sources of 2 GiB or more are beyond the reader's 32-bit signed offsets.
-constexpr std::uint64_t kLargestSource = 0x7FFFFFFF;
-
 void Require(bool allowed) {
   if (!allowed) Fail(AZ_ERROR_UNKNOWN);
 }
@@ -36,7 +33,14 @@ void Require(bool allowed) {
 
 void ZipArchive::ReadDirectory() {
   if (reader == nullptr || !reader->IsOpen()) Fail(AZ_ERROR_INVALID_STATE);
-  if (SourceSize() > kLargestSource) Fail(AZ_ERROR_SEEK);
+  // The read-ahead of the walk goes with it, however it ends.
+  struct WindowRelease {
+    ZipArchive* archive;
+    ~WindowRelease() {
+      std::vector<unsigned char>().swap(archive->window);
+      archive->windowLength = 0;
+    }
+  } release{this};
   // Each walk starts afresh, so walking again after an error yields the same entries and
   // leaves no duplicates behind.
   ForgetEntries();

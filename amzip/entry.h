@@ -2,6 +2,7 @@
 // list an archive (orvane-zip) read ZipEntry through ZipArchive::Entries().
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,8 @@ struct ZipEntry {
   std::string rawComment;  // the stored comment bytes (central headers only)
   std::wstring name;       // rawName decoded (UTF-8 with flag bit 11, else OEM), "/" as "\"
   std::uint16_t extraLength = 0;
+  // Set by a reader opened at offset 0 that delivered the whole entry with a matching CRC-32.
+  mutable std::atomic<bool> verified{false};
 };
 
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;

@@ -28,6 +28,9 @@ const wchar_t* FixedText(std::int32_t code) {
     case AZ_ERROR_UNKNOWN_COMPRESSION: return L"Unknown compression type";
     case AZ_ERROR_FILE_EXISTS: return L"File already exists";
     case AZ_ERROR_GETSTREAMINFO: return L"AZ_ERROR_GETSTREAMINFO";
+    case AZ_ERROR_CRC_MISMATCH: return L"CRC-32 mismatch: the entry's data is damaged";
+    case AZ_ERROR_DATA_SHORT: return L"The entry's data is shorter than the directory says";
+    case AZ_ERROR_DATA_LONG: return L"The entry's data is longer than the directory says";
     default: return nullptr;
   }
 }

@@ -25,6 +25,11 @@ constexpr std::int32_t AZ_ERROR_UNKNOWN_COMPRESSION = 14;
 constexpr std::int32_t AZ_ERROR_UNKNOWN_SIGNATURE = 15;
 constexpr std::int32_t AZ_ERROR_FILE_EXISTS = 16;
 constexpr std::int32_t AZ_ERROR_GETSTREAMINFO = 18;
+// Checked reads (19 stays unnamed, as 17 does): an entry's bytes differ from its CRC-32, or
+// there are fewer or more of them than the directory says.
+constexpr std::int32_t AZ_ERROR_CRC_MISMATCH = 20;
+constexpr std::int32_t AZ_ERROR_DATA_SHORT = 21;
+constexpr std::int32_t AZ_ERROR_DATA_LONG = 22;
 
 // Thrown by value, caught by reference. `detail` is the last system error at the throw, the
 // zlib result for AZ_ERROR_COMPRESSION, or the signature read for AZ_ERROR_UNKNOWN_SIGNATURE.

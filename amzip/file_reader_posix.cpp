@@ -1,29 +1,52 @@
-// FileReader's stream calls on POSIX: fopen with the path in UTF-8, 64-bit fseeko/ftello. A
-// directory does not open (errno EISDIR), as on Windows, where _wfopen refuses it.
+// FileReader on POSIX: open(2) with the path in UTF-8, pread(2) at 64-bit offsets. A folder
+// does not open (errno EISDIR), as on Windows, where CreateFileW refuses it.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "amzip/reader.h"
 #include "text/text.h"
 
 namespace amzip {
 
-FileReader::FileReader(const std::wstring& filePath) : file(std::fopen(WideToAnsi(filePath).c_str(), "rb")) {
+FileReader::FileReader(const std::wstring& filePath) {
+  const int fd = open(WideToAnsi(filePath).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
   struct stat info;
-  if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
-    std::fclose(file);
-    file = nullptr;
-    errno = EISDIR;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    errno = error;
+    return;
+  }
+  file = fd;
+  size = static_cast<std::uint64_t>(info.st_size);
+}
+
+bool FileReader::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) const {
+  *got = 0;
+  if (file == -1) return count == 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (*got < count) {
+    const ssize_t n = pread(static_cast<int>(file), out + *got, count - *got, static_cast<off_t>(offset + *got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;  // the end of the file
+    *got += static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
+void FileReader::Close() {
+  if (file != -1) {
+    ::close(static_cast<int>(file));
+    file = -1;
   }
 }
-
-bool FileReader::Seek(std::int32_t offset, int origin) {
-  return fseeko(file, static_cast<off_t>(offset), origin) == 0;
-}
-
-std::uint64_t FileReader::Tell() { return static_cast<std::uint64_t>(ftello(file)); }
 
 }  // namespace amzip

@@ -52,11 +52,33 @@ const std::vector<ManifestEntry>& Manifest() {
   return entries;
 }
 
+void OpenFixture(amzip::ZipArchive& archive, const std::string& relative, const std::vector<unsigned char>* memory) {
+  if (memory != nullptr) {
+    archive.OpenMemory(memory->data(), memory->size(), L"memory");
+  } else {
+    archive.OpenFile(WideFixturePath(relative));
+  }
+}
+
 std::optional<std::vector<unsigned char>> ExtractEntry(amzip::ZipArchive& archive, const std::wstring& name) {
   std::uint32_t size = 0;
   if (!archive.Extract(name, nullptr, &size)) return std::nullopt;
   std::vector<unsigned char> bytes(size);
   if (size != 0 && !archive.Extract(name, bytes.data(), &size)) return std::nullopt;
+  return bytes;
+}
+
+std::optional<std::vector<unsigned char>> ReadEntry(amzip::ZipArchive& archive, const std::wstring& name,
+                                                    std::uint64_t offset, std::size_t piece) {
+  const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name, offset);
+  if (reader == nullptr) return std::nullopt;
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char> buffer(piece);
+  while (const std::size_t got = reader->Read(buffer.data(), buffer.size())) {
+    EXPECT_LE(got, piece);
+    bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+  }
+  EXPECT_EQ(reader->Read(buffer.data(), buffer.size()), 0u) << "a finished reader stays at its end";
   return bytes;
 }
 

@@ -58,10 +58,23 @@ void ExpectSameAsZipfile(ZipArchive& archive, const std::vector<ManifestEntry>& 
     std::uint32_t size = 0;
     ASSERT_TRUE(archive.GetEntryInfo(name, &size, nullptr));
     EXPECT_EQ(size, want.length);
+    amzip::EntryInfo info;
+    ASSERT_TRUE(archive.Find(name, &info));
+    EXPECT_EQ(info.size, want.length);
     const auto bytes = ExtractEntry(archive, name);
     ASSERT_TRUE(bytes.has_value());
     ASSERT_EQ(bytes->size(), want.length);
-    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(), blob.begin() + static_cast<std::ptrdiff_t>(want.offset)));
+    const auto expectedBytes = blob.begin() + static_cast<std::ptrdiff_t>(want.offset);
+    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(), expectedBytes));
+    // The same bytes through a reader, whole and from the middle, in odd-sized pieces. A
+    // checked whole read (Extract's too) marks the entry verified.
+    EXPECT_EQ(ReadEntry(archive, name, 0, 7000), bytes);
+    EXPECT_TRUE(archive.IsVerified(name));
+    const std::size_t middle = want.length / 2;
+    const auto tail = ReadEntry(archive, name, middle, 4099);
+    ASSERT_TRUE(tail.has_value());
+    ASSERT_EQ(tail->size(), want.length - middle);
+    EXPECT_TRUE(std::equal(tail->begin(), tail->end(), expectedBytes + static_cast<std::ptrdiff_t>(middle)));
   }
 }
 
@@ -91,13 +104,14 @@ TEST_P(RealArchive, MemoryReadsLikeZipfile) {
 INSTANTIATE_TEST_SUITE_P(Tools, RealArchive,
                          testing::Values("infozip_deflate.zip", "infozip_stored.zip", "sevenzip.zip",
                                          "sevenzip_stored.zip", "bsdtar.zip", "bsdtar_dot.zip", "python_utf8.zip",
-                                         "python_descriptor.zip", "python_zip64.zip", "python_many.zip",
+                                         "python_descriptor.zip", "python_zip64.zip", "python_zip64_fields.zip",
+                                         "python_many.zip",
                                          "python_long_comment.zip", "python_times.zip"),
                          [](const auto& param) { return param.param.substr(0, param.param.size() - 4); });
 
 TEST(RealArchives, ManifestCoversEveryArchive) {
   // Guards the list above: an archive added to make_fixtures.py must be tested too.
-  EXPECT_EQ(ByArchive().size(), 12u);
+  EXPECT_EQ(ByArchive().size(), 13u);
   EXPECT_GT(ByArchive()["python_many.zip"].size(), 65535u);
 }
 
@@ -132,6 +146,55 @@ TEST(RealArchives, EmptyEntryAndNullBuffer) {
   EXPECT_FALSE(archive.Extract(L"missing.html", nullptr, &size));
   unsigned char buffer[4];
   EXPECT_FALSE(archive.Extract(L"missing.html", buffer, &size));
+}
+
+TEST(RealArchives, ReaderOffsetsUpToTheSize) {
+  for (const char* file : {"real/infozip_deflate.zip", "real/infozip_stored.zip"}) {
+    SCOPED_TRACE(file);
+    ZipArchive archive;
+    archive.OpenFile(WideFixturePath(file));
+    const auto whole = ExtractEntry(archive, L"big.txt");
+    ASSERT_TRUE(whole.has_value());
+    const std::uint64_t size = whole->size();
+    // The last byte alone, then nothing at the size itself; past it is an error.
+    EXPECT_EQ(ReadEntry(archive, L"big.txt", size - 1), std::vector<unsigned char>(1, whole->back()));
+    EXPECT_EQ(ReadEntry(archive, L"big.txt", size), std::vector<unsigned char>());
+    EXPECT_EQ(ThrownBy([&] { archive.OpenEntry(L"big.txt", size + 1); }).code, amzip::AZ_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(archive.OpenEntry(L"missing.txt"), nullptr);
+    // Pieces of one byte, and a capacity of 0, which delivers nothing and ends nothing.
+    const auto reader = archive.OpenEntry(L"big.txt", size - 3);
+    unsigned char byte = 0;
+    EXPECT_EQ(reader->Read(&byte, 0), 0u);
+    for (std::uint64_t at = size - 3; at < size; ++at) {
+      ASSERT_EQ(reader->Read(&byte, 1), 1u);
+      EXPECT_EQ(byte, (*whole)[at]);
+    }
+    EXPECT_EQ(reader->Read(&byte, 1), 0u);
+  }
+}
+
+TEST(RealArchives, StoredSpansPointAtTheBytes) {
+  const std::vector<unsigned char> bytes = ReadFixture("real/infozip_stored.zip");
+  ZipArchive memory;
+  memory.OpenMemory(bytes.data(), bytes.size(), L"memory");
+  ZipArchive file;
+  file.OpenFile(WideFixturePath("real/infozip_stored.zip"));
+  const auto page = ExtractEntry(file, L"index.html");
+  ASSERT_TRUE(page.has_value());
+  amzip::StoredSpan inMemory, inFile;
+  ASSERT_TRUE(memory.GetStoredSpan(L"index.html", &inMemory));
+  ASSERT_TRUE(file.GetStoredSpan(L"index.html", &inFile));
+  ASSERT_NE(inMemory.memory, nullptr);
+  EXPECT_EQ(inMemory.file, -1);
+  EXPECT_TRUE(std::equal(page->begin(), page->end(), inMemory.memory));
+  EXPECT_EQ(inFile.memory, nullptr);
+  EXPECT_NE(inFile.file, -1);
+  EXPECT_EQ(inFile.offset, static_cast<std::uint64_t>(inMemory.memory - bytes.data()));
+  // Deflated and missing entries have none.
+  ZipArchive deflated;
+  deflated.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
+  EXPECT_FALSE(deflated.GetStoredSpan(L"big.txt", &inFile));
+  EXPECT_FALSE(file.GetStoredSpan(L"missing.txt", &inFile));
 }
 
 TEST(RealArchives, CapacityIsNeverExceeded) {

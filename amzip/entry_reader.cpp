@@ -1,0 +1,206 @@
+// The readers of one entry: stored bytes read where they lie, deflated ones inflated piece by
+// piece. Each owns its buffers and reads the source only positionally, so readers never share
+// anything but the source. The checks run as the last byte is reached, as in Go's archive/zip:
+// exactly the directory's size, and (from offset 0) its CRC-32.
+#include "amzip/entry_reader.h"
+
+#include <zlib.h>
+
+#include <optional>
+#include <vector>
+
+#include "amzip/entry.h"
+#include "amzip/fail.h"
+#include "amzip/reader.h"
+
+namespace amzip {
+
+EntryReader::~EntryReader() = default;
+
+namespace {
+
+constexpr std::uint32_t kInputBlock = 32768;
+// The most one source read or one inflate call is asked for.
+constexpr std::uint64_t kLargestPiece = 1u << 30;
+
+std::uint32_t Piece(std::size_t capacity, std::uint64_t left) {
+  std::uint64_t n = capacity;
+  if (n > left) n = left;
+  if (n > kLargestPiece) n = kLargestPiece;
+  return static_cast<std::uint32_t>(n);
+}
+
+// What both readers share: where they are, the checks at the end, and that a reader which
+// failed goes on failing the same way (it never reports an end it did not reach).
+class CheckedReader : public EntryReader {
+ public:
+  std::size_t Read(void* buffer, std::size_t capacity) final {
+    if (failure.has_value()) throw *failure;
+    try {
+      return ReadPiece(buffer, capacity);
+    } catch (const AZError& error) {
+      failure = error;
+      throw;
+    }
+  }
+
+  // `start`: the uncompressed offset the reader begins at; `checkCrc`: it delivers from 0.
+  CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc)
+      : source(from),
+        dataOffset(dataStart),
+        size(entry.uncompressedSize),
+        expectedCrc(entry.crc32),
+        verified(&entry.verified),
+        checksCrc(checkCrc),
+        position(start) {}
+
+ protected:
+  // Read without the memory of failure.
+  virtual std::size_t ReadPiece(void* buffer, std::size_t capacity) = 0;
+
+  // Counts `count` delivered bytes; at the last one, the checks (which throw).
+  void Delivered(const unsigned char* bytes, std::size_t count) {
+    if (checksCrc) crc = crc32_z(crc, bytes, count);
+    position += count;
+    if (position == size) Finish();
+  }
+
+  // The entry ends here: the data must end too, and match its CRC-32 when read from the start.
+  void Finish() {
+    CheckNothingFollows();
+    if (checksCrc) {
+      if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
+      verified->store(true, std::memory_order_release);
+    }
+    finished = true;
+  }
+
+  // Throws AZ_ERROR_DATA_LONG when the data goes on past the entry's size.
+  virtual void CheckNothingFollows() {}
+
+  const ReadI& source;
+  const std::uint64_t dataOffset;
+  const std::uint64_t size;
+  const std::uint32_t expectedCrc;
+  std::atomic<bool>* const verified;
+  const bool checksCrc;
+  std::uint64_t position;  // uncompressed offset of the next byte to deliver
+  bool finished = false;
+  uLong crc = 0;
+  std::optional<AZError> failure;
+};
+
+// A stored entry: its bytes lie in the source as they are delivered.
+class StoredReader : public CheckedReader {
+ public:
+  StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
+      : CheckedReader(from, entry, dataStart, offset, offset == 0) {}
+
+  std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
+    if (finished || capacity == 0) return 0;
+    if (position == size) {
+      Finish();
+      return 0;
+    }
+    const std::uint32_t want = Piece(capacity, size - position);
+    std::uint32_t got = 0;
+    if (!source.ReadAt(dataOffset + position, buffer, want, &got)) Fail(AZ_ERROR_READ);
+    if (got == 0) Fail(AZ_ERROR_DATA_SHORT);  // the source ends inside the entry
+    Delivered(static_cast<const unsigned char*>(buffer), got);
+    return got;
+  }
+};
+
+// A deflated entry: compressed input is read block by block and inflated straight into the
+// caller's buffer; bytes before the start offset are inflated into a scratch block and dropped.
+class InflateReader : public CheckedReader {
+ public:
+  InflateReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
+      : CheckedReader(from, entry, dataStart, 0, offset == 0),
+        inputLeft(entry.compressedSize),
+        skip(offset),
+        input(kInputBlock) {
+    const int init = inflateInit2(&stream, -MAX_WBITS);
+    if (init != Z_OK) FailWithDetail(AZ_ERROR_COMPRESSION, init);
+  }
+  ~InflateReader() override { inflateEnd(&stream); }
+
+  std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
+    if (finished || capacity == 0) return 0;
+    while (skip != 0) Discard();
+    if (position == size) {
+      Finish();
+      return 0;
+    }
+    const std::uint32_t made = Inflate(static_cast<unsigned char*>(buffer), Piece(capacity, size - position));
+    if (made == 0) Fail(AZ_ERROR_DATA_SHORT);  // the stream ended before the entry's size
+    Delivered(static_cast<const unsigned char*>(buffer), made);
+    return made;
+  }
+
+ private:
+  void Discard() {
+    unsigned char scratch[16384];
+    const std::uint32_t made = Inflate(scratch, Piece(sizeof scratch, skip));
+    if (made == 0) Fail(AZ_ERROR_DATA_SHORT);
+    position += made;
+    skip -= made;
+  }
+
+  void CheckNothingFollows() override {
+    unsigned char extra;
+    if (Inflate(&extra, 1) != 0) Fail(AZ_ERROR_DATA_LONG);
+  }
+
+  // Inflates up to `room` bytes into `out`: more than 0 unless the deflate stream has ended.
+  // Bytes after the stream's end are ignored. Throws AZ_ERROR_COMPRESSION (detail: zlib's
+  // result) for bad data or a stream that does not end within the entry's compressed size.
+  std::uint32_t Inflate(unsigned char* out, std::uint32_t room) {
+    if (streamEnded) return 0;
+    stream.next_out = out;
+    stream.avail_out = room;
+    for (;;) {
+      if (stream.avail_in == 0) Refill();
+      const int result = inflate(&stream, Z_SYNC_FLUSH);
+      const std::uint32_t made = room - stream.avail_out;
+      if (result == Z_STREAM_END) {
+        streamEnded = true;
+        return made;
+      }
+      if (made != 0) return made;
+      if (result == Z_OK) continue;
+      // No progress: more input is needed, unless there is none left.
+      if (result == Z_BUF_ERROR && stream.avail_in == 0 && inputLeft != 0) continue;
+      FailWithDetail(AZ_ERROR_COMPRESSION, result);
+    }
+  }
+
+  void Refill() {
+    if (inputLeft == 0) return;
+    const std::uint32_t want = inputLeft < kInputBlock ? static_cast<std::uint32_t>(inputLeft) : kInputBlock;
+    std::uint32_t got = 0;
+    if (!source.ReadAt(dataOffset + inputRead, input.data(), want, &got)) Fail(AZ_ERROR_READ);
+    if (got == 0) Fail(AZ_ERROR_DATA_SHORT);  // the source ends inside the compressed data
+    inputRead += got;
+    inputLeft -= got;
+    stream.next_in = input.data();
+    stream.avail_in = got;
+  }
+
+  z_stream stream{};
+  std::uint64_t inputRead = 0;
+  std::uint64_t inputLeft;
+  std::uint64_t skip;
+  bool streamEnded = false;
+  std::vector<unsigned char> input;
+};
+
+}  // namespace
+
+std::unique_ptr<EntryReader> NewEntryReader(const ReadI& source, const ZipEntry& entry, std::uint64_t dataOffset,
+                                            std::uint64_t offset) {
+  if (entry.method == 0) return std::make_unique<StoredReader>(source, entry, dataOffset, offset);
+  return std::make_unique<InflateReader>(source, entry, dataOffset, offset);
+}
+
+}  // namespace amzip

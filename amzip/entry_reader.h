@@ -1,0 +1,20 @@
+// The two EntryReaders behind ZipArchive::OpenEntry and Extract (entry_reader.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "amzip/archive.h"
+
+namespace amzip {
+
+class ReadI;
+
+// A reader of `entry` (stored or deflated; its sizes already found possible) whose data starts
+// at absolute `dataOffset` of `source`, delivering from uncompressed `offset` on. It copies what
+// it needs of the entry; it marks entry.verified, so the entry must outlive it, as the source
+// must.
+std::unique_ptr<EntryReader> NewEntryReader(const ReadI& source, const ZipEntry& entry, std::uint64_t dataOffset,
+                                            std::uint64_t offset);
+
+}  // namespace amzip
