@@ -3,14 +3,13 @@
 // read back through the same lookup the launcher uses, CRC-checked, and renamed into place.
 #include "tools/orvane-zip/pack.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -166,23 +165,16 @@ bool CheckPacked(const std::vector<unsigned char>& bytes, LauncherKind kind, std
       *error = AnsiToWide(FormatText("the written archive has %zu entries, not %zu", archive.Entries().size(), expectedEntries));
       return false;
     }
-    std::vector<unsigned char> data;
+    // Each entry is read to its end through a checked reader, which fails on a CRC or length
+    // that does not match the directory; no size limit, and one block of memory.
+    std::vector<unsigned char> block(1 << 16);
     for (const amzip::ZipEntry* entry : archive.Entries()) {
-      std::uint32_t size = 0;
-      if (entry->uncompressedSize > 0xFFFFFFFFu || !archive.Extract(entry->name, nullptr, &size)) {
+      const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(entry->name);
+      if (reader == nullptr) {
         *error = L"the written entry " + entry->name + L" cannot be read back";
         return false;
       }
-      data.resize(size);
-      if (size != 0 && !archive.Extract(entry->name, data.data(), &size)) {
-        *error = L"the written entry " + entry->name + L" cannot be read back";
-        return false;
-      }
-      std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-      if (size != 0) crc = static_cast<std::uint32_t>(crc32(crc, data.data(), size));
-      if (crc != entry->crc32) {
-        *error = L"the written entry " + entry->name + L" does not match its CRC";
-        return false;
+      while (reader->Read(block.data(), block.size()) != 0) {
       }
     }
   } catch (const amzip::AZError& failure) {
