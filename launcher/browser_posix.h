@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher/browser.h"
+#include "launcher/browser_process.h"
 #include "launcher/browser_command.h"
 
 namespace os {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "launcher/browser.h"
+#include "launcher/browser_process.h"
 #include "launcher/browser_command.h"
 #include "text/text.h"
 

@@ -1,7 +1,7 @@
 // The browser-window probe (probe_win32.cpp / probe_posix.cpp).
 #pragma once
 
-#include "launcher/browser.h"
+#include "launcher/browser_process.h"
 
 class HttpServer;
 

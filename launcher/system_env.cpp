@@ -1,6 +1,6 @@
 // The real LauncherEnv: each call goes to the platform service that provides it.
 #include "launcher/alert.h"
-#include "launcher/browser.h"
+#include "launcher/browser_process.h"
 #include "launcher/env.h"
 #include "launcher/probe.h"
 #include "launcher/settings.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "http/server.h"
-#include "launcher/browser.h"
+#include "launcher/browser_process.h"
 #include "launcher/probe.h"
 #include "launcher/session.h"
 #include "launcher/system.h"
