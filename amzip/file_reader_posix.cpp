@@ -11,7 +11,7 @@
 
 namespace amzip {
 
-FileReader::FileReader(const std::wstring& filePath) : file(std::fopen(WideToAnsi(filePath).c_str(), "rb")) {
+FileReader::FileReader(const std::wstring& filePath) : file(std::fopen(WideToPath(filePath).c_str(), "rb")) {
   struct stat info;
   if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
     std::fclose(file);

@@ -30,10 +30,14 @@ struct BrowserFacts {
   // of msedge.exe, chrome.exe, firefox.exe, HKCU before HKLM; POSIX: chromium,
   // chromium-browser, google-chrome, google-chrome-stable, microsoft-edge, firefox on PATH).
   std::vector<std::wstring> installed;
-  // POSIX: program name -> path on PATH, for the first word of each $BROWSER command and the
-  // opener ("xdg-open" / "open"); a name missing here is not on PATH. Windows: unused (the
+  // POSIX: the programs found on PATH by name: the first word of each $BROWSER command and the
+  // opener ("xdg-open" / "open"); a name missing here is not there. Windows: unused (the
   // setting's program is started as written).
-  std::map<std::wstring, std::wstring> onPath;
+  struct FoundProgram {
+    std::wstring path;    // as found on PATH: what is started
+    std::wstring target;  // the file it finally resolves to through links: what it is
+  };
+  std::map<std::wstring, FoundProgram> onPath;
   // Windows: the program-files folder (SHGetFolderPathW); "" when it could not be had.
   std::wstring programFiles;
   // The course's own profile folder (course_profile.h), "" when there is none (no data folder):

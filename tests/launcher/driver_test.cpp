@@ -8,18 +8,22 @@
 #include "launcher/session.h"
 #include "launcher/startup.h"
 #include "tests/launcher/fixtures.h"
-#include "tests/launcher/recording_env.h"
+#include "tests/launcher/fake_platform.h"
 
 namespace {
 
 const std::wstring kProgram = L"C:\\Program Files\\Orvane\\orvane.exe";
 
-// One run of the driver with the Windows candidate rule over `args`.
+// One run of the driver with the Windows candidate rule over `args`; the browser's start fails,
+// so the run ends right after it.
 struct DriverRun {
-  RecordingEnv env;
+  FakePlatform env;
   int exitCode = -1;
 
-  explicit DriverRun(std::vector<std::wstring> args, bool present = true) {
+  explicit DriverRun(std::vector<std::wstring> args, bool present = true,
+                     std::function<void(FakePlatform&)> setUp = nullptr) {
+    env.startSucceeds = false;
+    if (setUp) setUp(env);
     CommandLine commandLine;
     commandLine.present = present;
     commandLine.args = std::move(args);
@@ -28,7 +32,7 @@ struct DriverRun {
   }
   ~DriverRun() { TheArchive.Close(); }
 
-  std::wstring StartUrl() const { return env.launches.empty() ? L"" : env.launches[0]; }
+  std::wstring StartUrl() const { return env.started.empty() ? L"" : env.started[0].args.back(); }
   // The start URL after SessionUrl.
   std::wstring Tail() const {
     const std::wstring url = StartUrl();
@@ -62,7 +66,8 @@ TEST(Driver, UsesThePortSetting) {
     const std::size_t colon = SessionUrl.rfind(L':');
     port = static_cast<unsigned>(std::stoul(SessionUrl.substr(colon + 1)));
   }
-  RecordingEnv env;
+  FakePlatform env;
+  env.startSucceeds = false;
   env.port = port;
   env.tick = 4096;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
@@ -74,21 +79,26 @@ TEST(Driver, UsesThePortSetting) {
 
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
   DriverRun run({kProgram, Fixture("plain.zip")});
-  const std::vector<std::string> want = {"tick", "com-begin", "port", "launch", "release-probe", "com-end"};
+  const std::vector<std::string> want = {"tick", "com-begin", "port", "facts", "start", "com-end"};
   EXPECT_EQ(run.env.calls, want);
 }
 
-TEST(Driver, WatchesALaunchedBrowserUntilThreeMisses) {
-  RecordingEnv env;
-  env.launchSucceeds = true;
+// The system opener hands the page over and ends: the run lives on the server's activity, for 30
+// minutes after the last request, and says so.
+TEST(Driver, AnUnwatchableBrowserLivesThirtyMinutesAfterTheLastRequest) {
+  FakePlatform env;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   TheArchive.Close();
-  const std::vector<std::string> want = {"tick", "com-begin", "port", "launch",
-                                         "sleep", "check", "close", "probe",
-                                         "sleep", "probe", "sleep", "probe",
-                                         "release-probe", "com-end"};
-  EXPECT_EQ(env.calls, want);
+  ASSERT_EQ(env.started.size(), 1u);
+  EXPECT_EQ(env.started[0].kind, BrowserKind::kOpener);
+  EXPECT_EQ(env.startPageStatus, 200);
+  ASSERT_EQ(env.notices.size(), 1u);
+  EXPECT_NE(env.notices[0].find(L"30 minutes"), std::wstring::npos);
+  // The start page was fetched at the start: 360 passes of 5 s reach 30 minutes, three misses
+  // more end the run.
+  EXPECT_EQ(env.sleeps, 360 + 3);
+  EXPECT_EQ(env.calls.back(), "com-end");
 }
 
 TEST(Driver, QueryArgumentsFollowTheArchive) {
@@ -126,7 +136,7 @@ TEST(Driver, ACandidateThatIsNoFileIsDropped) {
     EXPECT_EQ(run.Tail(), L"index.html?b=2");
     // Nothing opened and nothing embedded in this test program: the .start read reports it.
     EXPECT_EQ(run.env.errors, std::vector<std::wstring>{L"Invalid state"});
-    EXPECT_EQ(run.env.launches.size(), 1u);
+    EXPECT_EQ(run.env.started.size(), 1u);
   }
 }
 
@@ -142,7 +152,7 @@ TEST(Driver, AFileThatIsNoArchiveIsShownTwiceAndTheBrowserStillStarts) {
   ASSERT_EQ(run.env.errors.size(), 2u);
   EXPECT_FALSE(run.env.errors[0].empty());
   EXPECT_NE(run.env.errors[0], L"Invalid state");
-  EXPECT_EQ(run.env.launches.size(), 1u);
+  EXPECT_EQ(run.env.started.size(), 1u);
   EXPECT_EQ(run.Tail(), L"index.html?k");
   EXPECT_NE(run.env.startPageStatus, 200);
 }
@@ -163,7 +173,8 @@ TEST(Driver, StartText) {
       {"start2.zip", L"index.html"},                    // an empty UTF-16 string
       {"start_abc.zip", L"index.html?show=abc"},
       {"start_cut.zip", L"index.html?show=ab"},         // up to the first zero unit
-      {"start_odd.zip", L"index.html?show=ok"},         // the odd last byte is no unit
+      {"start_odd.zip", L"index.html?show=ok!"},        // the odd last byte is a character
+      {"start_one.zip", L"index.html?show=z"},
       {"start_pair.zip", L"index.html?show=a" + Utf8ToWide("\xF0\x9F\x98\x80")},
   };
   for (const Case& c : cases) {
@@ -182,12 +193,12 @@ TEST(Driver, ALongStartTextArrivesWhole) {
 // The server listens before the archive is open. A request that arrives in between waits for
 // the open and is answered from the archive, not from a half-read one (or none at all).
 TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
-  struct EarlyClientEnv : RecordingEnv {
+  struct EarlyClientEnv : FakePlatform {
     std::thread client;
     int status = 0;
     std::string body;
-    bool IsExistingFile(const std::wstring& path) override {
-      // Called after the server started, just before the archive is opened.
+    BrowserFacts GatherBrowserFacts() override {
+      // Called after the server started, before the archive is opened.
       const std::size_t colon = SessionUrl.rfind(L':');
       const auto serverPort = static_cast<std::uint16_t>(std::stoul(SessionUrl.substr(colon + 1)));
       client = std::thread([this, serverPort] {
@@ -195,10 +206,11 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
         if (os::LoopbackGet(serverPort, "/ff/index.html", raw, 10000)) ParseHttpResponse(raw, status, body);
       });
       std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the request reaches the server
-      return RecordingEnv::IsExistingFile(path);
+      return FakePlatform::GatherBrowserFacts();
     }
   };
   EarlyClientEnv env;
+  env.startSucceeds = false;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   ASSERT_TRUE(env.client.joinable());
