@@ -22,15 +22,17 @@ bool OwnsProfile(BrowserKind kind) {
 }
 
 // `program` with `words` after it, as a browser of `kind`: the course's profile when it can
-// have one, else a command the run cannot watch.
+// have one (a folder per kind in the course's folder, since Chromium and Firefox profiles do
+// not mix), else a command the run cannot watch.
 BrowserChoice CommandChoice(BrowserKind kind, const std::wstring& program,
-                            std::vector<std::wstring> words, const std::wstring& profileDir) {
+                            std::vector<std::wstring> words, const BrowserFacts& facts) {
   BrowserChoice choice;
   choice.program = program;
-  if (OwnsProfile(kind) && !profileDir.empty()) {
+  if (OwnsProfile(kind) && !facts.profileDir.empty()) {
     choice.kind = kind;
-    choice.profileDir = profileDir;
-    choice.args = OwnProfileArguments(kind, profileDir);
+    choice.profileDir = facts.profileDir + (facts.windows ? L'\\' : L'/') +
+                        (kind == BrowserKind::kChromium ? L"chromium" : L"firefox");
+    choice.args = OwnProfileArguments(kind, choice.profileDir);
   } else {
     choice.kind = BrowserKind::kCommand;
   }
@@ -46,7 +48,7 @@ bool ChooseFromSetting(const BrowserFacts& facts, const std::wstring& url, Brows
     if (words.empty() || words[0].empty()) return false;
     const std::wstring program = words[0];
     words.erase(words.begin());
-    choice = CommandChoice(BrowserKindOfProgram(program), program, std::move(words), facts.profileDir);
+    choice = CommandChoice(BrowserKindOfProgram(program), program, std::move(words), facts);
     return true;
   }
   for (std::vector<std::wstring>& words : BrowserVariableCommands(facts.setting, url)) {
@@ -57,7 +59,7 @@ bool ChooseFromSetting(const BrowserFacts& facts, const std::wstring& url, Brows
     BrowserKind kind = BrowserKindOfProgram(words[0]);
     if (kind == BrowserKind::kCommand) kind = BrowserKindOfProgram(found->second.target);
     words.erase(words.begin());
-    choice = CommandChoice(kind, found->second.path, std::move(words), facts.profileDir);
+    choice = CommandChoice(kind, found->second.path, std::move(words), facts);
     return true;
   }
   return false;
@@ -71,7 +73,7 @@ bool ChooseOwnBrowser(const BrowserFacts& facts, const std::wstring& url, Browse
   for (const std::wstring& program : candidates) {
     const BrowserKind kind = BrowserKindOfProgram(program);
     if (!OwnsProfile(kind)) continue;
-    choice = CommandChoice(kind, program, {url}, facts.profileDir);
+    choice = CommandChoice(kind, program, {url}, facts);
     return true;
   }
   return false;

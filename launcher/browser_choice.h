@@ -40,8 +40,9 @@ struct BrowserFacts {
   std::map<std::wstring, FoundProgram> onPath;
   // Windows: the program-files folder (SHGetFolderPathW); "" when it could not be had.
   std::wstring programFiles;
-  // The course's own profile folder (course_profile.h), "" when there is none (no data folder):
-  // then no browser of the course's own is started.
+  // The course's own folder (course_profile.h), "" when there is none (no data folder): then no
+  // browser of the course's own is started. A browser's profile is its "chromium" or "firefox"
+  // folder in it.
   std::wstring profileDir;
 };
 
@@ -49,7 +50,7 @@ struct BrowserChoice {
   BrowserKind kind = BrowserKind::kOpener;
   std::wstring program;            // the program started (a path, or a name CreateProcessW finds)
   std::vector<std::wstring> args;  // its arguments after the program, the URL among them
-  std::wstring profileDir;         // kChromium / kFirefox: the course's profile folder
+  std::wstring profileDir;         // kChromium / kFirefox: the browser's profile folder
 };
 
 // The browser for `url`:

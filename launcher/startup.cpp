@@ -112,6 +112,10 @@ std::unique_ptr<Browser> ChooseCourseBrowser(Platform& platform, BrowserFacts fa
   if (!choice.profileDir.empty()) {
     facts.profileDir = PrepareCourseProfile(platform, identity);
     choice = ChooseBrowser(facts, startUrl);
+    if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
+      facts.profileDir.clear();
+      choice = ChooseBrowser(facts, startUrl);
+    }
   }
   return MakeBrowser(choice, platform, [&server] { return server.LastScopedRequestMs(); });
 }

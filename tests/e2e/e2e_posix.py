@@ -5,7 +5,8 @@ stand-in) as $BROWSER, on the demo course.
 usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR
 
 BIN_DIR holds orvane, orvane-demo and orvane-zip. Each case runs in a fresh folder under DIR with
-its own TMPDIR and XDG_CONFIG_HOME and without a display, and fails on any time-out."""
+its own TMPDIR, XDG_CONFIG_HOME and XDG_DATA_HOME and without a display, and fails on any
+time-out."""
 import argparse
 import glob
 import html.parser
@@ -49,6 +50,8 @@ class Case:
         # Chromium puts a socket into TMPDIR, and socket paths are short: keep it under /tmp.
         self.tmp = tempfile.mkdtemp(prefix="orvane-e2e-")
         self.config = os.path.join(self.dir, "config")
+        self.data = os.path.join(self.dir, "data")
+        self.profiles = os.path.join(self.data, "keltrix", "orvane", "profiles")
         self.browsers = os.path.join(self.dir, "browsers")
         for d in (self.out, self.config, self.browsers):
             os.makedirs(d)
@@ -64,7 +67,8 @@ class Case:
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "BROWSER")}
-        env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, ORVANE_E2E_OUT=self.out,
+        env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.data,
+                   ORVANE_E2E_OUT=self.out,
                    ORVANE_E2E_CHROMIUM=self.chromium)
         env.update(extra)
         return env
@@ -99,16 +103,29 @@ class Case:
     def browser_gone_at(self):
         return float(self.read("browser-gone"))
 
-    def check_profile_removed(self):
-        left = glob.glob(os.path.join(self.tmp, "orvane-profile-*"))
-        check(not left, "profile folders left behind: %s" % left)
+    def check_temp_clean(self):
+        """Nothing of the run in the temporary folder (the browser's own files aside)."""
+        left = glob.glob(os.path.join(self.tmp, "orvane*"))
+        check(not left, "left in the temporary folder: %s" % left)
+        others = os.listdir(self.tmp)
+        if others:
+            print("the browser left in TMPDIR: %s" % others)
+
+    def profile_of(self, word):
+        """The course profile folder a switch names; it must be under the data folder."""
+        check(os.path.dirname(os.path.dirname(word)) == self.profiles,
+              "profile %r not under %r" % (word, self.profiles))
+        check(os.path.isdir(word), "profile %r does not exist" % word)
+        return word
 
     def check_chromium_arguments(self, argv):
         """The launcher's own-profile switches, then the start URL; returns that URL."""
-        check(len(argv) == 4, "arguments: %s" % argv)
-        check(argv[0].startswith("--user-data-dir=" + self.tmp + "/orvane-profile-"), argv[0])
-        check(argv[1:3] == ["--no-first-run", "--remote-debugging-port=0"], argv)
-        return argv[3]
+        check(len(argv) == 5, "arguments: %s" % argv)
+        check(argv[0].startswith("--user-data-dir="), argv[0])
+        self.profile_of(argv[0][len("--user-data-dir="):])
+        check(argv[1:4] == ["--no-first-run", "--no-default-browser-check",
+                            "--remote-debugging-port=0"], argv)
+        return argv[4]
 
     def check_ended_after(self, gone, low, high):
         waited = self.ended - gone
@@ -148,7 +165,7 @@ def run_headless(case, program, args=()):
     check_rendered_demo(case.read("dom.html"), session_url)
     # Noticed within one period, then three misses one period apart.
     case.check_ended_after(case.browser_gone_at(), 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_demo_headless(case):
@@ -184,12 +201,12 @@ def test_devtools_probe(case):
     gone = time.time()
     case.finish(process, timeout=60)
     case.check_ended_after(gone, 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_signal_ends_the_run(case):
-    """SIGTERM ends the watch at once; tear-down ends the browser that uses our profile and
-    removes that profile."""
+    """SIGTERM ends the watch at once; tear-down ends the browser of the course's own; its
+    profile stays for the next run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="foreground")
     deadline = time.time() + 30
@@ -208,7 +225,7 @@ def test_signal_ends_the_run(case):
     except ProcessLookupError:
         alive = False
     check(not alive, "the browser still runs after orvane ended")
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_not_an_archive(case):
@@ -228,11 +245,12 @@ def test_not_an_archive(case):
     check(len(lines) == 2 and lines[0] == lines[1], "stderr: %r" % stderr)
     argv = case.argv()
     check(argv[:1] == ["-profile"] and argv[2:4] == ["-no-remote", "-new-instance"], argv)
+    case.profile_of(argv[1])
     check(argv[-1].startswith("http://127.0.0.1:%d/" % port) and argv[-1].endswith("/index.html?a=1"),
           argv[-1])
     check(case.read("status") != "200", "the page of a non-archive was served")
     case.check_ended_after(case.browser_gone_at(), 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_alert_dialogs(case):
@@ -290,7 +308,7 @@ def test_too_long_for_the_browser(case):
     case.finish(process, timeout=30)
     check(case.ended - case.started < 3, "took %.1f s" % (case.ended - case.started))
     check(not os.path.exists(os.path.join(case.out, "argv")), "a browser ran")
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def main():

@@ -34,8 +34,8 @@ BrowserFacts Windows(unsigned major, unsigned minor) {
 
 TEST(ChooseBrowser, WindowsTable) {
   const std::wstring chromiumFlags = L" \"--user-data-dir=" + kWinProfile +
-                                     L"\" --no-first-run --no-default-browser-check --remote-debugging-port=0 ";
-  const std::wstring firefoxFlags = L" -profile \"" + kWinProfile + L"\" -no-remote -new-instance ";
+                                     L"\\chromium\" --no-first-run --no-default-browser-check --remote-debugging-port=0 ";
+  const std::wstring firefoxFlags = L" -profile \"" + kWinProfile + L"\\firefox\" -no-remote -new-instance ";
   const std::wstring ie = L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome \"" + kUrl + L"\"";
   struct Case {
     const char* name;
@@ -105,10 +105,10 @@ BrowserFacts Posix() {
 }
 
 TEST(ChooseBrowser, PosixTable) {
-  const std::wstring profile = Posix().profileDir;
-  const WideWords chromiumFlags = {L"--user-data-dir=" + profile, L"--no-first-run",
+  const std::wstring course = Posix().profileDir;
+  const WideWords chromiumFlags = {L"--user-data-dir=" + course + L"/chromium", L"--no-first-run",
                                    L"--no-default-browser-check", L"--remote-debugging-port=0"};
-  const WideWords firefoxFlags = {L"-profile", profile, L"-no-remote", L"-new-instance"};
+  const WideWords firefoxFlags = {L"-profile", course + L"/firefox", L"-no-remote", L"-new-instance"};
   auto plus = [](WideWords words, const WideWords& more) {
     words.insert(words.end(), more.begin(), more.end());
     return words;
@@ -165,8 +165,10 @@ TEST(ChooseBrowser, PosixTable) {
     EXPECT_EQ(choice.kind, c.kind) << c.name;
     EXPECT_EQ(choice.program, c.program) << c.name;
     EXPECT_EQ(choice.args, c.args) << c.name;
-    const bool own = c.kind == BrowserKind::kChromium || c.kind == BrowserKind::kFirefox;
-    EXPECT_EQ(choice.profileDir, own ? profile : L"") << c.name;
+    const std::wstring profile = c.kind == BrowserKind::kChromium  ? course + L"/chromium"
+                                 : c.kind == BrowserKind::kFirefox ? course + L"/firefox"
+                                                                   : L"";
+    EXPECT_EQ(choice.profileDir, profile) << c.name;
   }
 }
 

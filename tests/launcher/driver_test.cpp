@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include "http/server.h"
+#include "launcher/course_profile.h"
 #include "launcher/session.h"
 #include "launcher/startup.h"
 #include "tests/launcher/fixtures.h"
@@ -75,6 +77,73 @@ TEST(Driver, UsesThePortSetting) {
   TheArchive.Close();
   EXPECT_EQ(SessionUrl, L"http://127.0.0.1:" + std::to_wstring(port) + L"/1000/");
   EXPECT_EQ(env.startPageStatus, 200);
+}
+
+unsigned PortOf(const std::wstring& url) {
+  const std::size_t colon = url.find(L':', 5);
+  return static_cast<unsigned>(std::stoul(url.substr(colon + 1)));
+}
+
+// A port some other program holds: a server of our own, listening.
+struct HeldPort {
+  HttpServer holder;
+  unsigned port = 0;
+  explicit HeldPort(std::uint32_t wanted = 0) {
+    port = PortOf(AnsiToWide(holder.Start(wanted)));
+  }
+};
+
+TEST(Driver, WithoutHttpPortTheCourseHasAPortOfItsOwn) {
+  DriverRun run({kProgram, Fixture("plain.zip")});
+  EXPECT_EQ(PortOf(SessionUrl), CoursePort(L"plain.zip"));
+  EXPECT_EQ(run.env.startPageStatus, 200);
+  // An embedded course: the launcher's own file name.
+  DriverRun embedded({kProgram, L"a=1"}, true, [](FakePlatform& p) { p.ownProgram = L"/opt/x/Safety.exe"; });
+  EXPECT_EQ(PortOf(SessionUrl), CoursePort(L"safety.exe"));
+}
+
+TEST(Driver, TheCoursesPortTakenTheSystemChooses) {
+  const HeldPort taken(CoursePort(L"plain.zip"));
+  ASSERT_EQ(taken.port, CoursePort(L"plain.zip"));
+  DriverRun run({kProgram, Fixture("plain.zip")});
+  EXPECT_NE(PortOf(SessionUrl), taken.port);
+  EXPECT_TRUE(run.env.errors.empty());
+  EXPECT_EQ(run.env.startPageStatus, 200);
+  EXPECT_EQ(run.env.startPageBody, "<p>plain</p>\n");
+}
+
+// HttpPort fixed and taken: an error that names the port, and no browser on a URL that cannot
+// work.
+TEST(Driver, AnHttpPortThatCannotBeUsedIsAnErrorAndNoBrowserStarts) {
+  const HeldPort taken;
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) { p.port = taken.port; });
+  ASSERT_EQ(run.env.errors.size(), 1u);
+  EXPECT_NE(run.env.errors[0].find(std::to_wstring(taken.port)), std::wstring::npos)
+      << WideToAnsi(run.env.errors[0]);
+  EXPECT_TRUE(run.env.started.empty());
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.env.calls.back(), "com-end");
+}
+
+// A browser of the course's own gets the course's profile folder in the user's data folder.
+TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/chromium"};
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  const std::wstring course = L"/data/profiles/" + CourseProfileName(L"plain.zip");
+  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
+  EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
+  EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
+  EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
+  EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
+  // No data folder: the same browser as a plain command, watched by activity.
+  DriverRun none({kProgram, Fixture("plain.zip")}, true,
+                 [](FakePlatform& p) { p.facts.installed = {L"/usr/bin/chromium"}; });
+  ASSERT_EQ(none.env.started.size(), 1u);
+  EXPECT_EQ(none.env.started[0].kind, BrowserKind::kCommand);
+  EXPECT_EQ(none.env.started[0].args.size(), 1u);
 }
 
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
