@@ -13,6 +13,7 @@ import html.parser
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -309,6 +310,150 @@ def test_too_long_for_the_browser(case):
     check(case.ended - case.started < 3, "took %.1f s" % (case.ended - case.started))
     check(not os.path.exists(os.path.join(case.out, "argv")), "a browser ran")
     case.check_temp_clean()
+
+
+COUNTER_PAGE = """<!doctype html><html><body><p id="visits">?</p><script>
+var n = Number(localStorage.getItem("visits") || 0) + 1;
+localStorage.setItem("visits", String(n));
+document.getElementById("visits").setAttribute("data-count", String(n));
+</script></body></html>"""
+
+
+def make_course(path, page=COUNTER_PAGE):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.html", page)
+    return path
+
+
+def visits_shown(case):
+    dom = DomChecks(case.read("dom.html")).by_id
+    return dom.get("visits", {}).get("data-count")
+
+
+def test_storage_survives(case):
+    """A course's browser storage is there on its next run, also with the file moved; another
+    course starts afresh. The port (so the origin) is the course's own on every run."""
+    browser = case.browser("chromium", "headless_chromium.sh")
+    first = make_course(os.path.join(case.dir, "downloads", "Safety Course.zip"))
+    moved = os.path.join(case.dir, "courses", "Safety Course.zip")
+    other = make_course(os.path.join(case.dir, "downloads", "Other Course.zip"))
+    runs = [(first, "1"), (None, "2"), (other, "1"), (None, "3")]
+    ports = []
+    for course, want in runs:
+        if course is None:  # the same course again, moved to another folder
+            if not os.path.exists(moved):
+                os.makedirs(os.path.dirname(moved))
+                shutil.move(first, moved)
+            course = moved
+        process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="dump")
+        case.finish(process, timeout=120)
+        start_url = case.check_chromium_arguments(case.argv())
+        ports.append(start_url.split("/")[2])
+        shown = visits_shown(case)
+        check(shown == want, "%s: the page counted %r visits, want %s" % (course, shown, want))
+        print("%s: visit %s on %s" % (os.path.basename(course), shown, ports[-1]))
+    check(ports[0] == ports[1] == ports[3] and ports[2] != ports[0], "ports: %s" % ports)
+    check(len(os.listdir(case.profiles)) == 2, "profiles: %s" % os.listdir(case.profiles))
+    case.check_temp_clean()
+
+
+def test_xdg_default_browser(case):
+    """Without $BROWSER the desktop's default browser (xdg-settings, its desktop file's Exec) is
+    used when it is Chromium-family, before the browsers installed on PATH."""
+    case.browser("google-chrome", "headless_chromium.sh")
+    xdg = os.path.join(case.browsers, "xdg-settings")
+    with open(xdg, "w") as f:
+        f.write('#!/bin/sh\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n')
+    os.chmod(xdg, 0o755)
+    applications = os.path.join(case.data, "applications")
+    os.makedirs(applications)
+    with open(os.path.join(applications, "orvane-test.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Test browser\nExec=google-chrome %U\n")
+    path = case.browsers + ":" + os.environ.get("PATH", "/usr/bin:/bin")
+    process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
+    case.finish(process, timeout=120)
+    start_url = case.check_chromium_arguments(case.argv())
+    check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+    case.check_temp_clean()
+
+
+def test_firefox(case):
+    """Firefox (firefox-esr, headless) with the course's own profile and instance: the run lives
+    while its process runs and ends within 20 s after; the page stored its visit in the profile."""
+    firefox = shutil.which("firefox-esr") or shutil.which("firefox")
+    check(firefox is not None, "no firefox-esr here")
+    script = os.path.join(case.browsers, "firefox")
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\nout=${ORVANE_E2E_OUT:?}\n: > "$out/argv"\n'
+                'for word in "$@"; do printf "%%s\\n" "$word" >> "$out/argv"; done\n'
+                'echo $$ > "$out/firefox.pid"\nexec %s -headless "$@" > "$out/firefox.log" 2>&1\n'
+                % firefox)
+    os.chmod(script, 0o755)
+    course = make_course(os.path.join(case.dir, "counter.zip"))
+    process = case.start("orvane", [course], BROWSER=script)
+    deadline = time.time() + 30
+    while not os.path.exists(os.path.join(case.out, "firefox.pid")) and time.time() < deadline:
+        time.sleep(0.2)
+    firefox_pid = int(case.read("firefox.pid"))
+    argv = case.argv()
+    check(argv[0] == "-profile" and argv[2:4] == ["-no-remote", "-new-instance"], argv)
+    profile = case.profile_of(argv[1])
+    try:
+        time.sleep(5 * PERIOD)
+        check(process.poll() is None, "orvane ended while Firefox ran")
+        port = argv[4].split("/")[2].split(":")[1]
+        stored = glob.glob(os.path.join(profile, "storage", "default", "http+++127.0.0.1+" + port + "*"))
+        print("Firefox's storage for the course's origin: %s" % stored)
+        check(stored, "Firefox stored nothing for the course")
+    finally:
+        os.kill(firefox_pid, signal.SIGTERM)
+    gone = time.time()
+    case.finish(process, timeout=60)
+    case.check_ended_after(gone, 0, 4 * PERIOD)
+    case.check_temp_clean()
+
+
+def test_closed_stderr(case):
+    """Writing the archive errors to a standard error that is a closed pipe does not end the run:
+    `orvane /etc/passwd 2>&1 >/dev/null | true` starts the browser and exits with 0."""
+    browser = case.browser("firefox", "record_browser.sh")
+    env = case.env(BROWSER=browser)
+    command = "'%s' /etc/passwd 2>&1 >/dev/null | (exec 0<&-; true); echo ${PIPESTATUS[0]}" % (
+        os.path.join(case.bin, "orvane"))
+    result = subprocess.run(["bash", "-c", command], env=env, capture_output=True, text=True, timeout=60)
+    check(result.stdout.strip() == "0", "exit status %r, stderr %r" % (result.stdout, result.stderr))
+    check(case.argv()[-1].endswith("/index.html"), case.argv())
+
+
+def test_port_in_use(case):
+    """HttpPort set to a port another program holds: an error naming the port, no browser."""
+    with socket.socket() as holder:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        os.makedirs(os.path.join(case.config, "keltrix"))
+        with open(os.path.join(case.config, "keltrix", "Orvane.conf"), "w") as f:
+            f.write("HttpPort=%d\n" % port)
+        browser = case.browser("firefox", "record_browser.sh")
+        process = case.start("orvane-demo", BROWSER=browser)
+        stderr = case.finish(process, timeout=30)
+    check(str(port) in stderr, "stderr: %r" % stderr)
+    check(not os.path.exists(os.path.join(case.out, "argv")), "a browser was started")
+
+
+def test_latin1_path(case):
+    """An archive path that is not UTF-8 reaches the file system byte for byte."""
+    name = os.path.join(case.dir.encode(), b"caf\xe9 course.zip")
+    shutil.copy(case.demo_zip, name)
+    browser = case.browser("firefox", "record_browser.sh")
+    env = case.env(BROWSER=browser)
+    process = subprocess.run([os.path.join(case.bin, "orvane").encode(), name], env=env,
+                             capture_output=True, timeout=60)
+    check(process.returncode == 0, "exit code %r" % process.returncode)
+    check(b"orvane:" not in process.stderr, "stderr: %r" % process.stderr)
+    check(case.read("status") == "200", "the start page was not served: %s" % case.read("status"))
+    check(case.argv()[-1].endswith("?show=" + START_TEXT), case.argv())
 
 
 def main():
