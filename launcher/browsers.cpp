@@ -69,7 +69,8 @@ class ChromiumBrowser final : public ProcessBrowser {
   // The pages of the browser that holds the profile now, counted against prefix_.
   DevToolsPages AskPages() {
     std::string portFile;
-    if (!platform_.ReadSmallFile(choice_.profileDir + kPortFileName, kPortFileMax, portFile)) {
+    if (!platform_.ReadSmallFile(choice_.profileDir + kPathSeparator + L"DevToolsActivePort",
+                                 kPortFileMax, portFile)) {
       return DevToolsPages{};
     }
     const std::uint16_t port = DevToolsPortFromFile(portFile);
@@ -82,15 +83,8 @@ class ChromiumBrowser final : public ProcessBrowser {
     return ReadDevToolsPages(body, WideToAnsi(prefix_));
   }
 
-  static const wchar_t* const kPortFileName;
   std::wstring prefix_;  // the run's SessionUrl, as last asked for
 };
-
-#ifdef _WIN32
-const wchar_t* const ChromiumBrowser::kPortFileName = L"\\DevToolsActivePort";
-#else
-const wchar_t* const ChromiumBrowser::kPortFileName = L"/DevToolsActivePort";
-#endif
 
 // Firefox with a profile and instance of its own: its process lives exactly as long as its
 // window, so the process is the answer and its windows are never asked.

@@ -9,12 +9,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr wchar_t kSeparator = L'\\';
-#else
-constexpr wchar_t kSeparator = L'/';
-#endif
-
 // FNV-1a, 64 bits, over each character's code unit as four bytes: stable from run to run and
 // build to build, unlike std::hash.
 std::uint64_t IdentityHash(const std::wstring& identity) {
@@ -59,9 +53,9 @@ std::wstring CourseProfileName(const std::wstring& identity) {
 std::wstring PrepareCourseProfile(Platform& platform, const std::wstring& identity) {
   const std::wstring data = platform.UserDataFolder();
   if (data.empty()) return std::wstring();
-  const std::wstring profiles = data + kSeparator + L"profiles";
+  const std::wstring profiles = data + kPathSeparator + L"profiles";
   const std::wstring name = CourseProfileName(identity);
-  const std::wstring dir = profiles + kSeparator + name;
+  const std::wstring dir = profiles + kPathSeparator + name;
   if (!platform.MakeFolders(dir)) {
     DebugLog("cannot create the profile folder '%S'.\n", dir.c_str());
     return std::wstring();
@@ -72,7 +66,7 @@ std::wstring PrepareCourseProfile(Platform& platform, const std::wstring& identi
     // A folder never marked may be one another run is just making.
     if (folder.name == name || folder.lastUsedSeconds == 0) continue;
     if (now - folder.lastUsedSeconds > kProfileKeepSeconds) {
-      platform.RemoveTree(profiles + kSeparator + folder.name);
+      platform.RemoveTree(profiles + kPathSeparator + folder.name);
     }
   }
   return dir;

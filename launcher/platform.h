@@ -12,6 +12,13 @@
 #include "launcher/browser.h"
 #include "launcher/browser_choice.h"
 
+// The separator of the paths the platform takes.
+#ifdef _WIN32
+constexpr wchar_t kPathSeparator = L'\\';
+#else
+constexpr wchar_t kPathSeparator = L'/';
+#endif
+
 // A program the run started.
 class ChildProcess {
  public:

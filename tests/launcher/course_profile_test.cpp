@@ -44,7 +44,7 @@ TEST(CourseProfileName, SafeOnAnyFileSystemAndDistinct) {
 TEST(PrepareCourseProfile, MadeMarkedAndOldOnesRemoved) {
   FakePlatform platform;
   platform.dataFolder = L"/data";
-  const std::wstring profiles = L"/data/profiles/";
+  const std::wstring profiles = std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator;
   const std::int64_t day = 24 * 60 * 60;
   platform.folders[profiles + L"recent"] = platform.unixNow - 89 * day;
   platform.folders[profiles + L"old"] = platform.unixNow - 91 * day;

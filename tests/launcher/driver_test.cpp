@@ -132,7 +132,8 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
     p.facts.installed = {L"/usr/bin/chromium"};
   });
   ASSERT_EQ(run.env.started.size(), 1u);
-  const std::wstring course = L"/data/profiles/" + CourseProfileName(L"plain.zip");
+  const std::wstring course =
+      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
   EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
   EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
   EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");

@@ -30,6 +30,7 @@ class FakePlatform : public Platform {
   bool startSucceeds = true;
   ProcessState process = ProcessState::kExited;  // what the started process reports
   int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
+  int maxSleeps = 100000;                        // and from this one on in any case (a test's bound)
   std::function<void(FakePlatform&)> onSleep;    // runs after each sleep, clock advanced
   // Answers LoopbackGet for a port (DevTools); ports not here go to the real loopback client.
   std::map<std::uint16_t, std::function<bool(int& status, std::string& body)>> answers;
@@ -59,7 +60,7 @@ class FakePlatform : public Platform {
   std::uint64_t NowMs() override { return nowMs; }
   std::int64_t UnixSeconds() override { return unixNow; }
   bool Sleep(std::uint32_t ms) override {
-    if (stopAfterSleeps == 0) return false;
+    if (stopAfterSleeps == 0 || sleeps >= maxSleeps) return false;
     if (stopAfterSleeps > 0) --stopAfterSleeps;
     calls.push_back("sleep");
     ++sleeps;

@@ -128,7 +128,8 @@ class OwnBrowser : public ::testing::Test {
   }
 
   void PortFileWritten() {
-    platform_.files[L"/data/profiles/course/DevToolsActivePort"] = "40123\n/devtools/browser/x\n";
+    platform_.files[choice_.profileDir + kPathSeparator + L"DevToolsActivePort"] =
+        "40123\n/devtools/browser/x\n";
   }
   static std::string Page(const std::string& url) {
     return R"([{"type":"page","url":")" + url + R"("},{"type":"service_worker","url":"x"}])";
