@@ -10,6 +10,7 @@ time-out."""
 import argparse
 import glob
 import html.parser
+import json
 import os
 import shutil
 import signal
@@ -18,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 import zipfile
 
 from e2e_common import Failure, check, free_port
@@ -454,6 +456,75 @@ def test_latin1_path(case):
     check(b"orvane:" not in process.stderr, "stderr: %r" % process.stderr)
     check(case.read("status") == "200", "the start page was not served: %s" % case.read("status"))
     check(case.argv()[-1].endswith("?show=" + START_TEXT), case.argv())
+
+
+def devtools_pages(profile):
+    """The pages the browser holding `profile` shows, as (id, url); [] when it does not answer."""
+    try:
+        with open(os.path.join(profile, "DevToolsActivePort")) as f:
+            port = int(f.readline())
+        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5) as answer:
+            return [(p["id"], p["url"]) for p in json.load(answer) if p.get("type") == "page"], port
+    except (OSError, ValueError):
+        return [], 0
+
+
+def test_two_runs(case):
+    """Two runs of the same course at once, Chromium with windows (on a private Xvfb): the second
+    run's Chromium hands its page to the first run's and ends; both runs live while their window
+    is open, and closing one window ends only that run."""
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    runs = []
+    try:
+        display = ":" + xvfb.stdout.readline().strip()
+        browser = case.browser("chromium", "headless_chromium.sh")
+        course = make_course(os.path.join(case.dir, "two.zip"))
+        profile = None
+        for n in range(2):
+            process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="window",
+                                 DISPLAY=display)
+            deadline = time.time() + 30
+            while len(case.argv() if os.path.exists(os.path.join(case.out, "argv")) else []) < 5:
+                check(time.time() < deadline, "run %d started no browser" % n)
+                time.sleep(0.2)
+            argv = case.argv()
+            profile = argv[0][len("--user-data-dir="):]
+            session = session_url_of(argv[4])
+            runs.append((process, session))
+            os.remove(os.path.join(case.out, "argv"))
+            while not any(url.startswith(session) for _, url in devtools_pages(profile)[0]):
+                check(time.time() < deadline, "run %d's page never showed" % n)
+                time.sleep(0.5)
+        time.sleep(4 * PERIOD)
+        check(all(p.poll() is None for p, _ in runs), "a run ended while its window was open")
+        pages, port = devtools_pages(profile)
+        check(len(pages) == 2, "pages: %s" % pages)
+        print("two windows in one browser: %s" % [url for _, url in pages])
+        # Close the first run's window: only the first run ends.
+        first = [i for i, url in pages if url.startswith(runs[0][1])][0]
+        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, first), timeout=5).read()
+        closed = time.time()
+        case.finish(runs[0][0], timeout=60)
+        waited = case.ended - closed
+        check(waited <= 20, "the first run ended %.1f s after its window closed" % waited)
+        print("the first run ended %.1f s after its window closed" % waited)
+        time.sleep(PERIOD)
+        check(runs[1][0].poll() is None, "the second run ended with the first")
+        check(any(url.startswith(runs[1][1]) for _, url in devtools_pages(profile)[0]),
+              "the second run's window went with the first run")
+        second = [i for i, url in devtools_pages(profile)[0] if url.startswith(runs[1][1])][0]
+        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, second), timeout=5).read()
+        closed = time.time()
+        case.finish(runs[1][0], timeout=60)
+        print("the second run ended %.1f s after its window closed" % (case.ended - closed))
+        check(case.ended - closed <= 20, "the second run took %.1f s" % (case.ended - closed))
+    finally:
+        for process, _ in runs:
+            if process.poll() is None:
+                process.kill()
+        xvfb.terminate()
+        xvfb.wait()
 
 
 def main():
