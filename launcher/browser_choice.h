@@ -7,7 +7,7 @@
 #include <vector>
 
 enum class BrowserKind {
-  kInternetExplorer,  // Windows 7 and 8.1, or nothing else found: Part of the platform's own
+  kInternetExplorer,  // Windows 7 and 8.1, or nothing else found: the shell's own windows
   kChromium,          // Chromium, Chrome, Edge, Brave, Vivaldi ...: own profile, DevTools list
   kFirefox,           // own profile and instance: its process lives as long as its window
   kOpener,            // the system opener (xdg-open, open): hands off and exits; not watchable

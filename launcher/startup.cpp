@@ -96,8 +96,10 @@ std::string StartServer(Platform& platform, std::unique_ptr<HttpServer>& server,
     baseUrl = server->Start(0);
     if (ListeningPort(baseUrl) != 0) return baseUrl;
   }
-  platform.ShowError(AnsiToWide(FormatText(
-      "The course cannot be served: port %u on 127.0.0.1 could not be used.", setting & 0xFFFF)));
+  platform.ShowError(AnsiToWide(
+      setting != 0 ? FormatText("The course cannot be served: port %u on 127.0.0.1 could not be used.",
+                                setting & 0xFFFF)
+                   : std::string("The course cannot be served: no port on 127.0.0.1 could be used.")));
   return std::string();
 }
 
