@@ -69,15 +69,6 @@ std::wstring DefaultBrowser(const os::RegistryRoots& roots) {
   return IsExistingFile(program) ? program : std::wstring();
 }
 
-// The program registered under App Paths for `name`, "" when none or its file is missing.
-std::wstring AppPath(const os::RegistryRoots& roots, const wchar_t* name) {
-  std::wstring path;
-  if (!ReadUserThenMachine(roots, kAppPathsKey + std::wstring(name), nullptr, path)) return std::wstring();
-  // Some installers store the path in quotes.
-  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-  return IsExistingFile(path) ? path : std::wstring();
-}
-
 std::wstring ProgramFilesFolder() {
   wchar_t folder[MAX_PATH] = {};
   const HRESULT result = SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
@@ -99,11 +90,21 @@ BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots) {
   RegistryKey(roots.user, kSettingsKey).ReadString(L"Browser", facts.setting);
   facts.defaultBrowser = DefaultBrowser(roots);
   for (const wchar_t* name : kInstalledBrowsers) {
-    std::wstring path = AppPath(roots, name);
+    std::wstring path = RegisteredAppPath(roots, name);
     if (!path.empty()) facts.installed.push_back(std::move(path));
   }
   facts.programFiles = ProgramFilesFolder();
   return facts;
+}
+
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name) {
+  std::wstring key = name;
+  if (key.find(L'.') == std::wstring::npos) key += L".exe";
+  std::wstring path;
+  if (!ReadUserThenMachine(roots, kAppPathsKey + key, nullptr, path)) return std::wstring();
+  // Some installers store the path in quotes.
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  return IsExistingFile(path) ? path : std::wstring();
 }
 
 }  // namespace os

@@ -25,4 +25,9 @@ struct RegistryRoots {
 //   diagnostic "SHGetFolderPath failed [0x%08x].\n" and "".
 BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots);
 
+// The program registered under App Paths for `name` (".exe" added when it has no extension),
+// the user's registration before the machine's, as the shell finds a program typed without its
+// folder; "" when there is none or its file is missing.
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name);
+
 }  // namespace os

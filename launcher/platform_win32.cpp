@@ -21,9 +21,11 @@ namespace {
 constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000ll;
 
 // An application name for CreateProcessW: a program given with a folder is started exactly
-// there; a bare name is left to the system's search (the line's first word).
+// there; a bare name (a Browser setting of "msedge %s") is looked up under App Paths as the shell
+// would, else left to CreateProcessW's own search for the line's first word.
 std::wstring ApplicationName(const std::wstring& program) {
-  return program.find_first_of(L"\\/:") == std::wstring::npos ? std::wstring() : program;
+  if (program.find_first_of(L"\\/:") != std::wstring::npos) return program;
+  return os::RegisteredAppPath(os::RegistryRoots(), program);
 }
 
 class WindowsPlatform final : public Platform {

@@ -191,6 +191,11 @@ TEST_F(RegistryFacts, SettingDefaultAndInstalled) {
   EXPECT_EQ(facts.setting, L"\"C:\\x y\\b.exe\" --a %s");
   EXPECT_EQ(facts.defaultBrowser, firefox);
   EXPECT_EQ(facts.installed, (Words{edge, userChrome}));
+  // A program named without its folder is found as the shell finds it.
+  EXPECT_EQ(os::RegisteredAppPath(roots_, L"chrome"), userChrome);
+  EXPECT_EQ(os::RegisteredAppPath(roots_, L"msedge.exe"), edge);
+  EXPECT_EQ(os::RegisteredAppPath(roots_, L"firefox"), L"");
+  EXPECT_EQ(os::RegisteredAppPath(roots_, L"opera"), L"");
 }
 
 TEST_F(RegistryFacts, DefaultFromTheUsersClassesAndExpanded) {
