@@ -32,7 +32,7 @@ BrowserChoice CommandChoice(BrowserKind kind, const std::wstring& program,
     choice.kind = kind;
     choice.profileDir = facts.profileDir + (facts.windows ? L'\\' : L'/') +
                         (kind == BrowserKind::kChromium ? L"chromium" : L"firefox");
-    choice.args = OwnProfileArguments(kind, choice.profileDir);
+    choice.args = OwnProfileArguments(kind, choice.profileDir, facts.windows);
   } else {
     choice.kind = BrowserKind::kCommand;
   }
@@ -99,12 +99,14 @@ BrowserKind BrowserKindOfProgram(const std::wstring& program) {
   return BrowserKind::kCommand;
 }
 
-std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstring& profileDir) {
+std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstring& profileDir,
+                                              bool windows) {
   switch (kind) {
     case BrowserKind::kChromium:
       return {L"--user-data-dir=" + profileDir, L"--no-first-run", L"--no-default-browser-check",
               L"--remote-debugging-port=0"};
     case BrowserKind::kFirefox:
+      if (windows) return {L"-profile", profileDir, L"-no-remote", L"-new-instance", L"-wait-for-browser"};
       return {L"-profile", profileDir, L"-no-remote", L"-new-instance"};
     default:
       return {};

@@ -84,5 +84,8 @@ std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& line);
 
 // The words that give a browser of `kind` the course's own profile; they go right after the
 // program. Chromium: --user-data-dir=DIR --no-first-run --no-default-browser-check
-// --remote-debugging-port=0. Firefox: -profile DIR -no-remote -new-instance. Else none.
-std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstring& profileDir);
+// --remote-debugging-port=0. Firefox: -profile DIR -no-remote -new-instance, and on Windows
+// -wait-for-browser (there firefox.exe is a launcher that starts the browser and ends at once
+// unless told to wait for it). Else none.
+std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstring& profileDir,
+                                              bool windows = false);

@@ -35,7 +35,7 @@ BrowserFacts Windows(unsigned major, unsigned minor) {
 TEST(ChooseBrowser, WindowsTable) {
   const std::wstring chromiumFlags = L" \"--user-data-dir=" + kWinProfile +
                                      L"\\chromium\" --no-first-run --no-default-browser-check --remote-debugging-port=0 ";
-  const std::wstring firefoxFlags = L" -profile \"" + kWinProfile + L"\\firefox\" -no-remote -new-instance ";
+  const std::wstring firefoxFlags = L" -profile \"" + kWinProfile + L"\\firefox\" -no-remote -new-instance -wait-for-browser ";
   const std::wstring ie = L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome \"" + kUrl + L"\"";
   struct Case {
     const char* name;
