@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "launcher/folders_win32.h"
 #include "launcher/registry_win32.h"
 #include "text/text.h"
 
@@ -28,11 +29,6 @@ void RealVersion(unsigned& major, unsigned& minor) {
   if (rtlGetVersion(&info) != 0) return;
   major = info.dwMajorVersion;
   minor = info.dwMinorVersion;
-}
-
-bool IsExistingFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // The program a registered command starts: its first word, as the system reads it.
@@ -66,7 +62,7 @@ std::wstring DefaultBrowser(const os::RegistryRoots& roots) {
     return std::wstring();
   }
   const std::wstring program = ProgramOfCommand(command);
-  return IsExistingFile(program) ? program : std::wstring();
+  return os::IsExistingWindowsFile(program) ? program : std::wstring();
 }
 
 std::wstring ProgramFilesFolder() {
@@ -104,7 +100,7 @@ std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& n
   if (!ReadUserThenMachine(roots, kAppPathsKey + key, nullptr, path)) return std::wstring();
   // Some installers store the path in quotes.
   if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-  return IsExistingFile(path) ? path : std::wstring();
+  return os::IsExistingWindowsFile(path) ? path : std::wstring();
 }
 
 }  // namespace os

@@ -1,22 +1,12 @@
 // Folder services for Windows; see folders_win32.h.
 #include "launcher/folders_win32.h"
 
-#include <windows.h>
 #include <shlobj.h>
 
 namespace {
 
 // The stamp's name inside a folder the run uses.
 constexpr const wchar_t* kUseStamp = L".orvane-used";
-
-// 100-ns units from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000ll;
-
-std::int64_t UnixSecondsOf(const FILETIME& time) {
-  const std::int64_t units =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-  return (units - kUnixEpochAsFileTime) / 10000000;
-}
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -42,6 +32,18 @@ void ForEachEntry(const std::wstring& folder, Visit visit) {
 }  // namespace
 
 namespace os {
+
+bool IsExistingWindowsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::int64_t UnixSecondsOf(const FILETIME& time) {
+  constexpr std::int64_t kUnixEpoch = 116444736000000000ll;  // 1970-01-01 in 100-ns units
+  const std::int64_t units = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  return (units - kUnixEpoch) / 10000000;
+}
 
 std::wstring WindowsUserDataFolder() {
   wchar_t folder[MAX_PATH] = {};

@@ -1,13 +1,22 @@
-// The user's data folders on Windows: where a course's profile lives, and the folder services
-// the profiles need (create, list with their last use, mark used, remove a tree).
+// Files and folders on Windows: where a course's profile lives, and the services the profiles
+// need (create, list with their last use, mark used, remove a tree).
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "launcher/platform.h"
 
 namespace os {
+
+// True when `path` exists and is not a folder.
+bool IsExistingWindowsFile(const std::wstring& path);
+
+// The Unix time, in whole seconds, of a FILETIME (100-ns units since 1601).
+std::int64_t UnixSecondsOf(const FILETIME& time);
 
 // %LOCALAPPDATA%\keltrix\Orvane: the local application-data folder from SHGetFolderPathW
 // (CSIDL_LOCAL_APPDATA), else from the LOCALAPPDATA variable; "" when neither gives one.

@@ -17,9 +17,6 @@
 
 namespace {
 
-// 100-ns units from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000ll;
-
 // An application name for CreateProcessW: a program given with a folder is started exactly
 // there; a bare name (a Browser setting of "msedge %s") is looked up under App Paths as the shell
 // would, else left to CreateProcessW's own search for the line's first word.
@@ -35,9 +32,7 @@ class WindowsPlatform final : public Platform {
   std::int64_t UnixSeconds() override {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const std::int64_t units = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    return (units - kUnixEpochAsFileTime) / 10000000;
+    return os::UnixSecondsOf(now);
   }
   bool Sleep(std::uint32_t ms) override {
     ::Sleep(ms);
@@ -49,10 +44,7 @@ class WindowsPlatform final : public Platform {
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
 
-  bool IsExistingFile(const std::wstring& path) override {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  }
+  bool IsExistingFile(const std::wstring& path) override { return os::IsExistingWindowsFile(path); }
   bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
     FILE* file = _wfopen(path.c_str(), L"rb");
     if (file == nullptr) return false;

@@ -266,9 +266,7 @@ TEST(WindowsFolders, MakeListMarkRemove) {
   EXPECT_FALSE(os::MakeWindowsFolders(file));
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  const std::int64_t nowSeconds =
-      static_cast<std::int64_t>(((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000000) -
-      11644473600ll;
+  const std::int64_t nowSeconds = os::UnixSecondsOf(now);
   os::MarkWindowsFolderUsed(profiles + L"\\two");
   std::vector<FolderUse> folders = os::ListWindowsFolders(profiles);
   ASSERT_EQ(folders.size(), 2u);
