@@ -7,9 +7,9 @@ Makes a fresh 64-bit Wine prefix in DIR, puts fake_iexplore.exe in Internet Expl
 registers fake_chromium.exe as Microsoft Edge (App Paths\msedge.exe). On Wine's own Windows 7
 setting it runs orvane.exe, orvane-demo.exe and a launcher made by `orvane-zip.exe pack`: each
 time Internet Explorer's recorded command line, the pages it fetched and the exit code are
-checked. Set to Windows 10 it runs a course twice with the stand-in Edge: the course's own
-profile, how long the run lives around the browser's window, the browser that lingers after it,
-and the temporary folder. Every Wine run is bounded in time; running into a bound is a failure."""
+checked; then the Browser setting starts the stand-in Edge instead. Set to Windows 10 it runs a
+course twice with the stand-in Edge: the course's own profile, how long the run lives around the
+browser's window, the browser that lingers after it, and the temporary folder. Every Wine run is bounded in time; running into a bound is a failure."""
 import argparse
 import glob
 import http.client
@@ -255,6 +255,14 @@ def main():
         # Well below the 15 s a watch would take; Wine's own start-up on a busy machine is the rest.
         check(taken < 12, "took %.1f s" % taken)
 
+        # The Browser setting comes before everything, on Windows 7 too. Its program, named
+        # without a folder, is found through App Paths; being Edge, it gets the course's profile.
+        wine.reg_add(r"HKCU\Software\keltrix\Orvane", "Browser", "msedge %s")
+        after_close, recorded = wine.launch_with_window(orvane, [demo_zip], window_ms=3000, linger=False)
+        set_profile, _ = check_own_browser_run(wine, recorded, "?show=" + START_TEXT)
+        check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
+        wine.set_port(None)
+
         # Windows 10: Internet Explorer is retired; the first installed browser, Edge, opens the
         # course with its own profile. The run lives while the window is open and ends soon after
         # it closes, although the browser lingers in the background: the run ends it.
@@ -262,6 +270,7 @@ def main():
         temp_before = wine.temp_entries()
         after_close, recorded = wine.launch_with_window(orvane, [demo_zip], window_ms=25000, linger=True)
         profile, port = check_own_browser_run(wine, recorded, "?show=" + START_TEXT)
+        check(profile == set_profile, "profile %s, then %s" % (set_profile, profile))
         check(recorded.get("chromium-page.txt") == "200\n" + index_html,
               "start page: %r" % recorded.get("chromium-page.txt", "")[:200])
         check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
