@@ -1,8 +1,9 @@
 // Gathering the browser chooser's facts on Windows; see browser_facts_win32.h.
 #include "launcher/browser_facts_win32.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
+
+#include <vector>
 
 #include "launcher/folders_win32.h"
 #include "launcher/registry_win32.h"
@@ -31,18 +32,6 @@ void RealVersion(unsigned& major, unsigned& minor) {
   minor = info.dwMinorVersion;
 }
 
-// The program a registered command starts: its first word, as the system reads it.
-std::wstring ProgramOfCommand(const std::wstring& command) {
-  // CommandLineToArgvW answers an empty line with the running program's own path.
-  if (command.find_first_not_of(L" \t") == std::wstring::npos) return std::wstring();
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(command.c_str(), &argc);
-  if (argv == nullptr) return std::wstring();
-  std::wstring program = argc > 0 ? argv[0] : L"";
-  LocalFree(argv);
-  return program;
-}
-
 // The key's string `name` under `subkey`, looked for in the user's root, then in the
 // machine's (either view).
 bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& subkey,
@@ -61,7 +50,9 @@ std::wstring DefaultBrowser(const os::RegistryRoots& roots) {
                            nullptr, command)) {
     return std::wstring();
   }
-  const std::wstring program = ProgramOfCommand(command);
+  // The program a registered command starts is its first word, as the system reads it.
+  const std::vector<std::wstring> words = SplitWindowsCommandLine(command);
+  const std::wstring program = words.empty() ? std::wstring() : words[0];
   return os::IsExistingWindowsFile(program) ? program : std::wstring();
 }
 

@@ -1,4 +1,4 @@
-// The Platform of Windows: each service is the Win32 call the program is specified with, or the
+// The Platform of Windows: each service is the Win32 call the program has always made, or the
 // Windows file beside this one that provides it (registry, process, folders, Internet Explorer).
 #include <windows.h>
 #include <objbase.h>
