@@ -108,11 +108,10 @@ TEST(Watch, APageOfTheCoursesOwnBrowserDecidesEveryPass) {
 
 // A browser of the course's own on the fake platform: its profile holds DevToolsActivePort, its
 // DevTools endpoint answers with `pages`, its process is `platform.process`.
-class OwnBrowser : public ::testing::Test {
- protected:
+struct Rig {
   static constexpr std::uint16_t kDevToolsPort = 40123;
 
-  void SetUp() override {
+  Rig() {
     choice_.kind = BrowserKind::kChromium;
     choice_.program = L"/usr/bin/chromium";
     choice_.profileDir = L"/data/profiles/course";
@@ -131,14 +130,18 @@ class OwnBrowser : public ::testing::Test {
     platform_.files[choice_.profileDir + kPathSeparator + L"DevToolsActivePort"] =
         "40123\n/devtools/browser/x\n";
   }
-  static std::string Page(const std::string& url) {
-    return R"([{"type":"page","url":")" + url + R"("},{"type":"service_worker","url":"x"}])";
+  // The /json/list answer for pages at `urls`, with a target that is no page among them.
+  static std::string Pages(const std::vector<std::string>& urls) {
+    std::string list = R"([{"type":"service_worker","url":"x"})";
+    for (const std::string& url : urls) list += R"(,{"type":"page","url":")" + url + R"("})";
+    return list + "]";
   }
-  static std::string OurPage() { return Page("http://127.0.0.1:4711/ab/index.html?show=1"); }
+  static constexpr const char* kOurs = "http://127.0.0.1:4711/ab/index.html?show=1";
+  static constexpr const char* kOtherRuns = "http://127.0.0.1:4711/cd/index.html";
 
   // Runs the watch with `script` called after each sleep at the fake time since the start, in
   // seconds; returns the seconds the run lasted.
-  double Run(std::function<void(double seconds)> script) {
+  double RunWatch(std::function<void(double seconds)> script) {
     const std::uint64_t start = platform_.nowMs;
     platform_.onSleep = [&](FakePlatform& p) { script((p.nowMs - start) / 1000.0); };
     const std::unique_ptr<Browser> browser = MakeBrowser(choice_, platform_, nullptr);
@@ -153,78 +156,54 @@ class OwnBrowser : public ::testing::Test {
   std::string pages_;
 };
 
-TEST_F(OwnBrowser, ChromiumLivesWhileItsWindowShowsTheCourseForAnHour) {
-  PortFileWritten();
-  pages_ = OurPage();
-  const double lasted = Run([&](double t) {
-    if (t >= 3600) {
-      pages_ = "[]";
-      platform_.process = ProcessState::kExited;
-      answering_ = false;
-    }
-  });
-  EXPECT_GE(lasted, 3600);
-  EXPECT_LE(lasted, 3600 + 20);
-  EXPECT_EQ(Ends(), 0);
-}
+class OwnBrowser : public ::testing::Test, public Rig {};
 
-TEST_F(OwnBrowser, ChromiumWindowClosed) {
-  PortFileWritten();
-  pages_ = OurPage();
-  const double lasted = Run([&](double t) {
-    if (t >= 25) {
-      platform_.process = ProcessState::kExited;
-      answering_ = false;
-    }
-  });
-  EXPECT_GE(lasted, 25);
-  EXPECT_LE(lasted, 25 + 20);
-}
-
-TEST_F(OwnBrowser, ChromiumNavigatedElsewhereEndsTheRunButKeepsTheUsersWindow) {
-  PortFileWritten();
-  pages_ = OurPage();
-  const double lasted = Run([&](double t) {
-    if (t >= 25) pages_ = Page("https://example.org/");
-  });
-  EXPECT_LE(lasted, 25 + 20);
-  EXPECT_EQ(Ends(), 0) << "the window shows the user's page now";
-}
-
-TEST_F(OwnBrowser, ALingeringChromiumIsClosedByTheRun) {
-  PortFileWritten();
-  pages_ = OurPage();
-  const double lasted = Run([&](double t) {
-    if (t >= 25) pages_ = "[]";  // background mode: the process stays without a window
-  });
-  EXPECT_LE(lasted, 25 + 20);
-  EXPECT_EQ(Ends(), 1);
-  EXPECT_EQ(platform_.process, ProcessState::kExited);
-}
-
-TEST_F(OwnBrowser, APortWrittenLateOrASlowAnswerIsNoMissWhileTheProcessRuns) {
-  pages_ = OurPage();
-  const double lasted = Run([&](double t) {
-    if (t >= 60) PortFileWritten();
-    answering_ = !(t >= 100 && t < 160);  // a minute without an answer in time
-    if (t >= 300) {
-      platform_.process = ProcessState::kExited;
-      answering_ = false;
-    }
-  });
-  EXPECT_GE(lasted, 300);
-  EXPECT_LE(lasted, 300 + 20);
+// Chromium from its start to its end at `at` seconds, by each way a window of the course goes.
+TEST(OwnBrowserTable, ChromiumEndsWithin20SecondsOfTheCoursesLastWindow) {
+  struct Case {
+    const char* name;
+    double at;                                  // when the course's window goes
+    std::function<void(Rig&)> goes;      // how
+    int ends;                                   // how often the run ended the browser itself
+    std::function<void(Rig&, double)> before = nullptr;  // what happens until then
+  } cases[] = {
+      {"open for an hour, then closed", 3600,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0},
+      {"closed", 25,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0},
+      {"navigated elsewhere: the window shows the user's page now, and stays", 25,
+       [](Rig& b) { b.pages_ = Rig::Pages({"https://example.org/"}); }, 0},
+      {"lingering without a window (background mode): closed by the run", 25,
+       [](Rig& b) { b.pages_ = Rig::Pages({}); }, 1},
+      {"port written late, then a minute without an answer in time: no miss while it runs", 300,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0,
+       [](Rig& b, double t) {
+         if (t >= 60) b.PortFileWritten();
+         b.answering_ = !(t >= 100 && t < 160);
+       }},
+  };
+  for (const Case& c : cases) {
+    Rig b;
+    if (!c.before) b.PortFileWritten();
+    b.pages_ = Rig::Pages({Rig::kOurs});
+    const double lasted = b.RunWatch([&](double t) {
+      if (c.before) c.before(b, t);
+      if (t >= c.at) c.goes(b);
+    });
+    EXPECT_GE(lasted, c.at) << c.name;
+    EXPECT_LE(lasted, c.at + 20) << c.name;
+    EXPECT_EQ(b.Ends(), c.ends) << c.name;
+  }
 }
 
 // A second run of the same course: its own Chromium handed the page to the first run's browser,
 // which holds the profile, and ended at once. That browser's page list tells.
 TEST_F(OwnBrowser, ASecondRunWatchesTheBrowserThatHoldsTheProfile) {
   PortFileWritten();
-  pages_ = "[" + OurPage().substr(1, OurPage().size() - 2) + "," +
-           Page("http://127.0.0.1:4711/cd/index.html").substr(1);
+  pages_ = Pages({kOurs, kOtherRuns});
   platform_.process = ProcessState::kExited;
-  const double lasted = Run([&](double t) {
-    if (t >= 100) pages_ = Page("http://127.0.0.1:4711/cd/index.html");  // ours closed
+  const double lasted = RunWatch([&](double t) {
+    if (t >= 100) pages_ = Pages({kOtherRuns});  // ours closed
   });
   EXPECT_GE(lasted, 100);
   EXPECT_LE(lasted, 100 + 20);
@@ -235,10 +214,9 @@ TEST_F(OwnBrowser, ASecondRunWatchesTheBrowserThatHoldsTheProfile) {
 // the run ends, and the browser stays for the other run's window.
 TEST_F(OwnBrowser, TheFirstRunLeavesTheOtherRunsWindowOpen) {
   PortFileWritten();
-  pages_ = "[" + OurPage().substr(1, OurPage().size() - 2) + "," +
-           Page("http://127.0.0.1:4711/cd/index.html").substr(1);
-  const double lasted = Run([&](double t) {
-    if (t >= 50) pages_ = Page("http://127.0.0.1:4711/cd/index.html");
+  pages_ = Pages({kOurs, kOtherRuns});
+  const double lasted = RunWatch([&](double t) {
+    if (t >= 50) pages_ = Pages({kOtherRuns});
   });
   EXPECT_LE(lasted, 50 + 20);
   EXPECT_EQ(Ends(), 0);
@@ -247,7 +225,7 @@ TEST_F(OwnBrowser, TheFirstRunLeavesTheOtherRunsWindowOpen) {
 
 TEST_F(OwnBrowser, FirefoxIsItsProcess) {
   choice_.kind = BrowserKind::kFirefox;
-  const double lasted = Run([&](double t) {
+  const double lasted = RunWatch([&](double t) {
     if (t >= 3600) platform_.process = ProcessState::kExited;
   });
   EXPECT_GE(lasted, 3600);
@@ -258,7 +236,7 @@ TEST_F(OwnBrowser, FirefoxIsItsProcess) {
 TEST_F(OwnBrowser, AStopRequestClosesTheCoursesOwnBrowser) {
   choice_.kind = BrowserKind::kFirefox;
   platform_.stopAfterSleeps = 3;
-  Run([](double) {});
+  RunWatch([](double) {});
   EXPECT_EQ(Ends(), 1);
 }
 
