@@ -86,6 +86,14 @@ class Platform {
   // What the browser chooser needs from the system, all but profileDir (filled by the caller).
   virtual BrowserFacts GatherBrowserFacts() = 0;
 
+  // True while a Firefox process holds the profile folder `profileDir` (POSIX: its "lock" link
+  // names a process that runs). A second Firefox on it would only show that it is in use.
+  // Not looked at on Windows: false.
+  virtual bool FirefoxProfileInUse(const std::wstring& profileDir) {
+    (void)profileDir;
+    return false;
+  }
+
   // Starts the chosen program: Windows CreateProcessW with WindowsCommandLine(choice); POSIX
   // posix_spawn of choice.program with choice.args. Null when it could not be started (the
   // reason went to DebugLog).

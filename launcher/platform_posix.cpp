@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 
@@ -244,6 +246,19 @@ class PosixPlatform final : public Platform {
     }
     facts.defaultBrowser = PathToWide(DefaultBrowserProgram());
     return facts;
+  }
+
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    // The link reads "ADDRESS:+PID" while Firefox runs on the profile, and stays after a crash.
+    char target[256];
+    const ssize_t n = readlink((WideToPath(profileDir) + "/lock").c_str(), target, sizeof target);
+    if (n <= 0) return false;
+    const char* plus = static_cast<const char*>(std::memchr(target, '+', static_cast<std::size_t>(n)));
+    if (plus == nullptr) return false;
+    pid_t pid = 0;
+    const auto [next, error] = std::from_chars(plus + 1, target + n, pid);
+    return error == std::errc() && next == target + n && pid > 0 &&
+           (kill(pid, 0) == 0 || errno == EPERM);
   }
 
   std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {

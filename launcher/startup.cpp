@@ -103,6 +103,20 @@ std::string StartServer(Platform& platform, std::unique_ptr<HttpServer>& server,
   return std::string();
 }
 
+// Another run of the course has Firefox on its profile: this run's Firefox gets a profile of its
+// own beside it ("firefox-2", ...). Its origin differs anyway, since the two runs cannot share
+// the course's port.
+void UseFreeFirefoxProfile(Platform& platform, BrowserChoice& choice) {
+  if (choice.kind != BrowserKind::kFirefox) return;
+  const std::wstring first = choice.profileDir;
+  for (int n = 2; n < 100 && platform.FirefoxProfileInUse(choice.profileDir); ++n) {
+    choice.profileDir = first + L"-" + std::to_wstring(n);
+  }
+  for (std::wstring& arg : choice.args) {
+    if (arg == first) arg = choice.profileDir;
+  }
+}
+
 // The browser for the start URL: the choice, with the course's profile folder made (and old
 // ones removed) only when the choice is a browser of the course's own.
 std::unique_ptr<Browser> ChooseCourseBrowser(Platform& platform, BrowserFacts facts,
@@ -114,6 +128,7 @@ std::unique_ptr<Browser> ChooseCourseBrowser(Platform& platform, BrowserFacts fa
   if (!choice.profileDir.empty()) {
     facts.profileDir = PrepareCourseProfile(platform, identity);
     choice = ChooseBrowser(facts, startUrl);
+    UseFreeFirefoxProfile(platform, choice);
     if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
       facts.profileDir.clear();
       choice = ChooseBrowser(facts, startUrl);

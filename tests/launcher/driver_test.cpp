@@ -145,6 +145,22 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   EXPECT_EQ(none.env.started[0].args.size(), 1u);
 }
 
+// Firefox holds the course's profile for another run: this run's Firefox gets one beside it.
+TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
+  const std::wstring course =
+      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/firefox"};
+    p.firefoxInUse = {course + L"/firefox", course + L"/firefox-2"};
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kFirefox);
+  EXPECT_EQ(run.env.started[0].profileDir, course + L"/firefox-3");
+  EXPECT_EQ(run.env.started[0].args[1], course + L"/firefox-3");
+  EXPECT_EQ(run.env.folders.count(course + L"/firefox-3"), 1u);
+}
+
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
   DriverRun run({kProgram, Fixture("plain.zip")});
   const std::vector<std::string> want = {"tick", "com-begin", "port", "facts", "start", "com-end"};

@@ -27,6 +27,7 @@ class FakePlatform : public Platform {
   std::wstring dataFolder;                      // UserDataFolder; "" = none
   std::wstring ownProgram = L"/opt/orvane/orvane";
   std::map<std::wstring, std::string> files;    // ReadSmallFile's files
+  std::set<std::wstring> firefoxInUse;          // profiles FirefoxProfileInUse reports held
   bool startSucceeds = true;
   ProcessState process = ProcessState::kExited;  // what the started process reports
   int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
@@ -115,6 +116,9 @@ class FakePlatform : public Platform {
   BrowserFacts GatherBrowserFacts() override {
     calls.push_back("facts");
     return facts;
+  }
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    return firefoxInUse.count(profileDir) != 0;
   }
   std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
     calls.push_back("start");
