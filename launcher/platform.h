@@ -87,8 +87,8 @@ class Platform {
   virtual BrowserFacts GatherBrowserFacts() = 0;
 
   // True while a Firefox process holds the profile folder `profileDir` (POSIX: its "lock" link
-  // names a process that runs). A second Firefox on it would only show that it is in use.
-  // Not looked at on Windows: false.
+  // names a process that runs; Windows: its parent.lock is held open). A second Firefox on it
+  // would only show that it is in use.
   virtual bool FirefoxProfileInUse(const std::wstring& profileDir) {
     (void)profileDir;
     return false;

@@ -77,6 +77,19 @@ class WindowsPlatform final : public Platform {
 
   BrowserFacts GatherBrowserFacts() override { return os::GatherWindowsBrowserFacts(os::RegistryRoots()); }
 
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    // Firefox holds parent.lock open without sharing while it runs on the profile; the file
+    // itself may stay after it ends.
+    const HANDLE lock = CreateFileW((profileDir + L"\\parent.lock").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (lock != INVALID_HANDLE_VALUE) {
+      CloseHandle(lock);
+      return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+
   std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
     return os::StartWindowsProcess(ApplicationName(choice.program), WindowsCommandLine(choice));
   }

@@ -289,6 +289,23 @@ TEST(WindowsFolders, MakeListMarkRemove) {
   os::RemoveWindowsTree(parent);  // harmless when missing
 }
 
+// Firefox keeps parent.lock open without sharing while it runs on a profile.
+TEST(WindowsPlatform, FirefoxProfileInUseWhileItsLockIsHeld) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring profile = std::wstring(temp) + L"orvane firefox " + std::to_wstring(GetCurrentProcessId());
+  ASSERT_TRUE(os::MakeWindowsFolders(profile));
+  const std::unique_ptr<Platform> platform = NewSystemPlatform();
+  EXPECT_FALSE(platform->FirefoxProfileInUse(profile));
+  const std::wstring lockPath = profile + L"\\parent.lock";
+  HANDLE lock = CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(platform->FirefoxProfileInUse(profile));
+  CloseHandle(lock);
+  EXPECT_FALSE(platform->FirefoxProfileInUse(profile)) << "a lock file left behind is no Firefox";
+  os::RemoveWindowsTree(profile);
+}
+
 TEST(WindowsFolders, UserDataFolderIsUnderLocalAppData) {
   const std::wstring folder = os::WindowsUserDataFolder();
   ASSERT_GE(folder.size(), 16u);
