@@ -1,5 +1,5 @@
-// FileReader on POSIX: open(2) with the path in UTF-8, pread(2) at 64-bit offsets. A folder
-// does not open (errno EISDIR), as on Windows, where CreateFileW refuses it.
+// FileReader on POSIX: open(2) with the path's own bytes (WideToPath), pread(2) at 64-bit
+// offsets. A folder does not open (errno EISDIR), as on Windows, where CreateFileW refuses it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -13,7 +13,7 @@
 namespace amzip {
 
 FileReader::FileReader(const std::wstring& filePath) {
-  const int fd = open(WideToAnsi(filePath).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(WideToPath(filePath).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {

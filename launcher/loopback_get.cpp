@@ -1,13 +1,14 @@
 // The portable half of the loopback client: reading a raw response.
 #include "launcher/loopback_get.h"
 
+#include <charconv>
+
 bool ParseHttpResponse(const std::string& raw, int& status, std::string& body) {
   if (raw.compare(0, 7, "HTTP/1.") != 0 || raw.size() < 12 || raw[8] != ' ') return false;
   int code = 0;
-  for (int i = 9; i < 12; ++i) {
-    if (raw[i] < '0' || raw[i] > '9') return false;
-    code = code * 10 + (raw[i] - '0');
-  }
+  const char* const digits = raw.data() + 9;
+  const auto [next, error] = std::from_chars(digits, digits + 3, code);
+  if (error != std::errc() || next != digits + 3 || raw[9] == '-') return false;
   const std::size_t end = raw.find("\r\n\r\n");
   if (end == std::string::npos) return false;
   status = code;
@@ -38,11 +39,9 @@ bool ResponseComplete(const std::string& raw) {
     std::size_t i = line + kName.size();
     while (i < end && (raw[i] == ' ' || raw[i] == '\t')) ++i;
     std::uint64_t length = 0;
-    bool digits = false;
-    for (; i < end && raw[i] >= '0' && raw[i] <= '9' && length < (1ull << 40); ++i, digits = true) {
-      length = length * 10 + static_cast<unsigned>(raw[i] - '0');
-    }
-    return digits && raw.size() - (end + 4) >= length;
+    const auto [next, error] = std::from_chars(raw.data() + i, raw.data() + end, length);
+    return error == std::errc() && next != raw.data() + i &&
+           raw.size() - (end + 4) >= length;
   }
   return false;
 }

@@ -4,27 +4,22 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "http/server.h"
 #include "launcher/loopback_get.h"
+#include "launcher/spawn_posix.h"
 
 namespace {
 
 constexpr std::size_t kMaxResponse = 16u << 20;
 
-long long NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // Waits until `fd` is ready for `events` or the deadline passes.
 bool WaitFor(int fd, short events, long long deadline) {
   for (;;) {
-    const long long left = deadline - NowMs();
+    const long long left = deadline - static_cast<long long>(SteadyClockMs());
     if (left <= 0) return false;
     pollfd p{fd, events, 0};
     const int n = poll(&p, 1, static_cast<int>(left));
@@ -36,10 +31,7 @@ bool WaitFor(int fd, short events, long long deadline) {
 class Socket {
  public:
   Socket() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    if (fd_ >= 0) {
-      fcntl(fd_, F_SETFD, FD_CLOEXEC);
-      fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
+    if (fd_ >= 0) os::MakeNonBlockingCloseOnExec(fd_);
   }
   ~Socket() {
     if (fd_ >= 0) close(fd_);
@@ -59,7 +51,7 @@ namespace os {
 bool LoopbackGet(std::uint16_t port, const std::string& target, std::string& response,
                  int timeoutMs) {
   response.clear();
-  const long long deadline = NowMs() + timeoutMs;
+  const long long deadline = static_cast<long long>(SteadyClockMs()) + timeoutMs;
   Socket s;
   if (s.fd() < 0) return false;
   sockaddr_in address{};

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "launcher/platform.h"
 #include "launcher/startup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLinePointer, int) {
@@ -15,6 +16,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLinePointer, int) {
     LocalFree(argv);
     commandLine.candidate = ArchiveCandidateIndex(commandLine.args);
   }
-  std::unique_ptr<LauncherEnv> env = NewSystemLauncherEnv();
-  return RunLauncher(*env, commandLine);
+  std::unique_ptr<Platform> platform = NewSystemPlatform();
+  return RunLauncher(*platform, commandLine);
 }

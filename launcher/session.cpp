@@ -26,9 +26,10 @@ bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text) {
   text.clear();
   std::uint32_t size = 0;
   if (!archive.Extract(kStartEntry, nullptr, &size)) return false;
-  // Two zero bytes past the entry so that an odd or unterminated text still ends.
+  // Zero-filled past the entry: an odd last byte becomes a final character of its own (its
+  // high byte zero), and an unterminated text still ends.
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size) + 2, 0);
   if (!archive.Extract(kStartEntry, bytes.data(), &size)) return true;
-  text = Utf16LeToWide(bytes.data(), size);
+  text = Utf16LeToWide(bytes.data(), static_cast<std::size_t>(size) + size % 2);
   return true;
 }

@@ -37,7 +37,8 @@ std::string FormatSessionPrefix(std::uint32_t tickCount);
 void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring>& args,
                           std::size_t first);
 
-// The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, taken as stored.
+// The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, taken as stored;
+// an odd last byte is a last character of its own (the byte as its low half).
 // False when there is no such entry; an empty text comes back as true with `text` empty.
 // Throws amzip::AZError as Extract does (also when no archive is open).
 bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text);

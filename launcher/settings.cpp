@@ -1,7 +1,10 @@
 // The portable part of the POSIX settings file: its one line of interest.
 #include "launcher/settings.h"
 
+#include <charconv>
 #include <cstddef>
+
+#include "text/split.h"
 
 namespace {
 
@@ -14,29 +17,20 @@ std::string Trim(const std::string& s) {
   return s.substr(begin, end - begin);
 }
 
-// A decimal number of at most 32 bits, nothing else; false otherwise.
+// A decimal number of at most 32 bits, nothing else (no sign); false otherwise.
 bool ParseU32(const std::string& digits, std::uint32_t& value) {
-  if (digits.empty() || digits.size() > 10) return false;
-  std::uint64_t n = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (n > 0xFFFFFFFFull) return false;
-  value = static_cast<std::uint32_t>(n);
-  return true;
+  if (digits.empty() || digits[0] < '0' || digits[0] > '9') return false;
+  const char* const end = digits.data() + digits.size();
+  const auto [next, error] = std::from_chars(digits.data(), end, value);
+  return error == std::errc() && next == end;
 }
 
 }  // namespace
 
 std::uint32_t ParseHttpPortSetting(const std::string& text) {
   std::uint32_t port = 0;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = Trim(text.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& rawLine : SplitText(text, '\n')) {
+    const std::string line = Trim(rawLine);
     if (line.empty() || line[0] == '#') continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos || Trim(line.substr(0, equals)) != "HttpPort") continue;

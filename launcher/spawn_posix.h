@@ -1,5 +1,5 @@
-// Starting helper programs on POSIX (the browser, the alert dialog): finding them on PATH and
-// spawning them with a clean signal state.
+// Starting helper programs on POSIX (the browser, the alert dialog, xdg-settings): finding them
+// on PATH, spawning them with a clean signal state, and keeping our descriptors from them.
 #pragma once
 
 #include <sys/types.h>
@@ -21,5 +21,19 @@ pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& argv
 
 // Waits for `pid` to end, through interruptions by signals.
 void WaitForExit(pid_t pid);
+
+// waitpid without waiting, through interruptions: `pid` when it has ended (and is reaped now),
+// 0 while it runs, -1 with errno on failure.
+pid_t WaitWithoutBlocking(pid_t pid);
+
+// Runs `path` with `argv`, standard input and error on /dev/null, and collects up to 64 KiB of
+// its standard output. True when it ended with status 0 within `timeoutMs`; one that takes
+// longer is killed.
+bool RunForOutput(const std::string& path, const std::vector<std::string>& argv, int timeoutMs,
+                  std::string& output);
+
+// Makes `fd` non-blocking and close-on-exec, so that no program started later inherits it.
+// False when either flag could not be set.
+bool MakeNonBlockingCloseOnExec(int fd);
 
 }  // namespace os

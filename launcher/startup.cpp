@@ -2,10 +2,15 @@
 // shown or logged and the run goes on, so the program always ends with exit code 0.
 #include "launcher/startup.h"
 
+#include <charconv>
+#include <memory>
 #include <mutex>
 
 #include "amzip/error.h"
 #include "http/server.h"
+#include "launcher/browser.h"
+#include "launcher/course_profile.h"
+#include "launcher/platform.h"
 #include "launcher/session.h"
 #include "launcher/watch.h"
 #include "text/text.h"
@@ -13,24 +18,29 @@
 
 namespace {
 
-// Opens the archive named by the candidate argument, if it names a file, and appends the
-// arguments after it to the start URL's query. The candidate is consumed either way.
-void HandleCommandLine(LauncherEnv& env, const CommandLine& commandLine, std::wstring& startUrl) {
-  if (!commandLine.present || commandLine.args.empty()) return;
-  std::size_t k = commandLine.candidate;
-  if (k >= commandLine.args.size()) return;
-  const std::wstring& candidate = commandLine.args[k];
-  if (env.IsExistingFile(candidate)) {
-    DebugLog("trying to open zip '%S'.\n", candidate.c_str());
+// The archive candidate when it names a file (not a directory); "" otherwise.
+std::wstring CandidateFile(Platform& platform, const CommandLine& commandLine) {
+  if (!commandLine.present || commandLine.candidate >= commandLine.args.size()) return L"";
+  const std::wstring& candidate = commandLine.args[commandLine.candidate];
+  return platform.IsExistingFile(candidate) ? candidate : L"";
+}
+
+// Opens the candidate archive, if it names a file, and appends the arguments after it to the
+// start URL's query. The candidate is consumed either way.
+void HandleCommandLine(Platform& platform, const CommandLine& commandLine,
+                       const std::wstring& candidateFile, std::wstring& startUrl) {
+  if (!commandLine.present || commandLine.candidate >= commandLine.args.size()) return;
+  if (!candidateFile.empty()) {
+    DebugLog("trying to open zip '%S'.\n", candidateFile.c_str());
     try {
-      TheArchive.OpenFile(candidate);
+      TheArchive.OpenFile(candidateFile);
     } catch (const amzip::AZError& error) {
-      env.ShowError(error.Message());
+      platform.ShowError(error.Message());
     } catch (...) {
-      env.ShowError(L"Fatal error while trying to open archive");
+      platform.ShowError(L"Fatal error while trying to open archive");
     }
   }
-  AppendQueryArguments(startUrl, commandLine.args, k + 1);
+  AppendQueryArguments(startUrl, commandLine.args, commandLine.candidate + 1);
 }
 
 // The archive carried by the executable, when the command line opened none.
@@ -44,18 +54,87 @@ void OpenEmbeddedArchiveIfNone() {
 }
 
 // Appends "?show=" and the ".start" text; a failed read is shown and the URL stays as it was.
-void AppendStartText(LauncherEnv& env, std::wstring& startUrl) {
+void AppendStartText(Platform& platform, std::wstring& startUrl) {
   try {
     std::wstring text;
     if (ReadStartText(TheArchive, text) && !text.empty()) startUrl += L"?show=" + text;
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("error: extractbuffer(.start): %S\n", message.c_str());
-    env.ShowError(message);
+    platform.ShowError(message);
   } catch (...) {
     DebugLog("fatal error: extractbuffer(.start).\n");
-    env.ShowError(L"fatal error: extractbuffer(.start).");
+    platform.ShowError(L"fatal error: extractbuffer(.start).");
   }
+}
+
+// The port of a BaseUrl "http://ADDRESS:PORT/"; 0 when the server did not get that far (the
+// start failed before it listened).
+unsigned ListeningPort(const std::string& baseUrl) {
+  const std::size_t colon = baseUrl.rfind(':');
+  if (baseUrl.compare(0, 7, "http://") != 0 || colon == std::string::npos || colon < 7 ||
+      baseUrl.empty() || baseUrl.back() != '/') {
+    return 0;
+  }
+  unsigned port = 0;
+  const char* const end = baseUrl.data() + baseUrl.size() - 1;
+  const auto [next, error] = std::from_chars(baseUrl.data() + colon + 1, end, port);
+  return error == std::errc() && next == end ? port : 0;
+}
+
+// Starts `server` on the HttpPort setting, or without one on the course's own port, and when
+// that is taken on a second server object on the system's choice. The BaseUrl; "" after showing
+// an error when no port could be used.
+std::string StartServer(Platform& platform, std::unique_ptr<HttpServer>& server,
+                        std::uint32_t setting, const std::wstring& identity) {
+  const std::uint32_t port = setting != 0 ? setting : CoursePort(identity);
+  std::string baseUrl = server->Start(port);
+  if (ListeningPort(baseUrl) != 0) return baseUrl;
+  if (setting == 0) {
+    DebugLog("the course's port %u is taken; the system chooses.\n", port);
+    server = std::make_unique<HttpServer>();
+    baseUrl = server->Start(0);
+    if (ListeningPort(baseUrl) != 0) return baseUrl;
+  }
+  platform.ShowError(AnsiToWide(
+      setting != 0 ? FormatText("The course cannot be served: port %u on 127.0.0.1 could not be used.",
+                                setting & 0xFFFF)
+                   : std::string("The course cannot be served: no port on 127.0.0.1 could be used.")));
+  return std::string();
+}
+
+// Another run of the course has Firefox on its profile: this run's Firefox gets a profile of its
+// own beside it ("firefox-2", ...). Its origin differs anyway, since the two runs cannot share
+// the course's port.
+void UseFreeFirefoxProfile(Platform& platform, BrowserChoice& choice) {
+  if (choice.kind != BrowserKind::kFirefox) return;
+  const std::wstring first = choice.profileDir;
+  for (int n = 2; n < 100 && platform.FirefoxProfileInUse(choice.profileDir); ++n) {
+    choice.profileDir = first + L"-" + std::to_wstring(n);
+  }
+  for (std::wstring& arg : choice.args) {
+    if (arg == first) arg = choice.profileDir;
+  }
+}
+
+// The browser for the start URL: the choice, with the course's profile folder made (and old
+// ones removed) only when the choice is a browser of the course's own.
+std::unique_ptr<Browser> ChooseCourseBrowser(Platform& platform, BrowserFacts facts,
+                                             const std::wstring& identity,
+                                             const std::wstring& startUrl,
+                                             const HttpServer& server) {
+  facts.profileDir = L"-";  // any folder: is the choice one that wants a profile?
+  BrowserChoice choice = ChooseBrowser(facts, startUrl);
+  if (!choice.profileDir.empty()) {
+    facts.profileDir = PrepareCourseProfile(platform, identity);
+    choice = ChooseBrowser(facts, startUrl);
+    UseFreeFirefoxProfile(platform, choice);
+    if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
+      facts.profileDir.clear();
+      choice = ChooseBrowser(facts, startUrl);
+    }
+  }
+  return MakeBrowser(choice, platform, [&server] { return server.LastScopedRequestMs(); });
 }
 
 }  // namespace
@@ -67,34 +146,44 @@ std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
   return extension == L"exe" ? 1 : 0;
 }
 
-int RunLauncher(LauncherEnv& env, const CommandLine& commandLine) {
+int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   DebugLog("program started.\n");
-  SessionPrefix = FormatSessionPrefix(env.TickCount());
-  env.BeginComApartment();
-  HttpServer server;
+  SessionPrefix = FormatSessionPrefix(platform.TickCount());
+  platform.BeginComApartment();
+  auto server = std::make_unique<HttpServer>();
   {
-    const std::uint32_t port = env.ReadHttpPort();
+    const std::uint32_t setting = platform.ReadHttpPort();
+    const std::wstring candidateFile = CandidateFile(platform, commandLine);
+    const std::wstring identity =
+        CourseIdentity(candidateFile.empty() ? platform.OwnProgramPath() : candidateFile);
     const std::wstring widePrefix = AnsiToWide(SessionPrefix);
     std::wstring startUrl;
+    BrowserFacts facts;
+    bool serving = false;
     {
       // A request that arrives before the archive is open waits here, then is answered from it.
       std::lock_guard<std::mutex> opening(TheArchiveMutex);
-      const std::wstring baseUrl = AnsiToWide(server.Start(port));
-      SessionUrl = baseUrl + widePrefix;
+      const std::string baseUrl = StartServer(platform, server, setting, identity);
+      serving = !baseUrl.empty();
+      SessionUrl = AnsiToWide(baseUrl) + widePrefix;
       startUrl = SessionUrl + L"index.html";
+      if (serving) facts = platform.GatherBrowserFacts();
 
-      HandleCommandLine(env, commandLine, startUrl);
+      HandleCommandLine(platform, commandLine, candidateFile, startUrl);
       OpenEmbeddedArchiveIfNone();
-      AppendStartText(env, startUrl);
+      AppendStartText(platform, startUrl);
     }
     DebugLog("start url is '%S'\n", startUrl.c_str());
 
-    LaunchAndWatch(env, server, startUrl);
-
-    // Tear-down: the probe's cached object, COM, then (leaving this block) the start URL, and
-    // last (leaving the function) the server with its thread.
-    env.ReleaseProbe();
-    env.EndComApartment();
+    // No browser on a URL that cannot work.
+    if (serving) {
+      std::unique_ptr<Browser> browser =
+          ChooseCourseBrowser(platform, std::move(facts), identity, startUrl, *server);
+      LaunchAndWatch(platform, *browser, SessionUrl);
+      // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
+      // then (leaving this block) the start URL, and last (leaving the function) the server.
+    }
+    platform.EndComApartment();
   }
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/env.h"
+class Platform;
 
 // The command line as the entry point split it.
 struct CommandLine {
@@ -18,7 +18,9 @@ struct CommandLine {
 // letter case (a normal start, args[0] being the program), else 0 (args[0] itself is tried).
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args);
 
-// Runs the program: SessionPrefix, the server, SessionUrl, the archive (the candidate argument,
-// else the embedded one), the start URL with its query and ".start" text, the browser and its
-// watch, and tear-down in order. Archive errors are shown with env.ShowError. Returns 0.
-int RunLauncher(LauncherEnv& env, const CommandLine& commandLine);
+// Runs the program: SessionPrefix, the course's identity (the candidate archive, else this
+// program), the server on HttpPort or the course's own port, SessionUrl, the archive (the
+// candidate argument, else the embedded one), the start URL with its query and ".start" text,
+// the browser chosen for the platform and its watch, and tear-down in order. Archive errors and
+// a server that cannot listen are shown with Platform::ShowError. Returns 0.
+int RunLauncher(Platform& platform, const CommandLine& commandLine);

@@ -1,29 +1,52 @@
-// The watch loop: alive while the browser process runs, then while the probe keeps finding a
-// window of this run; three misses in a row end it.
+// The watch loop; see watch.h.
 #include "launcher/watch.h"
 
-void LaunchAndWatch(LauncherEnv& env, const HttpServer& server, const std::wstring& startUrl) {
-  if (!env.LaunchBrowser(startUrl)) return;
+#include "launcher/browser.h"
+#include "launcher/platform.h"
+
+namespace {
+
+// One pass by the rule of Internet Explorer and of browsers the run cannot watch: the process,
+// and once it has exited, the page check. `held` is cleared once the exit is seen.
+bool ProcessThenPagesHit(Browser& browser, const std::wstring& sessionUrl, bool& held) {
+  if (held) {
+    const ProcessState state = browser.CheckProcess();
+    if (state == ProcessState::kRunning) return true;
+    if (state == ProcessState::kExited) held = false;
+    // kUnknown: the page check decides this pass and the next pass waits again.
+  }
+  return browser.ShowsPageUnder(sessionUrl) == PageCheck::kShown;
+}
+
+// One pass by the rule of a browser of the course's own: its windows decide; no answer is no
+// miss while its process runs (still starting up, or slow).
+bool PagesDecideHit(Browser& browser, const std::wstring& sessionUrl) {
+  switch (browser.ShowsPageUnder(sessionUrl)) {
+    case PageCheck::kShown:
+      return true;
+    case PageCheck::kCannotTell:
+      return browser.CheckProcess() == ProcessState::kRunning;
+    case PageCheck::kNotShown:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
+void LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl) {
+  if (!browser.Start()) return;
+  const WatchRule rule = browser.Rule();
   bool held = true;
   int misses = 0;
-  while (env.Sleep(kWatchPeriodMs)) {
-    if (held) {
-      const BrowserState state = env.CheckBrowser();
-      if (state == BrowserState::kRunning) {
-        misses = 0;
-        continue;
-      }
-      if (state == BrowserState::kExited) {
-        env.CloseBrowser();
-        held = false;
-      }
-      // kUnknown: the handle stays and the probe decides this pass.
-    }
-    if (env.ProbeBrowserWindow(server)) {
+  while (platform.Sleep(kWatchPeriodMs)) {
+    const bool hit = rule == WatchRule::kPagesDecide ? PagesDecideHit(browser, sessionUrl)
+                                                     : ProcessThenPagesHit(browser, sessionUrl, held);
+    if (hit) {
       misses = 0;
-      continue;
+    } else if (++misses >= kMissesToEnd) {
+      break;
     }
-    if (++misses >= kMissesToEnd) break;
   }
-  if (held) env.CloseBrowser();
+  browser.Close();
 }

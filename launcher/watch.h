@@ -1,16 +1,20 @@
 // Browser launch and watch: starts the browser and returns when the run is to end.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "launcher/env.h"
+class Browser;
+class Platform;
 
-// How often the watch loop looks, and how many probe misses in a row end the run.
+// How often the watch loop looks, and how many misses in a row end the run.
 constexpr std::uint32_t kWatchPeriodMs = 5000;
 constexpr int kMissesToEnd = 3;
 
-// Starts the browser on `startUrl`; returns at once when that fails. Otherwise every
-// kWatchPeriodMs it asks whether the browser still runs; once it does not, it probes for a
-// window under SessionUrl, and kMissesToEnd misses in a row end the watch. A stop request
-// (env.Sleep false) ends it too. The browser is let go of on return.
-void LaunchAndWatch(LauncherEnv& env, const HttpServer& server, const std::wstring& startUrl);
+// Starts `browser`; returns at once when that fails. Then every kWatchPeriodMs, by the browser's
+// WatchRule (browser.h): kProcessThenPages asks whether the process runs and, once it does not,
+// whether a window shows a page under `sessionUrl`; kPagesDecide asks for the page every pass
+// and counts kCannotTell as a hit while the process runs. kMissesToEnd misses in a row, or a
+// stop request (Platform::Sleep false), end the watch; the browser is then Closed. A browser
+// the run cannot watch is announced with Platform::Notice.
+void LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl);

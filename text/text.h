@@ -32,6 +32,12 @@ std::wstring OemToWide(const std::string& text);
 // On POSIX surrogate pairs are joined and a lone surrogate becomes U+FFFD.
 std::wstring Utf16LeToWide(const void* bytes, std::size_t byteCount);
 
+// POSIX only: file paths, which must reach the file system byte for byte. UTF-8 is decoded as by
+// AnsiToWide, except that each byte of an ill-formed sequence becomes U+DC80 to U+DCFF (its
+// value + 0xDC00) and turns back into that byte; so WideToPath(PathToWide(p)) == p for any p.
+std::wstring PathToWide(const std::string& path);
+std::string WideToPath(const std::wstring& path);
+
 // printf-style formatting into a new string. Starts with a 256-byte buffer and doubles it while
 // the output does not fit, up to 1 MiB: output of 1048575 bytes or more gives "". A null format
 // gives "". An empty output (or one whose first byte is zero) comes back as "(null)".

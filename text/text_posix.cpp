@@ -7,9 +7,13 @@ namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
 
+// Bytes that are no part of valid UTF-8 in a path, kept as U+DC80 to U+DCFF: no UTF-8 decodes
+// to these (they are surrogates), so the way back is exact.
+constexpr wchar_t kEscapedByte = 0xDC00;
+
 // Decodes UTF-8, replacing each maximal ill-formed subsequence by one U+FFFD, as Windows'
-// MultiByteToWideChar does.
-std::wstring DecodeUtf8(const std::string& s) {
+// MultiByteToWideChar does; with `escapeBytes`, each byte of it by its escape instead.
+std::wstring DecodeUtf8(const std::string& s, bool escapeBytes = false) {
   std::wstring out;
   out.reserve(s.size());
   const std::size_t n = s.size();
@@ -35,7 +39,7 @@ std::wstring DecodeUtf8(const std::string& s) {
       if (lead == 0xF0) lo = 0x90;  // no overlong forms
       if (lead == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
     } else {
-      out += kReplacement;
+      out += escapeBytes ? static_cast<wchar_t>(kEscapedByte + lead) : kReplacement;
       ++i;
       continue;
     }
@@ -47,7 +51,14 @@ std::wstring DecodeUtf8(const std::string& s) {
       lo = 0x80, hi = 0xBF;
       cp = (cp << 6) | (c & 0x3F);
     }
-    out += got == need ? static_cast<wchar_t>(cp) : kReplacement;
+    if (got == need) {
+      out += static_cast<wchar_t>(cp);
+    } else if (escapeBytes) {
+      for (; i < j; ++i) out += static_cast<wchar_t>(kEscapedByte + static_cast<unsigned char>(s[i]));
+      continue;
+    } else {
+      out += kReplacement;
+    }
     i = j;
   }
   return out;
@@ -104,6 +115,21 @@ std::string WideToAnsi(const std::wstring& text) {
 std::wstring AnsiToWide(const std::string& text) { return DecodeUtf8(text); }
 
 std::wstring Utf8ToWide(const std::string& text) { return DecodeUtf8(text); }
+
+std::wstring PathToWide(const std::string& path) { return DecodeUtf8(path, true); }
+
+std::string WideToPath(const std::wstring& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (wchar_t c : path) {
+    if (c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF) {
+      out += static_cast<char>(c - kEscapedByte);
+    } else {
+      AppendUtf8(out, static_cast<std::uint32_t>(c));
+    }
+  }
+  return out;
+}
 
 std::wstring OemToWide(const std::string& text) {
   std::wstring out;

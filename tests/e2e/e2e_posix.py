@@ -5,17 +5,21 @@ stand-in) as $BROWSER, on the demo course.
 usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR
 
 BIN_DIR holds orvane, orvane-demo and orvane-zip. Each case runs in a fresh folder under DIR with
-its own TMPDIR and XDG_CONFIG_HOME and without a display, and fails on any time-out."""
+its own TMPDIR, XDG_CONFIG_HOME and XDG_DATA_HOME and without a display, and fails on any
+time-out."""
 import argparse
 import glob
 import html.parser
+import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 import zipfile
 
 from e2e_common import Failure, check, free_port
@@ -49,6 +53,8 @@ class Case:
         # Chromium puts a socket into TMPDIR, and socket paths are short: keep it under /tmp.
         self.tmp = tempfile.mkdtemp(prefix="orvane-e2e-")
         self.config = os.path.join(self.dir, "config")
+        self.data = os.path.join(self.dir, "data")
+        self.profiles = os.path.join(self.data, "keltrix", "orvane", "profiles")
         self.browsers = os.path.join(self.dir, "browsers")
         for d in (self.out, self.config, self.browsers):
             os.makedirs(d)
@@ -64,7 +70,8 @@ class Case:
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "BROWSER")}
-        env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, ORVANE_E2E_OUT=self.out,
+        env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.data,
+                   ORVANE_E2E_OUT=self.out,
                    ORVANE_E2E_CHROMIUM=self.chromium)
         env.update(extra)
         return env
@@ -99,16 +106,29 @@ class Case:
     def browser_gone_at(self):
         return float(self.read("browser-gone"))
 
-    def check_profile_removed(self):
-        left = glob.glob(os.path.join(self.tmp, "orvane-profile-*"))
-        check(not left, "profile folders left behind: %s" % left)
+    def check_temp_clean(self):
+        """Nothing of the run in the temporary folder (the browser's own files aside)."""
+        left = glob.glob(os.path.join(self.tmp, "orvane*"))
+        check(not left, "left in the temporary folder: %s" % left)
+        others = os.listdir(self.tmp)
+        if others:
+            print("the browser left in TMPDIR: %s" % others)
+
+    def profile_of(self, word):
+        """The course profile folder a switch names; it must be under the data folder."""
+        check(os.path.dirname(os.path.dirname(word)) == self.profiles,
+              "profile %r not under %r" % (word, self.profiles))
+        check(os.path.isdir(word), "profile %r does not exist" % word)
+        return word
 
     def check_chromium_arguments(self, argv):
         """The launcher's own-profile switches, then the start URL; returns that URL."""
-        check(len(argv) == 4, "arguments: %s" % argv)
-        check(argv[0].startswith("--user-data-dir=" + self.tmp + "/orvane-profile-"), argv[0])
-        check(argv[1:3] == ["--no-first-run", "--remote-debugging-port=0"], argv)
-        return argv[3]
+        check(len(argv) == 5, "arguments: %s" % argv)
+        check(argv[0].startswith("--user-data-dir="), argv[0])
+        self.profile_of(argv[0][len("--user-data-dir="):])
+        check(argv[1:4] == ["--no-first-run", "--no-default-browser-check",
+                            "--remote-debugging-port=0"], argv)
+        return argv[4]
 
     def check_ended_after(self, gone, low, high):
         waited = self.ended - gone
@@ -148,7 +168,7 @@ def run_headless(case, program, args=()):
     check_rendered_demo(case.read("dom.html"), session_url)
     # Noticed within one period, then three misses one period apart.
     case.check_ended_after(case.browser_gone_at(), 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_demo_headless(case):
@@ -184,12 +204,12 @@ def test_devtools_probe(case):
     gone = time.time()
     case.finish(process, timeout=60)
     case.check_ended_after(gone, 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_signal_ends_the_run(case):
-    """SIGTERM ends the watch at once; tear-down ends the browser that uses our profile and
-    removes that profile."""
+    """SIGTERM ends the watch at once; tear-down ends the browser of the course's own; its
+    profile stays for the next run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="foreground")
     deadline = time.time() + 30
@@ -208,7 +228,7 @@ def test_signal_ends_the_run(case):
     except ProcessLookupError:
         alive = False
     check(not alive, "the browser still runs after orvane ended")
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_not_an_archive(case):
@@ -228,11 +248,12 @@ def test_not_an_archive(case):
     check(len(lines) == 2 and lines[0] == lines[1], "stderr: %r" % stderr)
     argv = case.argv()
     check(argv[:1] == ["-profile"] and argv[2:4] == ["-no-remote", "-new-instance"], argv)
+    case.profile_of(argv[1])
     check(argv[-1].startswith("http://127.0.0.1:%d/" % port) and argv[-1].endswith("/index.html?a=1"),
           argv[-1])
     check(case.read("status") != "200", "the page of a non-archive was served")
     case.check_ended_after(case.browser_gone_at(), 2 * PERIOD - 1, 3 * PERIOD + 2)
-    case.check_profile_removed()
+    case.check_temp_clean()
 
 
 def test_alert_dialogs(case):
@@ -290,7 +311,220 @@ def test_too_long_for_the_browser(case):
     case.finish(process, timeout=30)
     check(case.ended - case.started < 3, "took %.1f s" % (case.ended - case.started))
     check(not os.path.exists(os.path.join(case.out, "argv")), "a browser ran")
-    case.check_profile_removed()
+    case.check_temp_clean()
+
+
+COUNTER_PAGE = """<!doctype html><html><body><p id="visits">?</p><script>
+var n = Number(localStorage.getItem("visits") || 0) + 1;
+localStorage.setItem("visits", String(n));
+document.getElementById("visits").setAttribute("data-count", String(n));
+</script></body></html>"""
+
+
+def make_course(path, page=COUNTER_PAGE):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.html", page)
+    return path
+
+
+def visits_shown(case):
+    dom = DomChecks(case.read("dom.html")).by_id
+    return dom.get("visits", {}).get("data-count")
+
+
+def test_storage_survives(case):
+    """A course's browser storage is there on its next run, also with the file moved; another
+    course starts afresh. The port (so the origin) is the course's own on every run."""
+    browser = case.browser("chromium", "headless_chromium.sh")
+    first = make_course(os.path.join(case.dir, "downloads", "Safety Course.zip"))
+    moved = os.path.join(case.dir, "courses", "Safety Course.zip")
+    other = make_course(os.path.join(case.dir, "downloads", "Other Course.zip"))
+    runs = [(first, "1"), (None, "2"), (other, "1"), (None, "3")]
+    ports = []
+    for course, want in runs:
+        if course is None:  # the same course again, moved to another folder
+            if not os.path.exists(moved):
+                os.makedirs(os.path.dirname(moved))
+                shutil.move(first, moved)
+            course = moved
+        process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="dump")
+        case.finish(process, timeout=120)
+        start_url = case.check_chromium_arguments(case.argv())
+        ports.append(start_url.split("/")[2])
+        shown = visits_shown(case)
+        check(shown == want, "%s: the page counted %r visits, want %s" % (course, shown, want))
+        print("%s: visit %s on %s" % (os.path.basename(course), shown, ports[-1]))
+    check(ports[0] == ports[1] == ports[3] and ports[2] != ports[0], "ports: %s" % ports)
+    check(len(os.listdir(case.profiles)) == 2, "profiles: %s" % os.listdir(case.profiles))
+    case.check_temp_clean()
+
+
+def test_xdg_default_browser(case):
+    """Without $BROWSER the desktop's default browser (xdg-settings, its desktop file's Exec) is
+    used when it is Chromium-family, before the browsers installed on PATH."""
+    case.browser("google-chrome", "headless_chromium.sh")
+    xdg = os.path.join(case.browsers, "xdg-settings")
+    with open(xdg, "w") as f:
+        f.write('#!/bin/sh\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n')
+    os.chmod(xdg, 0o755)
+    applications = os.path.join(case.data, "applications")
+    os.makedirs(applications)
+    with open(os.path.join(applications, "orvane-test.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Test browser\nExec=google-chrome %U\n")
+    path = case.browsers + ":" + os.environ.get("PATH", "/usr/bin:/bin")
+    process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
+    case.finish(process, timeout=120)
+    start_url = case.check_chromium_arguments(case.argv())
+    check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+    case.check_temp_clean()
+
+
+def test_firefox(case):
+    """Firefox (firefox-esr, headless) with the course's own profile and instance: the run lives
+    while its process runs and ends within 20 s after; the page stored its visit in the profile."""
+    firefox = shutil.which("firefox-esr") or shutil.which("firefox")
+    check(firefox is not None, "no firefox-esr here")
+    script = os.path.join(case.browsers, "firefox")
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\nout=${ORVANE_E2E_OUT:?}\n: > "$out/argv"\n'
+                'for word in "$@"; do printf "%%s\\n" "$word" >> "$out/argv"; done\n'
+                'echo $$ > "$out/firefox.pid"\nexec %s -headless "$@" > "$out/firefox.log" 2>&1\n'
+                % firefox)
+    os.chmod(script, 0o755)
+    course = make_course(os.path.join(case.dir, "counter.zip"))
+    process = case.start("orvane", [course], BROWSER=script)
+    deadline = time.time() + 30
+    while not os.path.exists(os.path.join(case.out, "firefox.pid")) and time.time() < deadline:
+        time.sleep(0.2)
+    firefox_pid = int(case.read("firefox.pid"))
+    argv = case.argv()
+    check(argv[0] == "-profile" and argv[2:4] == ["-no-remote", "-new-instance"], argv)
+    profile = case.profile_of(argv[1])
+    try:
+        time.sleep(5 * PERIOD)
+        check(process.poll() is None, "orvane ended while Firefox ran")
+        port = argv[4].split("/")[2].split(":")[1]
+        stored = glob.glob(os.path.join(profile, "storage", "default", "http+++127.0.0.1+" + port + "*"))
+        print("Firefox's storage for the course's origin: %s" % stored)
+        check(stored, "Firefox stored nothing for the course")
+    finally:
+        os.kill(firefox_pid, signal.SIGTERM)
+    gone = time.time()
+    case.finish(process, timeout=60)
+    case.check_ended_after(gone, 0, 4 * PERIOD)
+    case.check_temp_clean()
+
+
+def test_closed_stderr(case):
+    """Writing the archive errors to a standard error that is a closed pipe does not end the run:
+    `orvane /etc/passwd 2>&1 >/dev/null | true` starts the browser and exits with 0."""
+    browser = case.browser("firefox", "record_browser.sh")
+    env = case.env(BROWSER=browser)
+    command = "'%s' /etc/passwd 2>&1 >/dev/null | (exec 0<&-; true); echo ${PIPESTATUS[0]}" % (
+        os.path.join(case.bin, "orvane"))
+    result = subprocess.run(["bash", "-c", command], env=env, capture_output=True, text=True, timeout=60)
+    check(result.stdout.strip() == "0", "exit status %r, stderr %r" % (result.stdout, result.stderr))
+    check(case.argv()[-1].endswith("/index.html"), case.argv())
+
+
+def test_port_in_use(case):
+    """HttpPort set to a port another program holds: an error naming the port, no browser."""
+    with socket.socket() as holder:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        os.makedirs(os.path.join(case.config, "keltrix"))
+        with open(os.path.join(case.config, "keltrix", "Orvane.conf"), "w") as f:
+            f.write("HttpPort=%d\n" % port)
+        browser = case.browser("firefox", "record_browser.sh")
+        process = case.start("orvane-demo", BROWSER=browser)
+        stderr = case.finish(process, timeout=30)
+    check(str(port) in stderr, "stderr: %r" % stderr)
+    check(not os.path.exists(os.path.join(case.out, "argv")), "a browser was started")
+
+
+def test_latin1_path(case):
+    """An archive path that is not UTF-8 reaches the file system byte for byte."""
+    name = os.path.join(case.dir.encode(), b"caf\xe9 course.zip")
+    shutil.copy(case.demo_zip, name)
+    browser = case.browser("firefox", "record_browser.sh")
+    env = case.env(BROWSER=browser)
+    process = subprocess.run([os.path.join(case.bin, "orvane").encode(), name], env=env,
+                             capture_output=True, timeout=60)
+    check(process.returncode == 0, "exit code %r" % process.returncode)
+    check(b"orvane:" not in process.stderr, "stderr: %r" % process.stderr)
+    check(case.read("status") == "200", "the start page was not served: %s" % case.read("status"))
+    check(case.argv()[-1].endswith("?show=" + START_TEXT), case.argv())
+
+
+def devtools_pages(profile):
+    """The pages the browser holding `profile` shows, as (id, url); [] when it does not answer."""
+    try:
+        with open(os.path.join(profile, "DevToolsActivePort")) as f:
+            port = int(f.readline())
+        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5) as answer:
+            return [(p["id"], p["url"]) for p in json.load(answer) if p.get("type") == "page"], port
+    except (OSError, ValueError):
+        return [], 0
+
+
+def test_two_runs(case):
+    """Two runs of the same course at once, Chromium with windows (on a private Xvfb): the second
+    run's Chromium hands its page to the first run's and ends; both runs live while their window
+    is open, and closing one window ends only that run."""
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    runs = []
+    try:
+        display = ":" + xvfb.stdout.readline().strip()
+        browser = case.browser("chromium", "headless_chromium.sh")
+        course = make_course(os.path.join(case.dir, "two.zip"))
+        profile = None
+        for n in range(2):
+            process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="window",
+                                 DISPLAY=display)
+            deadline = time.time() + 30
+            while len(case.argv() if os.path.exists(os.path.join(case.out, "argv")) else []) < 5:
+                check(time.time() < deadline, "run %d started no browser" % n)
+                time.sleep(0.2)
+            argv = case.argv()
+            profile = argv[0][len("--user-data-dir="):]
+            session = session_url_of(argv[4])
+            runs.append((process, session))
+            os.remove(os.path.join(case.out, "argv"))
+            while not any(url.startswith(session) for _, url in devtools_pages(profile)[0]):
+                check(time.time() < deadline, "run %d's page never showed" % n)
+                time.sleep(0.5)
+        time.sleep(4 * PERIOD)
+        check(all(p.poll() is None for p, _ in runs), "a run ended while its window was open")
+        pages, port = devtools_pages(profile)
+        check(len(pages) == 2, "pages: %s" % pages)
+        print("two windows in one browser: %s" % [url for _, url in pages])
+        # Close the first run's window: only the first run ends.
+        first = [i for i, url in pages if url.startswith(runs[0][1])][0]
+        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, first), timeout=5).read()
+        closed = time.time()
+        case.finish(runs[0][0], timeout=60)
+        waited = case.ended - closed
+        check(waited <= 20, "the first run ended %.1f s after its window closed" % waited)
+        print("the first run ended %.1f s after its window closed" % waited)
+        time.sleep(PERIOD)
+        check(runs[1][0].poll() is None, "the second run ended with the first")
+        check(any(url.startswith(runs[1][1]) for _, url in devtools_pages(profile)[0]),
+              "the second run's window went with the first run")
+        second = [i for i, url in devtools_pages(profile)[0] if url.startswith(runs[1][1])][0]
+        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, second), timeout=5).read()
+        closed = time.time()
+        case.finish(runs[1][0], timeout=60)
+        print("the second run ended %.1f s after its window closed" % (case.ended - closed))
+        check(case.ended - closed <= 20, "the second run took %.1f s" % (case.ended - closed))
+    finally:
+        for process, _ in runs:
+            if process.poll() is None:
+                process.kill()
+        xvfb.terminate()
+        xvfb.wait()
 
 
 def main():

@@ -8,11 +8,17 @@
 #                               to $ORVANE_E2E_OUT/chromium.pid and end at once (as a launcher
 #                               script that hands off to the browser)
 #   ORVANE_E2E_MODE=foreground  become Chromium, the page open until it is ended
+#   ORVANE_E2E_MODE=window      become Chromium with windows on $DISPLAY (not headless): a second
+#                               start on the same profile hands its page to the first and ends
 # ORVANE_E2E_CHROMIUM names the real Chromium.
 out=${ORVANE_E2E_OUT:?}
 chromium=${ORVANE_E2E_CHROMIUM:-/usr/bin/chromium}
 : > "$out/argv"
 for word in "$@"; do printf '%s\n' "$word" >> "$out/argv"; done
+if [ "${ORVANE_E2E_MODE:-}" = window ]; then
+  exec "$chromium" --no-sandbox --disable-gpu --disable-background-networking \
+    --disable-component-update --disable-sync "$@" > /dev/null 2>> "$out/chromium.log"
+fi
 set -- --headless --no-sandbox --disable-gpu --disable-background-networking \
   --disable-component-update --disable-sync --no-first-run "$@"
 case ${ORVANE_E2E_MODE:-dump} in

@@ -5,21 +5,27 @@
 #include <chrono>
 #include <thread>
 
+#include "http/server.h"
+#include "launcher/course_profile.h"
 #include "launcher/session.h"
 #include "launcher/startup.h"
 #include "tests/launcher/fixtures.h"
-#include "tests/launcher/recording_env.h"
+#include "tests/launcher/fake_platform.h"
 
 namespace {
 
 const std::wstring kProgram = L"C:\\Program Files\\Orvane\\orvane.exe";
 
-// One run of the driver with the Windows candidate rule over `args`.
+// One run of the driver with the Windows candidate rule over `args`; the browser's start fails,
+// so the run ends right after it.
 struct DriverRun {
-  RecordingEnv env;
+  FakePlatform env;
   int exitCode = -1;
 
-  explicit DriverRun(std::vector<std::wstring> args, bool present = true) {
+  explicit DriverRun(std::vector<std::wstring> args, bool present = true,
+                     std::function<void(FakePlatform&)> setUp = nullptr) {
+    env.startSucceeds = false;
+    if (setUp) setUp(env);
     CommandLine commandLine;
     commandLine.present = present;
     commandLine.args = std::move(args);
@@ -28,7 +34,7 @@ struct DriverRun {
   }
   ~DriverRun() { TheArchive.Close(); }
 
-  std::wstring StartUrl() const { return env.launches.empty() ? L"" : env.launches[0]; }
+  std::wstring StartUrl() const { return env.started.empty() ? L"" : env.started[0].args.back(); }
   // The start URL after SessionUrl.
   std::wstring Tail() const {
     const std::wstring url = StartUrl();
@@ -62,7 +68,8 @@ TEST(Driver, UsesThePortSetting) {
     const std::size_t colon = SessionUrl.rfind(L':');
     port = static_cast<unsigned>(std::stoul(SessionUrl.substr(colon + 1)));
   }
-  RecordingEnv env;
+  FakePlatform env;
+  env.startSucceeds = false;
   env.port = port;
   env.tick = 4096;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
@@ -72,23 +79,110 @@ TEST(Driver, UsesThePortSetting) {
   EXPECT_EQ(env.startPageStatus, 200);
 }
 
+unsigned PortOf(const std::wstring& url) {
+  const std::size_t colon = url.find(L':', 5);
+  return static_cast<unsigned>(std::stoul(url.substr(colon + 1)));
+}
+
+// A port some other program holds: a server of our own, listening.
+struct HeldPort {
+  HttpServer holder;
+  unsigned port = 0;
+  explicit HeldPort(std::uint32_t wanted = 0) {
+    port = PortOf(AnsiToWide(holder.Start(wanted)));
+  }
+};
+
+// The ports below belong to courses no other test opens (tests may run in parallel processes):
+// embedded courses, known by the launcher's own name.
+TEST(Driver, WithoutHttpPortTheCourseHasAPortOfItsOwn) {
+  DriverRun run({kProgram, L"a=1"}, true, [](FakePlatform& p) { p.ownProgram = L"/opt/x/Safety.exe"; });
+  EXPECT_EQ(PortOf(SessionUrl), CoursePort(L"safety.exe"));
+  EXPECT_NE(run.env.startPageStatus, 0) << "answered (this program carries no course)";
+}
+
+TEST(Driver, TheCoursesPortTakenTheSystemChooses) {
+  const HeldPort taken(CoursePort(L"taken.exe"));
+  ASSERT_EQ(taken.port, CoursePort(L"taken.exe"));
+  DriverRun run({kProgram, L"a=1"}, true, [](FakePlatform& p) { p.ownProgram = L"C:\\x\\Taken.exe"; });
+  EXPECT_NE(PortOf(SessionUrl), taken.port);
+  EXPECT_EQ(run.env.errors, std::vector<std::wstring>{L"Invalid state"}) << "only the missing course";
+  EXPECT_NE(run.env.startPageStatus, 0) << "answered on the system's port";
+}
+
+// HttpPort fixed and taken: an error that names the port, and no browser on a URL that cannot
+// work.
+TEST(Driver, AnHttpPortThatCannotBeUsedIsAnErrorAndNoBrowserStarts) {
+  const HeldPort taken;
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) { p.port = taken.port; });
+  ASSERT_EQ(run.env.errors.size(), 1u);
+  EXPECT_NE(run.env.errors[0].find(std::to_wstring(taken.port)), std::wstring::npos)
+      << WideToAnsi(run.env.errors[0]);
+  EXPECT_TRUE(run.env.started.empty());
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.env.calls.back(), "com-end");
+}
+
+// A browser of the course's own gets the course's profile folder in the user's data folder.
+TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/chromium"};
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  const std::wstring course =
+      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
+  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
+  EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
+  EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
+  EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
+  EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
+  // No data folder: the same browser as a plain command, watched by activity.
+  DriverRun none({kProgram, Fixture("plain.zip")}, true,
+                 [](FakePlatform& p) { p.facts.installed = {L"/usr/bin/chromium"}; });
+  ASSERT_EQ(none.env.started.size(), 1u);
+  EXPECT_EQ(none.env.started[0].kind, BrowserKind::kCommand);
+  EXPECT_EQ(none.env.started[0].args.size(), 1u);
+}
+
+// Firefox holds the course's profile for another run: this run's Firefox gets one beside it.
+TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
+  const std::wstring course =
+      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/firefox"};
+    p.firefoxInUse = {course + L"/firefox", course + L"/firefox-2"};
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kFirefox);
+  EXPECT_EQ(run.env.started[0].profileDir, course + L"/firefox-3");
+  EXPECT_EQ(run.env.started[0].args[1], course + L"/firefox-3");
+  EXPECT_EQ(run.env.folders.count(course + L"/firefox-3"), 1u);
+}
+
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
   DriverRun run({kProgram, Fixture("plain.zip")});
-  const std::vector<std::string> want = {"tick", "com-begin", "port", "launch", "release-probe", "com-end"};
+  const std::vector<std::string> want = {"tick", "com-begin", "port", "facts", "start", "com-end"};
   EXPECT_EQ(run.env.calls, want);
 }
 
-TEST(Driver, WatchesALaunchedBrowserUntilThreeMisses) {
-  RecordingEnv env;
-  env.launchSucceeds = true;
+// The system opener hands the page over and ends: the run lives on the server's activity, for 30
+// minutes after the last request, and says so.
+TEST(Driver, AnUnwatchableBrowserLivesThirtyMinutesAfterTheLastRequest) {
+  FakePlatform env;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   TheArchive.Close();
-  const std::vector<std::string> want = {"tick", "com-begin", "port", "launch",
-                                         "sleep", "check", "close", "probe",
-                                         "sleep", "probe", "sleep", "probe",
-                                         "release-probe", "com-end"};
-  EXPECT_EQ(env.calls, want);
+  ASSERT_EQ(env.started.size(), 1u);
+  EXPECT_EQ(env.started[0].kind, BrowserKind::kOpener);
+  EXPECT_EQ(env.startPageStatus, 200);
+  ASSERT_EQ(env.notices.size(), 1u);
+  EXPECT_NE(env.notices[0].find(L"30 minutes"), std::wstring::npos);
+  // The start page was fetched at the start: 360 passes of 5 s reach 30 minutes, three misses
+  // more end the run.
+  EXPECT_EQ(env.sleeps, 360 + 3);
+  EXPECT_EQ(env.calls.back(), "com-end");
 }
 
 TEST(Driver, QueryArgumentsFollowTheArchive) {
@@ -126,7 +220,7 @@ TEST(Driver, ACandidateThatIsNoFileIsDropped) {
     EXPECT_EQ(run.Tail(), L"index.html?b=2");
     // Nothing opened and nothing embedded in this test program: the .start read reports it.
     EXPECT_EQ(run.env.errors, std::vector<std::wstring>{L"Invalid state"});
-    EXPECT_EQ(run.env.launches.size(), 1u);
+    EXPECT_EQ(run.env.started.size(), 1u);
   }
 }
 
@@ -142,7 +236,7 @@ TEST(Driver, AFileThatIsNoArchiveIsShownTwiceAndTheBrowserStillStarts) {
   ASSERT_EQ(run.env.errors.size(), 2u);
   EXPECT_FALSE(run.env.errors[0].empty());
   EXPECT_NE(run.env.errors[0], L"Invalid state");
-  EXPECT_EQ(run.env.launches.size(), 1u);
+  EXPECT_EQ(run.env.started.size(), 1u);
   EXPECT_EQ(run.Tail(), L"index.html?k");
   EXPECT_NE(run.env.startPageStatus, 200);
 }
@@ -163,7 +257,8 @@ TEST(Driver, StartText) {
       {"start2.zip", L"index.html"},                    // an empty UTF-16 string
       {"start_abc.zip", L"index.html?show=abc"},
       {"start_cut.zip", L"index.html?show=ab"},         // up to the first zero unit
-      {"start_odd.zip", L"index.html?show=ok"},         // the odd last byte is no unit
+      {"start_odd.zip", L"index.html?show=ok!"},        // the odd last byte is a character
+      {"start_one.zip", L"index.html?show=z"},
       {"start_pair.zip", L"index.html?show=a" + Utf8ToWide("\xF0\x9F\x98\x80")},
   };
   for (const Case& c : cases) {
@@ -182,12 +277,12 @@ TEST(Driver, ALongStartTextArrivesWhole) {
 // The server listens before the archive is open. A request that arrives in between waits for
 // the open and is answered from the archive, not from a half-read one (or none at all).
 TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
-  struct EarlyClientEnv : RecordingEnv {
+  struct EarlyClientEnv : FakePlatform {
     std::thread client;
     int status = 0;
     std::string body;
-    bool IsExistingFile(const std::wstring& path) override {
-      // Called after the server started, just before the archive is opened.
+    BrowserFacts GatherBrowserFacts() override {
+      // Called after the server started, before the archive is opened.
       const std::size_t colon = SessionUrl.rfind(L':');
       const auto serverPort = static_cast<std::uint16_t>(std::stoul(SessionUrl.substr(colon + 1)));
       client = std::thread([this, serverPort] {
@@ -195,10 +290,11 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
         if (os::LoopbackGet(serverPort, "/ff/index.html", raw, 10000)) ParseHttpResponse(raw, status, body);
       });
       std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the request reaches the server
-      return RecordingEnv::IsExistingFile(path);
+      return FakePlatform::GatherBrowserFacts();
     }
   };
   EarlyClientEnv env;
+  env.startSucceeds = false;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   ASSERT_TRUE(env.client.joinable());

@@ -5,22 +5,23 @@
 #include "launcher/session.h"
 #include "launcher/startup.h"
 #include "tests/launcher/fixtures.h"
-#include "tests/launcher/recording_env.h"
+#include "tests/launcher/fake_platform.h"
 
 namespace {
 
 const std::wstring kProgram = L"orvane.exe";
 
-std::wstring RunAndGetTail(RecordingEnv& env, std::vector<std::wstring> args) {
+std::wstring RunAndGetTail(FakePlatform& env, std::vector<std::wstring> args) {
+  env.startSucceeds = false;
   CommandLine commandLine{true, std::move(args), 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   TheArchive.Close();
-  if (env.launches.size() != 1) return L"<no launch>";
-  return env.launches[0].substr(SessionUrl.size());
+  if (env.started.size() != 1) return L"<no launch>";
+  return env.started[0].args.back().substr(SessionUrl.size());
 }
 
 TEST(EmbeddedArchive, UsedWhenTheCommandLineNamesNone) {
-  RecordingEnv env;
+  FakePlatform env;
   EXPECT_EQ(RunAndGetTail(env, {kProgram}), L"index.html?show=from-the-executable");
   EXPECT_TRUE(env.errors.empty());
   EXPECT_EQ(env.startPageStatus, 200);
@@ -28,21 +29,21 @@ TEST(EmbeddedArchive, UsedWhenTheCommandLineNamesNone) {
 }
 
 TEST(EmbeddedArchive, UsedWhenTheCandidateIsNoFile) {
-  RecordingEnv env;
+  FakePlatform env;
   EXPECT_EQ(RunAndGetTail(env, {kProgram, Fixture("missing.zip"), L"b=2"}),
             L"index.html?b=2?show=from-the-executable");
   EXPECT_EQ(env.startPageBody, "<p>embedded</p>\n");
 }
 
 TEST(EmbeddedArchive, NotUsedWhenTheCommandLineOpenedOne) {
-  RecordingEnv env;
+  FakePlatform env;
   EXPECT_EQ(RunAndGetTail(env, {kProgram, Fixture("start_abc.zip")}), L"index.html?show=abc");
   EXPECT_EQ(env.startPageBody, "<p>start_abc</p>\n");
 }
 
 TEST(EmbeddedArchive, NotUsedWhenTheCommandLineFileIsNoArchive) {
   // The file opened, so the archive counts as open: no fallback, and .start fails again.
-  RecordingEnv env;
+  FakePlatform env;
   EXPECT_EQ(RunAndGetTail(env, {kProgram, Fixture("not_an_archive.txt")}), L"index.html");
   EXPECT_EQ(env.errors.size(), 2u);
   EXPECT_NE(env.startPageStatus, 200);

@@ -21,7 +21,8 @@ ARCHIVES = {
     "start_long": start(LONG_START),             # many bytes
     "start_cut": start("ab\0cd"),                # text ends at the first zero unit
     "start_pair": start("a\U0001F600"),          # a surrogate pair
-    "start_odd": start("ok") + b"!",             # an odd last byte is ignored
+    "start_odd": start("ok") + b"!",             # an odd last byte is a last character
+    "start_one": b"z",                           # one byte: one character
     "embedded": start("from-the-executable"),    # carried by the embedded-archive tests
 }
 

@@ -64,7 +64,11 @@ TEST(DevToolsPortFromFile, FirstLine) {
   EXPECT_EQ(DevToolsPortFromFile("80x\n"), 0);
 }
 
-TEST(DevToolsListHasPage, PagesUnderThePrefix) {
+bool DevToolsListHasPage(const std::string& json, const std::string& prefix) {
+  return ReadDevToolsPages(json, prefix).matching > 0;
+}
+
+TEST(ReadDevToolsPages, PagesUnderThePrefix) {
   const std::string prefix = "http://127.0.0.1:4711/1a2b3c/";
   const std::string list = R"([ {
    "description": "", "devtoolsFrontendUrl": "/devtools/inspector.html?ws=x",
@@ -99,9 +103,28 @@ TEST(DevToolsListHasPage, PagesUnderThePrefix) {
   for (const Case& c : misses) EXPECT_FALSE(DevToolsListHasPage(c.json, prefix)) << c.why;
 }
 
-TEST(DevToolsListHasPage, DeepNestingIsRefusedNotRecursedWithoutEnd) {
+TEST(ReadDevToolsPages, DeepNestingIsRefusedNotRecursedWithoutEnd) {
   const std::string deep = "[{\"type\":\"page\",\"x\":" + std::string(100000, '[') + "]}]";
-  EXPECT_FALSE(DevToolsListHasPage(deep, "http://"));
+  EXPECT_FALSE(ReadDevToolsPages(deep, "http://").readable);
+  const std::string closed = "[" + std::string(100000, '[') + std::string(100000, ']') + "]";
+  EXPECT_TRUE(ReadDevToolsPages(closed, "http://").readable);
+}
+
+TEST(ReadDevToolsPages, CountsPagesAndTheRunsOwn) {
+  const std::string prefix = "http://127.0.0.1:4711/ab/";
+  const DevToolsPages pages = ReadDevToolsPages(
+      R"([{"type":"page","url":"http://127.0.0.1:4711/ab/index.html"},
+          {"type":"page","url":"http://127.0.0.1:4711/cd/index.html"},
+          {"type":"background_page","url":"chrome-extension://x/"},
+          {"type":"page","url":7}, "page", null, {"type":["page"]}])",
+      prefix);
+  EXPECT_TRUE(pages.readable);
+  EXPECT_EQ(pages.pages, 3);
+  EXPECT_EQ(pages.matching, 1);
+  EXPECT_TRUE(ReadDevToolsPages("[]", prefix).readable);
+  EXPECT_EQ(ReadDevToolsPages("[]", prefix).pages, 0);
+  EXPECT_FALSE(ReadDevToolsPages("{}", prefix).readable);
+  EXPECT_FALSE(ReadDevToolsPages("<html>404</html>", prefix).readable);
 }
 
 TEST(ParseHttpResponse, StatusAndBody) {

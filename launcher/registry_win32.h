@@ -1,0 +1,36 @@
+// Reading the registry on Windows: one key held open, string and number values, either view of
+// the machine's keys. Read only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace os {
+
+// An open registry key, closed on destruction.
+class RegistryKey {
+ public:
+  // Opens `root`\`subkey` for reading; `view` adds KEY_WOW64_64KEY or KEY_WOW64_32KEY (ignored
+  // on 32-bit Windows). Not open() when the key is missing or may not be read.
+  RegistryKey(HKEY root, const std::wstring& subkey, REGSAM view = 0);
+  ~RegistryKey();
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  bool open() const { return key_ != nullptr; }
+
+  // The value `name` (nullptr: the key's default value) when it is REG_SZ, or REG_EXPAND_SZ with
+  // its %VARIABLES% expanded; false when it is missing, of another type or unreadable.
+  bool ReadString(const wchar_t* name, std::wstring& value) const;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// ReadString of `root`\`subkey`, first in the 64-bit view, then in the 32-bit one: where a
+// browser installed for the machine registers itself depends on the installer's bitness.
+bool ReadRegistryStringAnyView(HKEY root, const std::wstring& subkey, const wchar_t* name,
+                               std::wstring& value);
+
+}  // namespace os

@@ -1,0 +1,166 @@
+// Test helper: a Platform that answers sensibly by default, so that a test sets or overrides
+// only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
+// but xdg-open is its default browser; a started "browser" fetches the start page from the
+// run's real server, as a browser would, and its process is as `process` says.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "http/server.h"
+#include "launcher/loopback_get.h"
+#include "launcher/platform.h"
+#include "text/text.h"
+
+class FakePlatform : public Platform {
+ public:
+  // Set by the test.
+  std::uint32_t tick = 0xff;
+  std::uint32_t port = 0;
+  std::uint64_t nowMs = SteadyClockMs();  // NowMs, from the server's clock; Sleep adds to it
+  std::int64_t unixNow = 1700000000;
+  BrowserFacts facts = DefaultFacts();
+  std::wstring dataFolder;                      // UserDataFolder; "" = none
+  std::wstring ownProgram = L"/opt/orvane/orvane";
+  std::map<std::wstring, std::string> files;    // ReadSmallFile's files
+  std::set<std::wstring> firefoxInUse;          // profiles FirefoxProfileInUse reports held
+  bool startSucceeds = true;
+  ProcessState process = ProcessState::kExited;  // what the started process reports
+  int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
+  int maxSleeps = 100000;                        // and from this one on in any case (a test's bound)
+  std::function<void(FakePlatform&)> onSleep;    // runs after each sleep, clock advanced
+  // Answers LoopbackGet for a port (DevTools); ports not here go to the real loopback client.
+  std::map<std::uint16_t, std::function<bool(int& status, std::string& body)>> answers;
+
+  // Recorded.
+  std::vector<std::string> calls;  // tick, com-begin, port, facts, start, sleep, end, com-end
+  std::vector<std::wstring> fileChecks;
+  std::vector<std::wstring> errors;
+  std::vector<std::wstring> notices;
+  std::vector<BrowserChoice> started;
+  std::vector<std::wstring> removed;
+  std::map<std::wstring, std::int64_t> folders;  // made folder -> last marked (0: never)
+  int sleeps = 0;
+  int startPageStatus = 0;  // what the server answered for the start page when it was started
+  std::string startPageBody;
+
+  static BrowserFacts DefaultFacts() {
+    BrowserFacts facts;
+    facts.onPath[L"xdg-open"] = {L"/usr/bin/xdg-open", L"/usr/bin/xdg-open"};
+    return facts;
+  }
+
+  std::uint32_t TickCount() override {
+    calls.push_back("tick");
+    return tick;
+  }
+  std::uint64_t NowMs() override { return nowMs; }
+  std::int64_t UnixSeconds() override { return unixNow; }
+  bool Sleep(std::uint32_t ms) override {
+    if (stopAfterSleeps == 0 || sleeps >= maxSleeps) return false;
+    if (stopAfterSleeps > 0) --stopAfterSleeps;
+    calls.push_back("sleep");
+    ++sleeps;
+    nowMs += ms;
+    if (onSleep) onSleep(*this);
+    return true;
+  }
+  void BeginComApartment() override { calls.push_back("com-begin"); }
+  void EndComApartment() override { calls.push_back("com-end"); }
+  std::uint32_t ReadHttpPort() override {
+    calls.push_back("port");
+    return port;
+  }
+  bool IsExistingFile(const std::wstring& path) override {
+    fileChecks.push_back(path);
+    std::error_code error;
+    const std::filesystem::path native(path);
+    return std::filesystem::exists(native, error) && !std::filesystem::is_directory(native, error);
+  }
+  bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
+    const auto found = files.find(path);
+    if (found == files.end()) return false;
+    bytes = found->second.substr(0, maxBytes);
+    return true;
+  }
+  std::wstring OwnProgramPath() override { return ownProgram; }
+  void ShowError(const std::wstring& text) override {
+    calls.push_back("error");
+    errors.push_back(text);
+  }
+  void Notice(const std::wstring& text) override { notices.push_back(text); }
+  std::wstring UserDataFolder() override { return dataFolder; }
+  bool MakeFolders(const std::wstring& path) override {
+    folders.emplace(path, 0);
+    return true;
+  }
+  std::vector<FolderUse> ListFolders(const std::wstring& parent) override {
+    std::vector<FolderUse> list;
+    for (const auto& [path, used] : folders) {
+      if (path.size() > parent.size() + 1 && path.compare(0, parent.size(), parent) == 0 &&
+          path.find_first_of(L"/\\", parent.size() + 1) == std::wstring::npos) {
+        list.push_back({path.substr(parent.size() + 1), used});
+      }
+    }
+    return list;
+  }
+  void MarkFolderUsed(const std::wstring& folder) override { folders[folder] = unixNow; }
+  void RemoveTree(const std::wstring& path) override {
+    removed.push_back(path);
+    folders.erase(path);
+  }
+  BrowserFacts GatherBrowserFacts() override {
+    calls.push_back("facts");
+    return facts;
+  }
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    return firefoxInUse.count(profileDir) != 0;
+  }
+  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
+    calls.push_back("start");
+    started.push_back(choice);
+    if (!choice.args.empty()) FetchStartPage(WideToAnsi(choice.args.back()));
+    if (!startSucceeds) return nullptr;
+    return std::make_unique<Process>(*this);
+  }
+  bool LoopbackGet(std::uint16_t to, const std::string& target, int timeoutMs, int& status,
+                   std::string& body) override {
+    const auto answer = answers.find(to);
+    if (answer != answers.end()) return answer->second(status, body);
+    std::string raw;
+    return os::LoopbackGet(to, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+  }
+  std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
+
+ private:
+  class Process : public ChildProcess {
+   public:
+    explicit Process(FakePlatform& platform) : platform_(platform) {}
+    ProcessState Check() override { return platform_.process; }
+    void End() override {
+      platform_.calls.push_back("end");
+      platform_.process = ProcessState::kExited;
+    }
+
+   private:
+    FakePlatform& platform_;
+  };
+
+  // GETs the path of http://127.0.0.1:PORT/PATH?QUERY; the server ignores the query.
+  void FetchStartPage(const std::string& url) {
+    const std::string scheme = "http://127.0.0.1:";
+    if (url.compare(0, scheme.size(), scheme) != 0) return;
+    const std::size_t slash = url.find('/', scheme.size());
+    if (slash == std::string::npos) return;
+    const int serverPort = std::stoi(url.substr(scheme.size(), slash - scheme.size()));
+    const std::string target = url.substr(slash, url.find('?') - slash);
+    std::string raw;
+    if (os::LoopbackGet(static_cast<std::uint16_t>(serverPort), target, raw, 5000)) {
+      ParseHttpResponse(raw, startPageStatus, startPageBody);
+    }
+  }
+};
