@@ -1,5 +1,5 @@
-// orvane-zip's platform services on POSIX: UTF-8 arguments, console and paths, /proc/self/exe,
-// local time, file modes and renames.
+// orvane-zip's platform services on POSIX: arguments and paths as their own bytes (PathToWide),
+// UTF-8 console text, /proc/self/exe, local time, file modes and renames.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +17,7 @@ namespace orvanezip {
 
 std::vector<std::wstring> ProgramArguments(int argc, char** argv) {
   std::vector<std::wstring> args;
-  for (int i = 1; i < argc; ++i) args.push_back(AnsiToWide(argv[i]));
+  for (int i = 1; i < argc; ++i) args.push_back(PathToWide(argv[i]));
   return args;
 }
 
@@ -26,14 +26,14 @@ std::wstring ProgramPath() {
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) return std::wstring();
-    if (static_cast<std::size_t>(n) < buffer.size()) return AnsiToWide(std::string(buffer.data(), static_cast<std::size_t>(n)));
+    if (static_cast<std::size_t>(n) < buffer.size()) return PathToWide(std::string(buffer.data(), static_cast<std::size_t>(n)));
     buffer.resize(buffer.size() * 2);
   }
 }
 
 const wchar_t* LauncherFileName() { return L"orvane"; }
 
-std::FILE* OpenStream(const std::wstring& path, const char* mode) { return std::fopen(WideToAnsi(path).c_str(), mode); }
+std::FILE* OpenStream(const std::wstring& path, const char* mode) { return std::fopen(WideToPath(path).c_str(), mode); }
 
 void SetBinaryOutput() {}
 
@@ -44,7 +44,7 @@ std::wstring EnvironmentValue(const char* name) {
   return value != nullptr ? AnsiToWide(value) : std::wstring();
 }
 
-std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToAnsi(path)); }
+std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToPath(path)); }
 
 std::wstring PathText(const std::filesystem::path& path) { return AnsiToWide(path.native()); }
 
@@ -65,10 +65,10 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
              dosDate, dosTime);
 }
 
-bool MakeExecutable(const std::wstring& path) { return chmod(WideToAnsi(path).c_str(), 0755) == 0; }
+bool MakeExecutable(const std::wstring& path) { return chmod(WideToPath(path).c_str(), 0755) == 0; }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
-  if (std::rename(WideToAnsi(from).c_str(), WideToAnsi(to).c_str()) == 0) return true;
+  if (std::rename(WideToPath(from).c_str(), WideToPath(to).c_str()) == 0) return true;
   *error = L"cannot write " + to + L": " + AnsiToWide(std::strerror(errno));
   return false;
 }
