@@ -3,9 +3,6 @@
 
 #include "text/text.h"
 
-// Defined together so that they are constructed in this order and destroyed in reverse.
-amzip::ZipArchive TheArchive;
-std::mutex TheArchiveMutex;
 std::string SessionPrefix;
 std::wstring SessionUrl;
 

@@ -4,7 +4,9 @@
 
 #include <mutex>
 
+#include "amzip/archive.h"
 #include "amzip/error.h"
+#include "content/archive_handler.h"
 #include "http/server.h"
 #include "launcher/session.h"
 #include "launcher/watch.h"
@@ -15,7 +17,8 @@ namespace {
 
 // Opens the archive named by the candidate argument, if it names a file, and appends the
 // arguments after it to the start URL's query. The candidate is consumed either way.
-void HandleCommandLine(LauncherEnv& env, const CommandLine& commandLine, std::wstring& startUrl) {
+void HandleCommandLine(LauncherEnv& env, amzip::ZipArchive& archive, const CommandLine& commandLine,
+                       std::wstring& startUrl) {
   if (!commandLine.present || commandLine.args.empty()) return;
   std::size_t k = commandLine.candidate;
   if (k >= commandLine.args.size()) return;
@@ -23,7 +26,7 @@ void HandleCommandLine(LauncherEnv& env, const CommandLine& commandLine, std::ws
   if (env.IsExistingFile(candidate)) {
     DebugLog("trying to open zip '%S'.\n", candidate.c_str());
     try {
-      TheArchive.OpenFile(candidate);
+      archive.OpenFile(candidate);
     } catch (const amzip::AZError& error) {
       env.ShowError(error.Message());
     } catch (...) {
@@ -34,20 +37,20 @@ void HandleCommandLine(LauncherEnv& env, const CommandLine& commandLine, std::ws
 }
 
 // The archive carried by the executable, when the command line opened none.
-void OpenEmbeddedArchiveIfNone() {
-  if (TheArchive.IsOpen()) return;
+void OpenEmbeddedArchiveIfNone(amzip::ZipArchive& archive) {
+  if (archive.IsOpen()) return;
   try {
-    TheArchive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
+    archive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
   } catch (...) {
     DebugLog("fatal extract from resource error.\n");
   }
 }
 
 // Appends "?show=" and the ".start" text; a failed read is shown and the URL stays as it was.
-void AppendStartText(LauncherEnv& env, std::wstring& startUrl) {
+void AppendStartText(LauncherEnv& env, amzip::ZipArchive& archive, std::wstring& startUrl) {
   try {
     std::wstring text;
-    if (ReadStartText(TheArchive, text) && !text.empty()) startUrl += L"?show=" + text;
+    if (ReadStartText(archive, text) && !text.empty()) startUrl += L"?show=" + text;
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("error: extractbuffer(.start): %S\n", message.c_str());
@@ -71,28 +74,34 @@ int RunLauncher(LauncherEnv& env, const CommandLine& commandLine) {
   DebugLog("program started.\n");
   SessionPrefix = FormatSessionPrefix(env.TickCount());
   env.BeginComApartment();
-  HttpServer server;
+  // The run's objects, destroyed in reverse: the server (its thread stopped) before the handler
+  // and the archive it reads.
+  amzip::ZipArchive archive;
+  ArchiveHandler handler(archive, SessionPrefix);
+  HttpServer server(handler);
   {
     const std::uint32_t port = env.ReadHttpPort();
     const std::wstring widePrefix = AnsiToWide(SessionPrefix);
     std::wstring startUrl;
     {
-      // A request that arrives before the archive is open waits here, then is answered from it.
-      std::lock_guard<std::mutex> opening(TheArchiveMutex);
-      const std::wstring baseUrl = AnsiToWide(server.Start(port));
-      SessionUrl = baseUrl + widePrefix;
+      // The server listens before the archive is open: a request that arrives meanwhile waits
+      // here, then is answered from it.
+      std::unique_lock<std::mutex> opening = handler.HoldAnswers();
+      const std::string baseUrl = server.Start(port);
+      handler.SetSessionUrl(baseUrl + SessionPrefix);
+      SessionUrl = AnsiToWide(baseUrl) + widePrefix;
       startUrl = SessionUrl + L"index.html";
 
-      HandleCommandLine(env, commandLine, startUrl);
-      OpenEmbeddedArchiveIfNone();
-      AppendStartText(env, startUrl);
+      HandleCommandLine(env, archive, commandLine, startUrl);
+      OpenEmbeddedArchiveIfNone(archive);
+      AppendStartText(env, archive, startUrl);
     }
     DebugLog("start url is '%S'\n", startUrl.c_str());
 
     LaunchAndWatch(env, server, startUrl);
 
     // Tear-down: the probe's cached object, COM, then (leaving this block) the start URL, and
-    // last (leaving the function) the server with its thread.
+    // last (leaving the function) the server with its thread, the handler and the archive.
     env.ReleaseProbe();
     env.EndComApartment();
   }

@@ -26,7 +26,6 @@ struct DriverRun {
     commandLine.candidate = ArchiveCandidateIndex(commandLine.args);
     exitCode = RunLauncher(env, commandLine);
   }
-  ~DriverRun() { TheArchive.Close(); }
 
   std::wstring StartUrl() const { return env.launches.empty() ? L"" : env.launches[0]; }
   // The start URL after SessionUrl.
@@ -67,7 +66,6 @@ TEST(Driver, UsesThePortSetting) {
   env.tick = 4096;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   EXPECT_EQ(SessionUrl, L"http://127.0.0.1:" + std::to_wstring(port) + L"/1000/");
   EXPECT_EQ(env.startPageStatus, 200);
 }
@@ -83,7 +81,6 @@ TEST(Driver, WatchesALaunchedBrowserUntilThreeMisses) {
   env.launchSucceeds = true;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   const std::vector<std::string> want = {"tick", "com-begin", "port", "launch",
                                          "sleep", "check", "close", "probe",
                                          "sleep", "probe", "sleep", "probe",
@@ -203,7 +200,6 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   ASSERT_TRUE(env.client.joinable());
   env.client.join();
-  TheArchive.Close();
   EXPECT_EQ(env.status, 200);
   EXPECT_EQ(env.body, "<p>plain</p>\n");
 }

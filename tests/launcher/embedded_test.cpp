@@ -14,7 +14,6 @@ const std::wstring kProgram = L"orvane.exe";
 std::wstring RunAndGetTail(RecordingEnv& env, std::vector<std::wstring> args) {
   CommandLine commandLine{true, std::move(args), 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   if (env.launches.size() != 1) return L"<no launch>";
   return env.launches[0].substr(SessionUrl.size());
 }

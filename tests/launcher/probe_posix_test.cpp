@@ -2,6 +2,8 @@
 // Chromium nor Firefox, a request answered under SessionPrefix stands in for an open window.
 #include <gtest/gtest.h>
 
+#include "amzip/archive.h"
+#include "content/archive_handler.h"
 #include "http/server.h"
 #include "launcher/browser_posix.h"
 #include "launcher/loopback_get.h"
@@ -18,12 +20,9 @@ class PosixProbe : public ::testing::Test {
     SessionPrefix = "ab/";
     base_ = server_.Start(0);
     SessionUrl = AnsiToWide(base_ + SessionPrefix);
-    TheArchive.OpenFile(Fixture("plain.zip"));
+    archive_.OpenFile(Fixture("plain.zip"));
   }
-  void TearDown() override {
-    server_.Stop();
-    TheArchive.Close();
-  }
+  void TearDown() override { server_.Stop(); }
   // GETs a path of the server; the status code.
   int Get(const std::string& target) {
     const std::size_t colon = base_.rfind(':');
@@ -34,7 +33,9 @@ class PosixProbe : public ::testing::Test {
     return ParseHttpResponse(raw, status, body) ? status : -2;
   }
 
-  HttpServer server_;
+  amzip::ZipArchive archive_;
+  ArchiveHandler handler_{archive_, "ab/"};
+  HttpServer server_{handler_};
   std::string base_;
   os::BrowserProcess browser_;
 };

@@ -3,6 +3,7 @@
 // request served recently (POSIX, a browser that is neither Chromium nor Firefox).
 #include <gtest/gtest.h>
 
+#include "http/handler.h"
 #include "http/server.h"
 #include "launcher/browser.h"
 #include "launcher/probe.h"
@@ -14,7 +15,8 @@ namespace {
 TEST(Probe, NoWindowOfThisRun) {
   SessionUrl = L"http://127.0.0.1:1/ff/";
   os::BrowserProcess browser;
-  const HttpServer server;
+  NotFoundHandler handler;
+  const HttpServer server(handler);
   // Without COM the shell-windows object cannot be made; creation is retried on each call.
   EXPECT_FALSE(os::ProbeBrowserWindow(browser, server));
   EXPECT_FALSE(os::ProbeBrowserWindow(browser, server));

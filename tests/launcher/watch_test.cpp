@@ -3,6 +3,7 @@
 
 #include <deque>
 
+#include "http/handler.h"
 #include "http/server.h"
 #include "launcher/watch.h"
 
@@ -57,7 +58,8 @@ class ScriptedEnv : public LauncherEnv {
 };
 
 std::string Watch(ScriptedEnv& env) {
-  const HttpServer server;  // only handed on to the probe, which is scripted here
+  NotFoundHandler handler;
+  const HttpServer server(handler);  // only handed on to the probe, which is scripted here
   LaunchAndWatch(env, server, L"http://127.0.0.1:1/ff/index.html");
   return env.log;
 }
