@@ -144,6 +144,7 @@ class ZipArchive {
   // The end record (end_record.cpp): 1 found and read, 0 not an archive, -1 none found.
   int FindEndRecord();
   void ReadEndRecord();
+  void TakeZip64EndRecord(std::uint64_t recordOffset);
   bool SearchEndSignature(std::uint64_t* offset);
   void RedirectToLastPart();
 

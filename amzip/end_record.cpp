@@ -16,6 +16,10 @@ namespace {
 
 constexpr std::uint32_t kSearchChunk = 32764;
 constexpr std::uint32_t kNotAnArchiveMask = 0x8b1f;  // every bit set: taken for gzip and kin
+constexpr std::uint16_t kMarker16 = 0xFFFF;
+constexpr std::uint32_t kMarker32 = 0xFFFFFFFF;
+constexpr std::uint32_t kZip64LocatorLength = 20;
+constexpr std::uint32_t kZip64EndRecordLength = 56;  // up to the directory's offset
 
 }  // namespace
 
@@ -82,9 +86,12 @@ bool ZipArchive::SearchEndSignature(std::uint64_t* offset) {
 }
 
 void ZipArchive::ReadEndRecord() {
+  const std::uint64_t recordOffset = Tell() - 4;
   currentVolume->diskNumber = ReadU16();
   centralDirectoryDisk = ReadU16();
-  if (currentVolume->diskNumber != centralDirectoryDisk) Fail(AZ_ERROR_UNKNOWN);
+  // 0xFFFF says the zip64 end record holds the number; it is compared once taken from there.
+  const bool zip64Disks = currentVolume->diskNumber == kMarker16 || centralDirectoryDisk == kMarker16;
+  if (!zip64Disks && currentVolume->diskNumber != centralDirectoryDisk) Fail(AZ_ERROR_UNKNOWN);
   unsigned char fixed[14];
   ReadBytes(fixed, sizeof fixed);
   ByteCursor field(fixed);
@@ -95,18 +102,54 @@ void ZipArchive::ReadEndRecord() {
   commentLength = field.U16();
   comment.assign(commentLength, '\0');
   if (commentLength != 0) ReadBytes(comment.data(), commentLength);
+  TakeZip64EndRecord(recordOffset);
+  if (zip64Disks && currentVolume->diskNumber != centralDirectoryDisk) Fail(AZ_ERROR_UNKNOWN);
   // Zip64 records that some writers put after the end record are passed over; nothing of them
-  // is used.
+  // is used. One that claims more bytes than are left ends the loop: the archive before it is
+  // complete.
   while (Tell() + 4 < SourceSize()) {
     const std::uint32_t signature = ReadU32();
+    std::uint64_t length = 0;
     if (signature == kZip64EndRecordSignature) {
-      Skip(ReadU64());
+      length = ReadU64();
     } else if (signature == kZip64LocatorSignature) {
-      Skip(16);
+      length = 16;
     } else {
       break;
     }
+    if (length > SourceSize() - Tell()) break;
+    Skip(length);
   }
+}
+
+// The end record's fields that hold their marker (0xFFFF, 0xFFFFFFFF) take their values from
+// the zip64 end record, found through the locator just before the end record. Without a
+// locator or a record where it points, the fields stay as they are.
+void ZipArchive::TakeZip64EndRecord(std::uint64_t recordOffset) {
+  const bool marked = currentVolume->diskNumber == kMarker16 || centralDirectoryDisk == kMarker16 ||
+                      currentVolume->entryCount == kMarker16 || totalEntries == kMarker16 ||
+                      centralDirectorySize == kMarker32 || centralDirectoryOffset == kMarker32;
+  if (!marked || recordOffset < kZip64LocatorLength) return;
+  unsigned char locator[kZip64LocatorLength];
+  std::uint32_t got = 0;
+  if (!reader->ReadAt(recordOffset - kZip64LocatorLength, locator, sizeof locator, &got) || got < sizeof locator ||
+      LoadU32(locator) != kZip64LocatorSignature) {
+    return;
+  }
+  unsigned char record[kZip64EndRecordLength];
+  if (!reader->ReadAt(LoadU64(locator + 8), record, sizeof record, &got) || got < sizeof record ||
+      LoadU32(record) != kZip64EndRecordSignature) {
+    return;
+  }
+  auto narrow = [](std::uint64_t value) {
+    return value > kMarker32 ? kMarker32 : static_cast<std::uint32_t>(value);
+  };
+  if (currentVolume->diskNumber == kMarker16) currentVolume->diskNumber = LoadU32(record + 16);
+  if (centralDirectoryDisk == kMarker16) centralDirectoryDisk = LoadU32(record + 20);
+  if (currentVolume->entryCount == kMarker16) currentVolume->entryCount = narrow(LoadU64(record + 24));
+  if (totalEntries == kMarker16) totalEntries = narrow(LoadU64(record + 32));
+  if (centralDirectorySize == kMarker32) centralDirectorySize = LoadU64(record + 40);
+  if (centralDirectoryOffset == kMarker32) centralDirectoryOffset = LoadU64(record + 48);
 }
 
 }  // namespace amzip

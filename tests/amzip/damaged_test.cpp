@@ -48,6 +48,10 @@ const OpenCase kOpenCases[] = {
     {"damaged/false_end_disk.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
     // A zip64 end record whose size would move backwards ends the walk instead of looping.
     {"damaged/zip64_backwards.zip", amzip::AZ_ERROR_READ, L"Read error", true, L"loop.txt"},
+    // Records after the end record are not used: one cut short does not fail the open.
+    {"damaged/locator_past_end.zip", kNoError, nullptr, true, L"a.txt"},
+    // Disk numbers 0xFFFF are taken from the zip64 end record, so the entries are on this disk.
+    {"damaged/zip64_disk_marker.zip", kNoError, nullptr, true, L"two.txt"},
     // The split marker: a .zip that has it, or a last part that has it again, is an error.
     {"damaged/again.zip", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
     {"damaged/again.z01", amzip::AZ_ERROR_UNKNOWN, L"Unknown error", true, nullptr},
@@ -91,6 +95,11 @@ TEST_P(DamagedOpen, EndsAsDocumented) {
     EXPECT_EQ(ThrownBy([&] { archive.Extract(L"x", nullptr, &size); }).code, amzip::AZ_ERROR_INVALID_STATE);
   } else if (c.code == kNoError) {
     EXPECT_EQ(archive.Extract(c.findable != nullptr ? c.findable : L"index.html", nullptr, &size), c.findable != nullptr);
+    // What is found is read whole, its CRC-32 checked.
+    if (c.findable != nullptr) {
+      EXPECT_TRUE(ReadEntry(archive, c.findable).has_value());
+      EXPECT_TRUE(archive.IsVerified(c.findable));
+    }
   } else {
     EXPECT_EQ(ThrownBy([&] { archive.Extract(L"index.html", nullptr, &size); }).code, c.code);
     // Walking again neither duplicates entries nor loses them.
@@ -119,6 +128,17 @@ const ExtractCase kExtractCases[] = {
     {"damaged/deflate_zero_size.zip", L"zero.txt", false, amzip::AZ_ERROR_COMPRESSION, -5, L"Internal compression error\nbuffer error"},
     // The directory points at bytes that are not a local header: they are named.
     {"damaged/bad_local_offset.zip", L"moved.txt", false, amzip::AZ_ERROR_UNKNOWN_SIGNATURE, 0x00140403, L"Unknown signature 00140403"},
+    // Checked reads: one flipped byte, stored and deflated, fails the CRC-32.
+    {"damaged/integrity.zip", L"flipped-stored.bin", false, amzip::AZ_ERROR_CRC_MISMATCH, 0, L"CRC-32 mismatch: the entry's data is damaged"},
+    {"damaged/integrity.zip", L"flipped-deflated.txt", false, amzip::AZ_ERROR_CRC_MISMATCH, 0, L"CRC-32 mismatch: the entry's data is damaged"},
+    // A deflate stream cut short does not end within its compressed bytes.
+    {"damaged/deflate_cut.zip", L"cut.txt", false, amzip::AZ_ERROR_COMPRESSION, -5, L"Internal compression error\nbuffer error"},
+    // Sizes that the stream does not meet: it ends before, or goes on after.
+    {"damaged/deflate_size_more.zip", L"lying.txt", false, amzip::AZ_ERROR_DATA_SHORT, 0, L"The entry's data is shorter than the directory says"},
+    {"damaged/deflate_size_less.zip", L"lying.txt", false, amzip::AZ_ERROR_DATA_LONG, 0, L"The entry's data is longer than the directory says"},
+    // 3.9 GB claimed for 1,000 bytes: refused before anyone allocates it.
+    {"damaged/size_3g_stored.zip", L"claim.bin", true, amzip::AZ_ERROR_DATA_SHORT, 0, L"The entry's data is shorter than the directory says"},
+    {"damaged/size_3g_deflated.zip", L"claim.bin", true, amzip::AZ_ERROR_DATA_SHORT, 0, L"The entry's data is shorter than the directory says"},
 };
 
 class DamagedEntry : public testing::TestWithParam<ExtractCase> {};
@@ -148,11 +168,48 @@ TEST_P(DamagedEntry, FailsAndTheArchiveStaysUsable) {
     EXPECT_TRUE(archive.IsOpen());
     std::uint32_t info = 0;
     EXPECT_TRUE(archive.GetEntryInfo(c.entry, &info, nullptr));
+    // A reader fails alike, before the call that would deliver the last byte returns.
+    std::uint64_t delivered = 0;
+    const AZError readError = ThrownBy([&] {
+      const auto reader = archive.OpenEntry(c.entry);
+      unsigned char piece[1000];
+      while (const std::size_t got = reader->Read(piece, sizeof piece)) delivered += got;
+    });
+    EXPECT_EQ(readError.code, c.code);
+    amzip::EntryInfo entry;
+    ASSERT_TRUE(archive.Find(c.entry, &entry));
+    EXPECT_LT(delivered, entry.size);
+    EXPECT_FALSE(archive.IsVerified(c.entry));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, DamagedEntry, testing::ValuesIn(kExtractCases),
-                         [](const auto& param) { return CaseName(param.param.file); });
+// Named by file and entry: one file may hold several damaged entries.
+INSTANTIATE_TEST_SUITE_P(Inputs, DamagedEntry, testing::ValuesIn(kExtractCases), [](const auto& param) {
+  std::string entry = WideToAnsi(param.param.entry);
+  for (char& ch : entry) {
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  }
+  return CaseName(param.param.file) + "_" + entry;
+});
+
+TEST(Damaged, IntactEntriesBesideDamagedOnesRead) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("damaged/integrity.zip"));
+  std::string stored;
+  for (int i = 0; i < 100; ++i) stored += "stored and intact\n";
+  EXPECT_EQ(ExtractEntry(archive, L"intact-stored.txt"), Bytes(stored));
+  EXPECT_EQ(ReadEntry(archive, L"intact-stored.txt", 0, 333), Bytes(stored));
+  const auto deflated = ReadEntry(archive, L"intact-deflated.txt");
+  ASSERT_TRUE(deflated.has_value());
+  EXPECT_EQ(deflated->size(), 50000u);
+  EXPECT_TRUE(archive.IsVerified(L"intact-stored.txt"));
+  EXPECT_TRUE(archive.IsVerified(L"intact-deflated.txt"));
+  // A reader from a later offset cannot check the CRC-32: it delivers the bytes as they are.
+  const auto tail = ReadEntry(archive, L"flipped-stored.bin", 15000);
+  ASSERT_TRUE(tail.has_value());
+  EXPECT_EQ(tail->size(), 5000u);
+  EXPECT_FALSE(archive.IsVerified(L"flipped-stored.bin"));
+}
 
 TEST(Damaged, DeflateLargerThanItsStreamIgnoresTheRest) {
   ZipArchive archive;

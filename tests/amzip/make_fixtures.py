@@ -107,6 +107,18 @@ with zipfile.ZipFile(os.path.join(real, "python_zip64.zip"), "w") as z:
         with z.open(info, "w", force_zip64=(name != "plain.txt")) as f:
             f.write(data)
 
+# Every zip64 field zipfile writes, in a small archive: with its limit lowered, each central
+# header takes its sizes and local header offset from a zip64 extra field.
+saved_limit = zipfile.ZIP64_LIMIT
+zipfile.ZIP64_LIMIT = 10
+try:
+    with zipfile.ZipFile(os.path.join(real, "python_zip64_fields.zip"), "w") as z:
+        z.writestr("first.txt", big_text[:90000], zipfile.ZIP_DEFLATED)
+        z.writestr("second.bin", files["random.bin"][:4000], zipfile.ZIP_STORED)
+        z.writestr("third.txt", b"third entry\n", zipfile.ZIP_DEFLATED)
+finally:
+    zipfile.ZIP64_LIMIT = saved_limit
+
 # More than 65,535 entries: the end record's counts wrap and zipfile adds a zip64 end record.
 with zipfile.ZipFile(os.path.join(real, "python_many.zip"), "w") as z:
     for i in range(70000):
@@ -231,6 +243,92 @@ write(os.path.join(damaged, "nodot"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "nodotzip"), good)
 write(os.path.join(damaged, "chain"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "chainzip"), b"PK\x07\x08" + b"\0" * 40)
+# A zip64 locator after the end record whose 16 bytes run past the end of the file: the records
+# after the end record are not used, so the archive before them still opens.
+locator_past_end = one_entry("a.txt", b"alpha\n")
+write(os.path.join(damaged, "locator_past_end.zip"), bytes(locator_past_end) + b"PK\x06\x07" + b"\0" * 5)
+# An end record whose disk fields both hold the zip64 marker 0xFFFF, as some writers make it:
+# the zip64 end record (written by zipfile for more entries than its lowered count limit) says
+# disk 0, where every entry starts.
+saved_count = zipfile.ZIP_FILECOUNT_LIMIT
+zipfile.ZIP_FILECOUNT_LIMIT = 1
+try:
+    disk_buffer = io.BytesIO()
+    with zipfile.ZipFile(disk_buffer, "w") as z:
+        z.writestr("one.txt", b"first\n")
+        z.writestr("two.txt", b"second\n" * 100, zipfile.ZIP_DEFLATED)
+finally:
+    zipfile.ZIP_FILECOUNT_LIMIT = saved_count
+disk_marker = bytearray(disk_buffer.getvalue())
+struct.pack_into("<HH", disk_marker, disk_marker.rfind(b"PK\x05\x06") + 4, 0xFFFF, 0xFFFF)
+write(os.path.join(damaged, "zip64_disk_marker.zip"), disk_marker)
+
+# Integrity: entries whose bytes no longer match their CRC-32 beside intact ones. One byte is
+# flipped in a stored entry's data, and one in a deflated entry's, at the first place (from the
+# middle on) where the stream still inflates and only the CRC-32 tells; zipfile confirms both.
+integrity_buffer = io.BytesIO()
+with zipfile.ZipFile(integrity_buffer, "w") as z:
+    z.writestr("intact-stored.txt", b"stored and intact\n" * 100, zipfile.ZIP_STORED)
+    z.writestr("flipped-stored.bin", files["random.bin"][:20000], zipfile.ZIP_STORED)
+    z.writestr("flipped-deflated.txt", big_text[:100000], zipfile.ZIP_DEFLATED)
+    z.writestr("intact-deflated.txt", big_text[:50000], zipfile.ZIP_DEFLATED)
+integrity = bytearray(integrity_buffer.getvalue())
+
+
+def data_span(archive, name):
+    with zipfile.ZipFile(io.BytesIO(bytes(archive))) as z:
+        info = z.getinfo(name)
+    start = info.header_offset + 30 + len(name) + len(info.extra)
+    return start, info.compress_size
+
+
+def fails_crc_only(archive, name):
+    try:
+        with zipfile.ZipFile(io.BytesIO(bytes(archive))) as z:
+            z.read(name)
+    except zipfile.BadZipFile as error:
+        return "CRC" in str(error)
+    except Exception:
+        return False
+    return False
+
+
+start, length = data_span(integrity, "flipped-stored.bin")
+integrity[start + length // 2] ^= 0x01
+start, length = data_span(integrity, "flipped-deflated.txt")
+for at in range(start + length // 2, start + length):
+    integrity[at] ^= 0x01
+    if fails_crc_only(integrity, "flipped-deflated.txt"):
+        break
+    integrity[at] ^= 0x01
+else:
+    raise SystemExit("no byte of the deflated entry fails only its CRC-32")
+assert fails_crc_only(integrity, "flipped-stored.bin")
+write(os.path.join(damaged, "integrity.zip"), integrity)
+# A deflated entry cut short: half its compressed bytes are gone (both headers and the offsets
+# after them say so), and the stream does not end within what is left.
+cut = one_entry("cut.txt", big_text[:100000])
+start, length = data_span(cut, "cut.txt")
+half = length // 2
+cut = cut[:start + half] + cut[start + length:]
+struct.pack_into("<I", cut, 18, half)
+struct.pack_into("<I", cut, central(cut) + 20, half)
+eocd = cut.rfind(b"PK\x05\x06")
+struct.pack_into("<I", cut, eocd + 16, struct.unpack_from("<I", cut, eocd + 16)[0] - (length - half))
+write(os.path.join(damaged, "deflate_cut.zip"), cut)
+# Size fields that lie about a deflated entry: more than its stream makes (it ends short of
+# it), and fewer (the stream goes on past it). Both within what deflate could make.
+for file_name, claimed in (("deflate_size_more.zip", 20000), ("deflate_size_less.zip", 5000)):
+    lying = one_entry("lying.txt", b"some text\n" * 1000)
+    struct.pack_into("<I", lying, 22, claimed)
+    struct.pack_into("<I", lying, central(lying) + 24, claimed)
+    write(os.path.join(damaged, file_name), lying)
+# One damaged size field claiming 3.9 GB for an entry of 1,000 bytes, stored and deflated.
+for file_name, method in (("size_3g_stored.zip", zipfile.ZIP_STORED), ("size_3g_deflated.zip", zipfile.ZIP_DEFLATED)):
+    claim = one_entry("claim.bin", files["random.bin"][:1000], method)
+    struct.pack_into("<I", claim, central(claim) + 24, 3900000000)
+    write(os.path.join(damaged, file_name), claim)
+
 # A source of 2 GiB and more (sparse): an empty archive's end record at its very end.
 with open(os.path.join(damaged, "huge.zip"), "wb") as f:
     f.truncate(2 ** 31 + 100 - len(empty.getvalue()))

@@ -104,13 +104,14 @@ TEST_P(RealArchive, MemoryReadsLikeZipfile) {
 INSTANTIATE_TEST_SUITE_P(Tools, RealArchive,
                          testing::Values("infozip_deflate.zip", "infozip_stored.zip", "sevenzip.zip",
                                          "sevenzip_stored.zip", "bsdtar.zip", "bsdtar_dot.zip", "python_utf8.zip",
-                                         "python_descriptor.zip", "python_zip64.zip", "python_many.zip",
+                                         "python_descriptor.zip", "python_zip64.zip", "python_zip64_fields.zip",
+                                         "python_many.zip",
                                          "python_long_comment.zip", "python_times.zip"),
                          [](const auto& param) { return param.param.substr(0, param.param.size() - 4); });
 
 TEST(RealArchives, ManifestCoversEveryArchive) {
   // Guards the list above: an archive added to make_fixtures.py must be tested too.
-  EXPECT_EQ(ByArchive().size(), 12u);
+  EXPECT_EQ(ByArchive().size(), 13u);
   EXPECT_GT(ByArchive()["python_many.zip"].size(), 65535u);
 }
 
