@@ -120,21 +120,21 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   lastActivityMs_.store(SteadyClockMs());
   const std::wstring name = Utf8ToWide(path.substr(prefix_.size()));
   std::lock_guard<std::mutex> setUp(setUp_);
-  const char* method = request.head ? "HEAD" : "GET";
+  const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
-    if (!request.head && !archive_.IsOpen()) throw std::runtime_error("no archive");
+    if (!request.isHead && !archive_.IsOpen()) throw std::runtime_error("no archive");
     amzip::EntryInfo info;
     if (!archive_.Find(name, &info)) {
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");
     }
-    return request.head ? AnswerHead(name, info) : AnswerGet(name, info, request);
+    return request.isHead ? AnswerHead(name, info) : AnswerGet(name, info, request);
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("%s %S -> 500 (%S)\n\n", method, name.c_str(), message.c_str());
   } catch (...) {
-    DebugLog(request.head ? "HEAD %S -> 500 (unzip error)\n\n" : "GET %S -> 500 (extract error)\n\n",
+    DebugLog(request.isHead ? "HEAD %S -> 500 (unzip error)\n\n" : "GET %S -> 500 (extract error)\n\n",
              name.c_str());
   }
   return StatusAnswer("500 Internal Server Error");

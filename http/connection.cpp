@@ -163,7 +163,7 @@ bool ClientConnection::SendBody(PendingResponse& response) {
       const int error = SocketError();
       if (IsWouldBlock(error)) return true;  // the next write notification resumes here
       DebugLog("send error (2): %d\n", error);
-      server_.Retire(*this);
+      Abort("the body could not be sent");
       return false;
     }
     response.bodySent += static_cast<std::uint64_t>(n);

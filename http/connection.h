@@ -33,7 +33,8 @@ class ClientConnection {
   // The piece of a streamed body read at once.
   static constexpr std::size_t kStreamChunk = 64 * 1024;
   // Body bytes sent per write notification, so that a large answer leaves the server thread to
-  // the other connections after a millisecond or so; the rest goes on the next turn.
+  // the other connections after a few milliseconds at most (inflating included); the rest
+  // goes on the next turn.
   static constexpr std::uint64_t kBodyBytesPerTurn = 1024 * 1024;
 
   // `order` numbers connections in the order they were accepted.

@@ -8,7 +8,7 @@
 
 // One parsed request (see ParseRequest in request.h).
 struct HttpRequest {
-  bool head = false;     // HEAD; GET otherwise (the server answers no other method itself)
+  bool isHead = false;   // HEAD; GET otherwise (the server answers no other method itself)
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent

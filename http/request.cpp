@@ -39,7 +39,7 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
     DebugLog("Only GET is impl (received %s..)\n", method.c_str());
     return false;
   }
-  request->head = method == "HEAD";
+  request->isHead = method == "HEAD";
 
   const std::size_t start = space + 1;
   std::size_t end = text.find_first_of(" \t\r\n", start);

@@ -1,6 +1,8 @@
 // The run's process-wide values and the portable steps of the start URL.
 #include "launcher/session.h"
 
+#include <memory>
+
 #include "text/text.h"
 
 std::string SessionPrefix;
@@ -21,11 +23,13 @@ void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring
 bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text) {
   static const std::wstring kStartEntry = L".start";
   text.clear();
-  std::uint32_t size = 0;
-  if (!archive.Extract(kStartEntry, nullptr, &size)) return false;
-  // Two zero bytes past the entry so that an odd or unterminated text still ends.
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(size) + 2, 0);
-  if (!archive.Extract(kStartEntry, bytes.data(), &size)) return true;
+  const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(kStartEntry);
+  if (!reader) return false;
+  std::vector<unsigned char> bytes;
+  unsigned char piece[16384];
+  while (const std::size_t n = reader->Read(piece, sizeof piece)) bytes.insert(bytes.end(), piece, piece + n);
+  const std::size_t size = bytes.size();
+  bytes.resize(size + 2, 0);  // two zero bytes past the entry, so an odd or unterminated text ends
   text = Utf16LeToWide(bytes.data(), size);
   return true;
 }

@@ -26,7 +26,8 @@ std::string FormatSessionPrefix(std::uint32_t tickCount);
 void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring>& args,
                           std::size_t first);
 
-// The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, taken as stored.
-// False when there is no such entry; an empty text comes back as true with `text` empty.
-// Throws amzip::AZError as Extract does (also when no archive is open).
+// The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, read through a
+// checked reader. False when there is no such entry; an empty text comes back as true with
+// `text` empty. Throws amzip::AZError as OpenEntry and the reader do (no archive open, data
+// that does not match the directory).
 bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text);
