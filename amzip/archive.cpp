@@ -2,6 +2,8 @@
 // directory walk, the end-record search and extraction use the current byte source.
 #include "amzip/archive.h"
 
+#include <cstring>
+
 #include "amzip/entry.h"
 #include "amzip/fail.h"
 #include "amzip/little_endian.h"
@@ -11,6 +13,12 @@
 #include "text/url.h"
 
 namespace amzip {
+
+namespace {
+
+constexpr std::uint32_t kWalkWindow = 65536;
+
+}  // namespace
 
 ZipArchive::ZipArchive() = default;
 
@@ -23,6 +31,7 @@ void ZipArchive::AttachSource(std::unique_ptr<ReadI> source, const std::wstring&
   currentVolume = &volumes.front();
   currentVolume->size = reader->Size();
   cursor = 0;
+  windowLength = 0;
 }
 
 void ZipArchive::OpenFileSource(const std::wstring& filePath) {
@@ -63,6 +72,8 @@ void ZipArchive::OpenMemory(const void* data, std::uint64_t size, const std::wst
 }
 
 bool ZipArchive::IsOpen() const { return reader != nullptr && reader->IsOpen(); }
+
+bool ZipArchive::IsLoaded() const { return loaded.load(std::memory_order_acquire); }
 
 void ZipArchive::Close() {
   if (reader != nullptr) {
@@ -150,10 +161,24 @@ std::uint64_t ZipArchive::ReadU64() {
   return LoadU64(bytes);
 }
 
+// Served from a read-ahead window over the source, as the walk reads many small fields in
+// order; the window lives only while a walk runs.
 void ZipArchive::ReadBytes(void* buffer, std::uint32_t count) {
-  std::uint32_t got = 0;
-  if (!reader->ReadAt(cursor, buffer, count, &got) || got < count) Fail(AZ_ERROR_READ);
-  cursor += count;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (count != 0) {
+    if (cursor < windowStart || cursor - windowStart >= windowLength) {
+      window.resize(kWalkWindow);
+      windowLength = 0;
+      if (!reader->ReadAt(cursor, window.data(), kWalkWindow, &windowLength) || windowLength == 0) Fail(AZ_ERROR_READ);
+      windowStart = cursor;
+    }
+    const std::uint64_t available = windowStart + windowLength - cursor;
+    const std::uint32_t n = available < count ? static_cast<std::uint32_t>(available) : count;
+    std::memcpy(out, window.data() + (cursor - windowStart), n);
+    out += n;
+    cursor += n;
+    count -= n;
+  }
 }
 
 // Only moves the cursor: a place past the end fails at the next read.

@@ -87,6 +87,9 @@ class ZipArchive {
   void OpenMemory(const void* data, std::uint64_t size, const std::wstring& label);
 
   bool IsOpen() const;
+  // True when the directory was read up to its end record. An open source that was taken for
+  // something other than an archive (the open returned without error) gives false.
+  bool IsLoaded() const;
   void Close();
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
@@ -101,8 +104,8 @@ class ZipArchive {
   // and the bytes are checked against the CRC-32 and the size.
   bool Extract(const std::wstring& name, void* buffer, std::uint32_t* size);
 
-  // The calls below and GetEntryInfo are safe from any number of threads at once, once an
-  // open has returned and until Close or the next open. The archive guards its directory
+  // The calls below, GetEntryInfo and Extract are safe from any number of threads at once,
+  // once an open has returned and until Close or the next open. The archive guards its directory
   // itself: while it is not loaded (a walk that failed), lookups and the walk run under its
   // lock; once loaded it never changes and lookups take no lock. Reading takes none.
 
@@ -129,8 +132,8 @@ class ZipArchive {
   bool IsVerified(const std::wstring& name) const;
 
   // The entries in directory order, for tools that list an archive (amzip/entry.h). Valid
-  // until the next open or Close, and until an Extract on an archive whose directory did not
-  // load, which walks the directory again and renews the list.
+  // until the next open or Close, and until a read (Extract, OpenEntry, GetStoredSpan) on an
+  // archive whose directory did not load, which walks the directory again and renews the list.
   const std::vector<ZipEntry*>& Entries() const;
 
  private:
@@ -192,6 +195,10 @@ class ZipArchive {
   std::atomic<bool> loaded{false};
   mutable std::mutex directoryLock;
   std::uint64_t cursor = 0;  // the walk's position in the source
+  // The walk's read-ahead (ReadBytes), released when the walk ends.
+  std::vector<unsigned char> window;
+  std::uint64_t windowStart = 0;
+  std::uint32_t windowLength = 0;
   // True for a source opened from a file: only a file has sibling parts to redirect to.
   bool fileSource = false;
   // True once the split redirect has replaced the source; it happens at most once per open.

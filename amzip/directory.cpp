@@ -33,6 +33,14 @@ void Require(bool allowed) {
 
 void ZipArchive::ReadDirectory() {
   if (reader == nullptr || !reader->IsOpen()) Fail(AZ_ERROR_INVALID_STATE);
+  // The read-ahead of the walk goes with it, however it ends.
+  struct WindowRelease {
+    ZipArchive* archive;
+    ~WindowRelease() {
+      std::vector<unsigned char>().swap(archive->window);
+      archive->windowLength = 0;
+    }
+  } release{this};
   // Each walk starts afresh, so walking again after an error yields the same entries and
   // leaves no duplicates behind.
   ForgetEntries();

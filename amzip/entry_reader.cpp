@@ -126,7 +126,6 @@ class InflateReader : public CheckedReader {
     unsigned char scratch[16384];
     const std::uint32_t made = Inflate(scratch, Piece(sizeof scratch, skip));
     if (made == 0) Fail(AZ_ERROR_DATA_SHORT);
-    if (made > size - position) Fail(AZ_ERROR_DATA_LONG);
     position += made;
     skip -= made;
   }

@@ -77,6 +77,9 @@ bool ZipArchive::GetStoredSpan(const std::wstring& name, StoredSpan* span) {
     if (entry == nullptr || entry->method != kMethodStored) return false;
     CheckReadable(*entry);
     const std::uint64_t offset = DataOffset(*entry);
+    // A local header longer than the central one says may push the data past the source's end;
+    // a span must lie wholly within it.
+    if (offset > SourceSize() || entry->compressedSize > SourceSize() - offset) return false;
     const unsigned char* memory = reader->Memory();
     span->memory = memory != nullptr ? memory + offset : nullptr;
     span->file = reader->NativeHandle();

@@ -1,12 +1,15 @@
 // The archive object's states, entry information and time stamps, and split archives.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "amzip/archive.h"
 #include "amzip/entry.h"
 #include "tests/amzip/fixtures.h"
 #include "text/filetime.h"
+#include "text/text.h"
 
 namespace {
 
@@ -96,6 +99,95 @@ TEST(Archive, EntryWithoutStampLeavesTheTimeAlone) {
   ASSERT_TRUE(archive.GetEntryInfo(L"unstamped.txt", &size, &time));
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(time, 12345u);
+}
+
+// Reads `name` from `offset` to its end without gtest macros (safe on any thread); nullopt
+// when it throws.
+std::optional<std::vector<unsigned char>> QuietRead(ZipArchive& archive, const std::wstring& name, std::uint64_t offset) {
+  try {
+    const auto reader = archive.OpenEntry(name, offset);
+    if (reader == nullptr) return std::nullopt;
+    std::vector<unsigned char> bytes;
+    unsigned char piece[3000];
+    while (const std::size_t got = reader->Read(piece, sizeof piece)) bytes.insert(bytes.end(), piece, piece + got);
+    return bytes;
+  } catch (const AZError&) {
+    return std::nullopt;
+  }
+}
+
+// Many readers at once on one archive, from a file and from memory: each thread reads every
+// entry from offsets of its own and compares with what zipfile read.
+TEST(Archive, ConcurrentReadersOnOneArchive) {
+  std::vector<ManifestEntry> wanted;
+  for (const ManifestEntry& entry : Manifest()) {
+    if (entry.archive == "infozip_deflate.zip" && entry.length != 0) wanted.push_back(entry);
+  }
+  ASSERT_GE(wanted.size(), 4u);
+  const std::vector<unsigned char> expected = ReadFixture("real/infozip_deflate.expected");
+  const std::vector<unsigned char> bytes = ReadFixture("real/infozip_deflate.zip");
+  for (bool fromMemory : {false, true}) {
+    SCOPED_TRACE(fromMemory ? "memory" : "file");
+    ZipArchive archive;
+    OpenFixture(archive, "real/infozip_deflate.zip", fromMemory ? &bytes : nullptr);
+    std::atomic<int> reads{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        for (int round = 0; round < 10; ++round) {
+          for (const ManifestEntry& entry : wanted) {
+            const std::size_t offset = (static_cast<std::size_t>(t) * 7919 + static_cast<std::size_t>(round) * 104729) %
+                                       (entry.length + 1);
+            const auto got = QuietRead(archive, Utf8ToWide(entry.pythonName), round % 2 == 0 ? 0 : offset);
+            const std::size_t from = round % 2 == 0 ? 0 : offset;
+            const auto begin = expected.begin() + static_cast<std::ptrdiff_t>(entry.offset + from);
+            const bool same = got.has_value() && got->size() == entry.length - from &&
+                              std::equal(got->begin(), got->end(), begin);
+            ++reads;
+            if (!same) ++wrong;
+          }
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(reads.load(), static_cast<int>(8 * 10 * wanted.size()));
+    EXPECT_EQ(wrong.load(), 0);
+    for (const ManifestEntry& entry : wanted) EXPECT_TRUE(archive.IsVerified(Utf8ToWide(entry.pythonName)));
+  }
+}
+
+// An archive whose directory did not load walks it again on each read, under its own lock, while
+// other threads look entries up: each read meets the open's error, each lookup finds the
+// entries read before it.
+TEST(Archive, WalkAgainBesideConcurrentLookups) {
+  ZipArchive archive;
+  EXPECT_EQ(ThrownBy([&] { archive.OpenFile(WideFixturePath("damaged/truncated_directory.zip")); }).code,
+            amzip::AZ_ERROR_READ);
+  std::atomic<int> readErrors{0}, found{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        if (t % 2 == 0) {
+          try {
+            archive.OpenEntry(L"index.html");
+          } catch (const AZError& error) {
+            if (error.code == amzip::AZ_ERROR_READ) ++readErrors;
+          }
+        } else {
+          amzip::EntryInfo info;
+          std::uint32_t size = 0;
+          if (archive.Find(L"index.html", &info) && archive.GetEntryInfo(L"index.html", &size, nullptr) &&
+              !archive.IsVerified(L"index.html") && size == info.size) {
+            ++found;
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(readErrors.load(), 150);
+  EXPECT_EQ(found.load(), 150);
 }
 
 std::vector<unsigned char> SourceFile(const std::string& name) { return ReadFixture("split/src/" + name); }

@@ -15,13 +15,15 @@ using amzip::AZError;
 using amzip::ZipArchive;
 
 // A test name from a fixture path: the file name after "damaged/", letters and digits only.
-std::string CaseName(const char* file) {
-  std::string name = file + 8;
-  for (char& ch : name) {
+// Any text as part of a test name: letters and digits only.
+std::string Identifier(std::string text) {
+  for (char& ch : text) {
     if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
   }
-  return name;
+  return text;
 }
+
+std::string CaseName(const char* file) { return Identifier(file + 8); }
 
 constexpr std::int32_t kNoError = 1000;  // the open throws nothing
 
@@ -149,11 +151,7 @@ TEST_P(DamagedEntry, FailsAndTheArchiveStaysUsable) {
     SCOPED_TRACE(fromMemory ? "memory" : "file");
     const std::vector<unsigned char> bytes = ReadFixture(c.file);
     ZipArchive archive;
-    if (fromMemory) {
-      archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
-    } else {
-      archive.OpenFile(WideFixturePath(c.file));
-    }
+    OpenFixture(archive, c.file, fromMemory ? &bytes : nullptr);
     std::uint32_t size = 0;
     if (!c.sizeQueryFails) {
       ASSERT_TRUE(archive.Extract(c.entry, nullptr, &size));
@@ -185,11 +183,7 @@ TEST_P(DamagedEntry, FailsAndTheArchiveStaysUsable) {
 
 // Named by file and entry: one file may hold several damaged entries.
 INSTANTIATE_TEST_SUITE_P(Inputs, DamagedEntry, testing::ValuesIn(kExtractCases), [](const auto& param) {
-  std::string entry = WideToAnsi(param.param.entry);
-  for (char& ch : entry) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return CaseName(param.param.file) + "_" + entry;
+  return CaseName(param.param.file) + "_" + Identifier(WideToAnsi(param.param.entry));
 });
 
 TEST(Damaged, IntactEntriesBesideDamagedOnesRead) {
@@ -226,11 +220,7 @@ TEST(Damaged, StoredEntryCutShortFromFileAndFromMemory) {
   for (bool fromMemory : {false, true}) {
     SCOPED_TRACE(fromMemory ? "memory" : "file");
     ZipArchive archive;
-    if (fromMemory) {
-      archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
-    } else {
-      archive.OpenFile(WideFixturePath("damaged/stored_short.zip"));
-    }
+    OpenFixture(archive, "damaged/stored_short.zip", fromMemory ? &bytes : nullptr);
     std::uint32_t size = 0;
     const AZError error = ThrownBy([&] { archive.Extract(L"short.bin", nullptr, &size); });
     EXPECT_EQ(error.code, amzip::AZ_ERROR_DATA_SHORT);

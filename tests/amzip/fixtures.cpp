@@ -52,6 +52,14 @@ const std::vector<ManifestEntry>& Manifest() {
   return entries;
 }
 
+void OpenFixture(amzip::ZipArchive& archive, const std::string& relative, const std::vector<unsigned char>* memory) {
+  if (memory != nullptr) {
+    archive.OpenMemory(memory->data(), memory->size(), L"memory");
+  } else {
+    archive.OpenFile(WideFixturePath(relative));
+  }
+}
+
 std::optional<std::vector<unsigned char>> ExtractEntry(amzip::ZipArchive& archive, const std::wstring& name) {
   std::uint32_t size = 0;
   if (!archive.Extract(name, nullptr, &size)) return std::nullopt;

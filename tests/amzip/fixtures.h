@@ -29,6 +29,10 @@ struct ManifestEntry {
 };
 const std::vector<ManifestEntry>& Manifest();
 
+// Opens the fixture `relative` into `archive`: from `memory` (its bytes, which must outlive the
+// archive) when that is not null, else from the file.
+void OpenFixture(amzip::ZipArchive& archive, const std::string& relative, const std::vector<unsigned char>* memory);
+
 // Extracts an entry the way the server does: the size, then the bytes. Empty when the entry is
 // not there; AZError passes through.
 std::optional<std::vector<unsigned char>> ExtractEntry(amzip::ZipArchive& archive, const std::wstring& name);

@@ -148,6 +148,55 @@ TEST(RealArchives, EmptyEntryAndNullBuffer) {
   EXPECT_FALSE(archive.Extract(L"missing.html", buffer, &size));
 }
 
+TEST(RealArchives, ReaderOffsetsUpToTheSize) {
+  for (const char* file : {"real/infozip_deflate.zip", "real/infozip_stored.zip"}) {
+    SCOPED_TRACE(file);
+    ZipArchive archive;
+    archive.OpenFile(WideFixturePath(file));
+    const auto whole = ExtractEntry(archive, L"big.txt");
+    ASSERT_TRUE(whole.has_value());
+    const std::uint64_t size = whole->size();
+    // The last byte alone, then nothing at the size itself; past it is an error.
+    EXPECT_EQ(ReadEntry(archive, L"big.txt", size - 1), std::vector<unsigned char>(1, whole->back()));
+    EXPECT_EQ(ReadEntry(archive, L"big.txt", size), std::vector<unsigned char>());
+    EXPECT_EQ(ThrownBy([&] { archive.OpenEntry(L"big.txt", size + 1); }).code, amzip::AZ_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(archive.OpenEntry(L"missing.txt"), nullptr);
+    // Pieces of one byte, and a capacity of 0, which delivers nothing and ends nothing.
+    const auto reader = archive.OpenEntry(L"big.txt", size - 3);
+    unsigned char byte = 0;
+    EXPECT_EQ(reader->Read(&byte, 0), 0u);
+    for (std::uint64_t at = size - 3; at < size; ++at) {
+      ASSERT_EQ(reader->Read(&byte, 1), 1u);
+      EXPECT_EQ(byte, (*whole)[at]);
+    }
+    EXPECT_EQ(reader->Read(&byte, 1), 0u);
+  }
+}
+
+TEST(RealArchives, StoredSpansPointAtTheBytes) {
+  const std::vector<unsigned char> bytes = ReadFixture("real/infozip_stored.zip");
+  ZipArchive memory;
+  memory.OpenMemory(bytes.data(), bytes.size(), L"memory");
+  ZipArchive file;
+  file.OpenFile(WideFixturePath("real/infozip_stored.zip"));
+  const auto page = ExtractEntry(file, L"index.html");
+  ASSERT_TRUE(page.has_value());
+  amzip::StoredSpan inMemory, inFile;
+  ASSERT_TRUE(memory.GetStoredSpan(L"index.html", &inMemory));
+  ASSERT_TRUE(file.GetStoredSpan(L"index.html", &inFile));
+  ASSERT_NE(inMemory.memory, nullptr);
+  EXPECT_EQ(inMemory.file, -1);
+  EXPECT_TRUE(std::equal(page->begin(), page->end(), inMemory.memory));
+  EXPECT_EQ(inFile.memory, nullptr);
+  EXPECT_NE(inFile.file, -1);
+  EXPECT_EQ(inFile.offset, static_cast<std::uint64_t>(inMemory.memory - bytes.data()));
+  // Deflated and missing entries have none.
+  ZipArchive deflated;
+  deflated.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
+  EXPECT_FALSE(deflated.GetStoredSpan(L"big.txt", &inFile));
+  EXPECT_FALSE(file.GetStoredSpan(L"missing.txt", &inFile));
+}
+
 TEST(RealArchives, CapacityIsNeverExceeded) {
   ZipArchive archive;
   archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));

@@ -9,6 +9,7 @@
 // Exit status: 0 success; 1 an archive error (its message on standard error) or a failed
 // pack; 2 the entry is not in the archive; 64 wrong usage.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,10 @@ int List(const std::wstring& archivePath) {
   } catch (const amzip::AZError& error) {
     return ArchiveFailure(error);
   }
+  if (!archive.IsLoaded()) {
+    Complain(archivePath + L" is not a zip archive");
+    return kExitFailure;
+  }
   std::string out;
   for (const amzip::ZipEntry* entry : archive.Entries()) {
     out += FormatText("%u\t%llu\t%llu\t", entry->method, static_cast<unsigned long long>(entry->compressedSize),
@@ -121,26 +126,21 @@ int Cat(const std::wstring& archivePath, const std::wstring& entryName) {
   amzip::ZipArchive archive;
   try {
     archive.OpenFile(archivePath);
-    // The two calls the server makes: the size, then the bytes into a buffer of that size.
-    std::uint32_t size = 0;
-    if (!archive.Extract(entryName, nullptr, &size)) {
-      std::uint32_t known = 0;
-      if (archive.GetEntryInfo(entryName, &known, nullptr)) {
-        Complain(L"entry is 4 GiB or larger: " + entryName);
-        return kExitFailure;
-      }
-      Complain(L"no such entry: " + entryName);
-      return kExitNoEntry;
-    }
-    std::vector<unsigned char> bytes(size);
-    if (size != 0 && !archive.Extract(entryName, bytes.data(), &size)) {
+    // Streamed in pieces, so an entry of any size is written; the reader checks the CRC-32
+    // and the size as the last piece arrives, and a damaged entry ends with its error.
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(entryName);
+    if (reader == nullptr) {
       Complain(L"no such entry: " + entryName);
       return kExitNoEntry;
     }
     SetBinaryOutput();
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) return kExitFailure;
+    std::vector<unsigned char> piece(1 << 16);
+    while (const std::size_t got = reader->Read(piece.data(), piece.size())) {
+      if (std::fwrite(piece.data(), 1, got, stdout) != got) return kExitFailure;
+    }
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
   } catch (const amzip::AZError& error) {
+    std::fflush(stdout);
     return ArchiveFailure(error);
   }
 }
