@@ -100,7 +100,9 @@ void ClientConnection::SendPending() {
   // Sends until the socket refuses: Winsock reports FD_WRITE again only after a send has
   // failed with "would block", never after one that took just part of the bytes.
   while (response.sent < response.head.size()) {
-    const long n = Send(socket_, response.head.data() + response.sent, response.head.size() - response.sent);
+    const char* from = response.head.data() + response.sent;
+    const std::size_t count = response.head.size() - response.sent;
+    const long n = response.body.length > 0 ? SendWithMore(socket_, from, count) : Send(socket_, from, count);
     if (n <= 0) {
       // "Would block" included: the next write notification resumes at `sent`.
       DebugLog("send error (1): %d\n", SocketError());

@@ -50,6 +50,10 @@ SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted);
 // shutdown (Receive), or -1 with SocketError() set.
 long Receive(SocketHandle socket, char* buffer, std::size_t capacity);
 long Send(SocketHandle socket, const char* data, std::size_t length);
+// The same for bytes that more will follow at once (an answer's head before its body): where
+// the system allows (MSG_MORE), they wait to leave in full packets with what follows, so a
+// small head does not go out alone and hold the body back behind its acknowledgement.
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length);
 
 // Sends up to `count` bytes of the file `file` (POSIX descriptor, Windows HANDLE) from
 // `offset`, without moving any file position: the count sent, 0 when the file has no byte at

@@ -123,11 +123,27 @@ long Receive(SocketHandle socket, char* buffer, std::size_t capacity) {
   }
 }
 
-long Send(SocketHandle socket, const char* data, std::size_t length) {
+namespace {
+
+long SendFlagged(SocketHandle socket, const char* data, std::size_t length, int flags) {
   for (;;) {
-    const ssize_t n = send(socket, data, length, kSendFlags);
+    const ssize_t n = send(socket, data, length, flags);
     if (n >= 0 || errno != EINTR) return static_cast<long>(n);
   }
+}
+
+}  // namespace
+
+long Send(SocketHandle socket, const char* data, std::size_t length) {
+  return SendFlagged(socket, data, length, kSendFlags);
+}
+
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
+#ifdef MSG_MORE
+  return SendFlagged(socket, data, length, kSendFlags | MSG_MORE);
+#else
+  return SendFlagged(socket, data, length, kSendFlags);
+#endif
 }
 
 long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {

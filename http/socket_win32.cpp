@@ -109,6 +109,10 @@ void SetAbortiveClose(SocketHandle socket) {
              sizeof option);
 }
 
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
+  return Send(socket, data, length);  // Winsock has no such flag
+}
+
 void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }
 
 void CloseSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
