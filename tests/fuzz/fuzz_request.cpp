@@ -79,10 +79,11 @@ void CheckAnswer(const std::string& answer) {
   const unsigned long long length = NumberAfter(head, "\r\nContent-Length: ");
   Require(length != ~0ull);
   if (part) {
-    const std::size_t at = head.find("\r\nContent-Range: bytes ");
+    static constexpr char kContentRange[] = "\r\nContent-Range: bytes ";
+    const std::size_t at = head.find(kContentRange);
     Require(at != std::string::npos);
     char* cursor = nullptr;
-    const unsigned long long first = std::strtoull(head.c_str() + at + 24, &cursor, 10);
+    const unsigned long long first = std::strtoull(head.c_str() + at + sizeof kContentRange - 1, &cursor, 10);
     Require(*cursor == '-');
     const unsigned long long last = std::strtoull(cursor + 1, &cursor, 10);
     Require(*cursor == '/');
