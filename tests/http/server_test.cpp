@@ -361,7 +361,11 @@ TEST_F(ServerTest, DamagedEntriesAreNeverServedWhole) {
       const std::string length = HeaderValue(response.head, "Content-Length");
       ASSERT_NE(length, "(absent)") << name;
       EXPECT_LT(response.body.size(), std::stoull(length)) << name;
+#ifndef _WIN32
+      // Under Wine a socket closed with a zero linger time still ends in order (seen with this
+      // test), so there only the missing bytes tell; POSIX resets the connection.
       EXPECT_FALSE(closed) << name << ": ended in order, as a whole answer would be";
+#endif
     }
     EXPECT_EQ(Split(Get("good.txt")).body, small);
     EXPECT_TRUE(Split(Get("good.bin")).body == large);
