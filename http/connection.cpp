@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "http/request.h"
 #include "text/text.h"
 
 namespace {
@@ -75,19 +76,21 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
   }
 }
 
-void ClientConnection::QueueResponse(const std::string& bytes) {
-  std::unique_ptr<char[]> data(new char[bytes.size()]);
-  std::memcpy(data.get(), bytes.data(), bytes.size());
-  QueueResponse(std::move(data), 0, bytes.size());
+void ClientConnection::HandleRequest() {
+  HttpRequest request;
+  if (!ParseRequest(request_, &request)) {
+    SendStatus("501 Not Implemented");
+    return;
+  }
+  QueueAnswer(server_.Handler().Answer(request));
 }
 
-void ClientConnection::QueueResponse(std::unique_ptr<char[]> data, std::size_t start,
-                                     std::size_t length) {
+void ClientConnection::QueueAnswer(HttpAnswer answer) {
   DropPending();
   pending_ = std::make_unique<PendingResponse>();
-  pending_->data = std::move(data);
-  pending_->start = start;
-  pending_->total = length;
+  pending_->head = std::move(answer.head);
+  pending_->body = std::move(answer.body);
+  if (pending_->body.kind == HttpBody::Kind::kNone) pending_->body.length = 0;
   SendPending();
 }
 
@@ -96,9 +99,10 @@ void ClientConnection::SendPending() {
   PendingResponse& response = *pending_;
   // Sends until the socket refuses: Winsock reports FD_WRITE again only after a send has
   // failed with "would block", never after one that took just part of the bytes.
-  while (response.sent < response.total) {
-    const long n = Send(socket_, response.data.get() + response.start + response.sent,
-                        response.total - response.sent);
+  while (response.sent < response.head.size()) {
+    const char* from = response.head.data() + response.sent;
+    const std::size_t count = response.head.size() - response.sent;
+    const long n = response.body.length > 0 ? SendWithMore(socket_, from, count) : Send(socket_, from, count);
     if (n <= 0) {
       // "Would block" included: the next write notification resumes at `sent`.
       DebugLog("send error (1): %d\n", SocketError());
@@ -106,16 +110,79 @@ void ClientConnection::SendPending() {
     }
     response.sent += static_cast<std::size_t>(n);
   }
+  if (!SendBody(response)) return;
+  if (response.bodySent < response.body.length) return;
   DropPending();
   server_.Retire(*this);
 }
 
+bool ClientConnection::SendBody(PendingResponse& response) {
+  HttpBody& body = response.body;
+  std::uint64_t turn = 0;
+  while (response.bodySent < body.length) {
+    if (turn >= kBodyBytesPerTurn) {
+      server_.ContinueWriting(socket_);
+      return true;
+    }
+    const std::uint64_t left = body.length - response.bodySent;
+    const std::uint64_t share = std::min(left, kBodyBytesPerTurn - turn);
+    long n = 0;
+    switch (body.kind) {
+      case HttpBody::Kind::kMemory:
+        n = Send(socket_, body.memory + response.bodySent, static_cast<std::size_t>(share));
+        break;
+      case HttpBody::Kind::kFile:
+        n = SendFileRange(socket_, body.file, body.offset + response.bodySent, static_cast<std::size_t>(share));
+        if (n == 0) {
+          Abort("the file ended early");
+          return false;
+        }
+        break;
+      case HttpBody::Kind::kStream:
+        if (response.chunkStart == response.chunkEnd) {
+          if (!response.chunk) response.chunk.reset(new char[kStreamChunk]);
+          std::size_t count = 0;
+          try {
+            count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kStreamChunk)));
+          } catch (...) {
+            Abort("the body could not be read");
+            return false;
+          }
+          if (count == 0 || count > left) {
+            Abort("the body is not as long as announced");
+            return false;
+          }
+          response.chunkStart = 0;
+          response.chunkEnd = count;
+        }
+        n = Send(socket_, response.chunk.get() + response.chunkStart, response.chunkEnd - response.chunkStart);
+        if (n > 0) response.chunkStart += static_cast<std::size_t>(n);
+        break;
+      case HttpBody::Kind::kNone:
+        return true;
+    }
+    if (n < 0) {
+      const int error = SocketError();
+      if (IsWouldBlock(error)) return true;  // the next write notification resumes here
+      DebugLog("send error (2): %d\n", error);
+      Abort("the body could not be sent");
+      return false;
+    }
+    response.bodySent += static_cast<std::uint64_t>(n);
+    turn += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+void ClientConnection::Abort(const char* why) {
+  DebugLog("connection reset: %s\n", why);
+  server_.Retire(*this, true);
+}
+
 void ClientConnection::DropPending() {
   if (!pending_) return;
-  server_.NoteResponseFreed(pending_->start + pending_->total);
+  server_.NoteResponseFreed(pending_->head.capacity() + (pending_->chunk ? kStreamChunk : 0));
   pending_.reset();
 }
 
-void ClientConnection::SendStatus(const char* statusText) {
-  QueueResponse("HTTP/1.1 " + std::string(statusText) + "\r\n\r\n");
-}
+void ClientConnection::SendStatus(const char* statusText) { QueueAnswer(StatusAnswer(statusText)); }

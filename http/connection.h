@@ -1,6 +1,8 @@
-// ClientConnection: one accepted socket, carrying one request and one response. It gathers the
-// request until its header block is complete, has it answered, and sends the answer in as many
-// pieces as the socket takes; the server closes the connection after the last byte.
+// ClientConnection: one accepted socket, carrying one request and one answer. It gathers the
+// request until its header block is complete, has the server's handler answer it, and sends
+// the answer in as many pieces as the socket takes; the server closes the connection after the
+// last byte. A body leaves as the socket drains: the connection holds at most one piece of it
+// (kStreamChunk) whatever its size.
 #pragma once
 
 #include <cstddef>
@@ -8,23 +10,32 @@
 #include <memory>
 #include <string>
 
+#include "http/handler.h"
 #include "http/server_core.h"
 #include "http/socket.h"
 
-// The whole response in one buffer, sent from `start`; `sent` of its `total` bytes are gone.
+// The answer being sent: `head` first (`sent` of its bytes are gone), then `body`.
 struct PendingResponse {
-  std::unique_ptr<char[]> data;
-  std::size_t start = 0;
+  std::string head;
   std::size_t sent = 0;
-  std::size_t total = 0;
+  HttpBody body;
+  std::uint64_t bodySent = 0;
+  // A stream's piece read but not yet sent: [chunkStart, chunkEnd) of `chunk`.
+  std::unique_ptr<char[]> chunk;
+  std::size_t chunkStart = 0;
+  std::size_t chunkEnd = 0;
 };
 
 class ClientConnection {
  public:
   // The longest header block gathered; one that has not ended by then is answered 501.
   static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
-  // Room kept in front of an extracted body for the response header, so the entry is held once.
-  static constexpr std::size_t kHeaderRoom = 512;
+  // The piece of a streamed body read at once.
+  static constexpr std::size_t kStreamChunk = 64 * 1024;
+  // Body bytes sent per write notification, so that a large answer leaves the server thread to
+  // the other connections after a few milliseconds at most (inflating included); the rest
+  // goes on the next turn.
+  static constexpr std::uint64_t kBodyBytesPerTurn = 1024 * 1024;
 
   // `order` numbers connections in the order they were accepted.
   ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
@@ -35,11 +46,16 @@ class ClientConnection {
   SocketHandle Socket() const { return socket_; }
   bool HasPending() const { return pending_ != nullptr; }
   bool IsRetired() const { return retired_; }
+  bool IsAnswered() const { return answered_; }
   std::uint64_t Order() const { return order_; }
   // Nothing answered yet and no complete header block: closing it loses no answer.
   bool IsAwaitingHeader() const { return !answered_ && !headerComplete_ && !retired_; }
   // Takes no more notifications; the request and any pending response are dropped.
   void MarkRetired();
+  // The peer has finished sending (a half-close); the answer still goes out, and nothing more
+  // is read.
+  void NotePeerClosed() { peerClosed_ = true; }
+  bool PeerClosed() const { return peerClosed_; }
 
   // Reads what has arrived (at most a bounded amount per call, so one fast sender cannot hold
   // the thread). Bytes are appended to the request until the header block ends with
@@ -47,20 +63,14 @@ class ClientConnection {
   // bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the gathered header block (request.cpp): 501 for anything but a GET or HEAD
-  // request line, 404 for a target outside SessionPrefix, else HandleGet or HandleHead.
+  // Answers the gathered header block: 501 when ParseRequest refuses it, else the handler's
+  // answer.
   void HandleRequest();
 
-  // Answers from TheArchive (response.cpp).
-  void HandleGet(const std::wstring& entryName);
-  void HandleHead(const std::wstring& entryName);
-
-  // Makes `bytes` the pending response (replacing any) and sends what the socket takes now.
-  void QueueResponse(const std::string& bytes);
-  // The same for a buffer whose response occupies [start, start + length).
-  void QueueResponse(std::unique_ptr<char[]> data, std::size_t start, std::size_t length);
-  // Sends the rest of the pending response as far as the socket takes it; retires the
-  // connection after the last byte.
+  // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
+  void QueueAnswer(HttpAnswer answer);
+  // Sends on as far as the socket takes it, at most kBodyBytesPerTurn of body; retires the
+  // connection after the last byte, and ends it abortively when the body cannot be produced.
   void SendPending();
   // Sends the status line alone: "HTTP/1.1 " + statusText + "\r\n\r\n".
   void SendStatus(const char* statusText);
@@ -68,6 +78,12 @@ class ClientConnection {
  private:
   // Appends received bytes to the request while its header block is still open.
   void Collect(const char* bytes, std::size_t count);
+  // Sends body bytes until the socket refuses, the body ends or the turn's share is used.
+  // False when the connection was ended (an error, or the body failed).
+  bool SendBody(PendingResponse& response);
+  // Ends the connection with a reset instead of an orderly close: its client must not take
+  // what it received for the whole answer.
+  void Abort(const char* why);
   // Frees the pending response, telling the server how much memory that gave back.
   void DropPending();
 
@@ -78,5 +94,6 @@ class ClientConnection {
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
   bool answered_ = false;        // this connection's one answer has been given
   bool retired_ = false;
+  bool peerClosed_ = false;
   std::unique_ptr<PendingResponse> pending_;
 };

@@ -1,7 +1,7 @@
 // Socket notifications on POSIX: the server thread is a std::thread running one poll() loop
 // over a wake pipe, the listening socket and every live connection, and it delivers the same
 // four notifications as Winsock's WSAAsyncSelect: accept, read, write (asked for only while a
-// response is pending) and close (hang-up, error, or the peer's end of stream). Readiness is
+// response is pending) and close (hang-up or error; the peer's end of stream is a half-close). Readiness is
 // reported through a condition variable; Stop writes to the wake pipe.
 #include <fcntl.h>
 #ifdef __GLIBC__
@@ -150,7 +150,9 @@ void ServerCore::Run() {
       const std::size_t firstClient = watched.size();
       for (const auto& [socket, connection] : Connections()) {
         if (connection->IsRetired()) continue;
-        const short events = static_cast<short>(POLLIN | (connection->HasPending() ? POLLOUT : 0));
+        // A peer that has half-closed stays readable for good: it is only written to.
+        const short events = static_cast<short>((connection->PeerClosed() ? 0 : POLLIN) |
+                                                (connection->HasPending() ? POLLOUT : 0));
         watched.push_back({socket, events, 0});
       }
       // Idle after large answers: wake once more to give their memory back.
@@ -184,7 +186,9 @@ void ServerCore::Run() {
         const short events = watched[i].revents;
         const SocketHandle socket = watched[i].fd;
         if (events & POLLIN) {
-          if (OnRead(socket) != ReadOutcome::kOpen) OnClose(socket);
+          const ReadOutcome outcome = OnRead(socket);
+          if (outcome == ReadOutcome::kPeerClosed) OnPeerClosed(socket);
+          if (outcome == ReadOutcome::kFailed) OnClose(socket);
         }
         if (events & POLLOUT) OnWrite(socket);
         if (events & (POLLERR | POLLHUP | POLLNVAL)) OnClose(socket);
@@ -205,6 +209,10 @@ void ServerCore::Run() {
 
 void ServerCore::ScheduleRelease(SocketHandle) {
   // Nothing to do: the loop releases retired records at the end of each round.
+}
+
+void ServerCore::ContinueWriting(SocketHandle) {
+  // Nothing to do: the next round's poll() reports the socket writable again.
 }
 
 void ServerCore::PauseAccepting() {

@@ -71,7 +71,12 @@ void DispatchSocketEvent(ServerCore& core, ServerThread& state, SocketHandle soc
       break;
     case FD_CLOSE:
       DebugLog("FD_CLOSE %d\n", static_cast<int>(socket));
-      core.OnClose(socket);
+      // Without an error the peer has only finished sending: an answer under way goes on.
+      if (error == 0) {
+        core.OnPeerClosed(socket);
+      } else {
+        core.OnClose(socket);
+      }
       break;
     default:
       break;
@@ -204,6 +209,14 @@ void ServerCore::ScheduleRelease(SocketHandle socket) {
   // before the release message and find the record retired.
   WSAAsyncSelect(static_cast<SOCKET>(socket), window, 0, 0);
   PostMessageW(window, kReleaseMessage, static_cast<WPARAM>(socket), 0);
+}
+
+void ServerCore::ContinueWriting(SocketHandle socket) {
+  const HWND window = thread_ ? thread_->window : nullptr;
+  // Queued behind the notifications already waiting, so every other connection has its turn
+  // first; it comes before any release message of this socket (posted later), so it cannot
+  // reach a newer connection with the same handle.
+  if (window) PostMessageW(window, kSocketEventMessage, static_cast<WPARAM>(socket), WSAMAKESELECTREPLY(FD_WRITE, 0));
 }
 
 void ServerCore::AcceptAfterRelease() {

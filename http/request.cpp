@@ -1,29 +1,45 @@
-// Request parsing and routing: the request line decides between a status-only answer and the
-// GET or HEAD handler.
-#include "http/connection.h"
-#include "launcher/session.h"
+#include "http/request.h"
+
 #include "text/text.h"
 #include "text/url.h"
 
-// Accepts: METHOD SP TARGET, where METHOD is exactly "GET" or "HEAD" (the text before the
-// first space of the request) and TARGET runs to the next space, tab, CR or LF. The query (from
-// a "?" on) is cut off, the rest percent-decoded, one leading "/" removed; the path must then
-// begin with SessionPrefix byte for byte. The version and the header lines are ignored.
-void ClientConnection::HandleRequest() {
-  const std::string& text = request_;
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// True when `line` starts with `name` and a colon, letters compared without regard to case;
+// `*value` is then the rest with its surrounding blanks removed.
+bool HeaderValue(const std::string& line, const char* name, std::string* value) {
+  std::size_t i = 0;
+  for (; name[i] != '\0'; ++i) {
+    if (i >= line.size()) return false;
+    char c = line[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != name[i]) return false;
+  }
+  if (i >= line.size() || line[i] != ':') return false;
+  std::size_t start = i + 1;
+  std::size_t end = line.size();
+  while (start < end && IsBlank(line[start])) ++start;
+  while (end > start && IsBlank(line[end - 1])) --end;
+  *value = line.substr(start, end - start);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRequest(const std::string& text, HttpRequest* request) {
   const std::size_t space = text.find(' ');
   if (space == std::string::npos) {
     DebugLog("Bad request..\n");
-    SendStatus("501 Not Implemented");
-    return;
+    return false;
   }
   const std::string method = text.substr(0, space);
-  const bool isGet = method == "GET";
-  if (!isGet && method != "HEAD") {
+  if (method != "GET" && method != "HEAD") {
     DebugLog("Only GET is impl (received %s..)\n", method.c_str());
-    SendStatus("501 Not Implemented");
-    return;
+    return false;
   }
+  request->isHead = method == "HEAD";
 
   const std::size_t start = space + 1;
   std::size_t end = text.find_first_of(" \t\r\n", start);
@@ -33,17 +49,27 @@ void ClientConnection::HandleRequest() {
   // Decoded after the query is cut, so "%3F" is a "?" inside the name.
   std::string path = PercentDecode(text.substr(start, end - start));
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
+  request->path = std::move(path);
 
-  if (path.size() < SessionPrefix.size() || path.compare(0, SessionPrefix.size(), SessionPrefix) != 0) {
-    DebugLog("GET %s -> 404 - outside of scope\n\n", path.c_str());
-    SendStatus("404 Not Found");
-    return;
+  request->range.clear();
+  request->ifRange = false;
+  for (std::size_t line = text.find("\r\n"); line != std::string::npos;) {
+    const std::size_t from = line + 2;
+    const std::size_t next = text.find("\r\n", from);
+    const std::string header = text.substr(from, (next == std::string::npos ? text.size() : next) - from);
+    std::string value;
+    if (HeaderValue(header, "range", &value)) {
+      request->range += request->range.empty() ? value : ", " + value;
+    } else if (HeaderValue(header, "if-range", &value)) {
+      request->ifRange = true;
+    }
+    line = next;
   }
-  const std::wstring entryName = Utf8ToWide(path.substr(SessionPrefix.size()));
-  server_.NoteScopedRequest();  // before the answer, which may close the connection at once
-  if (isGet) {
-    HandleGet(entryName);
-  } else {
-    HandleHead(entryName);
-  }
+  return true;
+}
+
+HttpAnswer StatusAnswer(const char* statusText) {
+  HttpAnswer answer;
+  answer.head = "HTTP/1.1 " + std::string(statusText) + "\r\n\r\n";
+  return answer;
 }

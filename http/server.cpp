@@ -11,7 +11,8 @@
 #include "http/server_core.h"
 #include "text/text.h"
 
-HttpServer::HttpServer() : core_(std::make_unique<ServerCore>()) {
+HttpServer::HttpServer(HttpHandler& handler)
+    : handler_(handler), core_(std::make_unique<ServerCore>(handler)) {
   const int result = StartSockets();
   socketsStarted_ = result == 0;
   if (!socketsStarted_) DebugLog("Failed to initialize windows socket api (%d)\n", result);
@@ -34,9 +35,9 @@ void HttpServer::Stop() {
   if (!abandoned_ && !core_->Stop()) abandoned_ = true;
 }
 
-std::uint64_t HttpServer::LastScopedRequestMs() const { return core_->LastScopedRequestMs(); }
+std::uint64_t HttpServer::LastScopedRequestMs() const { return handler_.LastActivityMs(); }
 
-ServerCore::ServerCore() = default;
+ServerCore::ServerCore(HttpHandler& handler) : handler_(handler) {}
 
 ServerCore::~ServerCore() {
   thread_.reset();
@@ -49,8 +50,8 @@ SocketHandle ServerCore::OpenListeningSocket() {
     DebugLog("Error at socket(): %ld\n", static_cast<long>(SocketError()));
     return kInvalidSocket;
   }
-  if (!SetReuseAddress(listening)) {
-    DebugLog("setsockopt(SO_REUSEADDR) failed: %ld\n", static_cast<long>(SocketError()));
+  if (!SetListeningAddressUse(listening)) {
+    DebugLog("setsockopt(address use) failed: %ld\n", static_cast<long>(SocketError()));
   }
   // Always bound to 127.0.0.1; the local host's address only shows in the text when binding
   // or reading the bound address fails.
@@ -146,10 +147,25 @@ void ServerCore::OnClose(SocketHandle socket) {
   if (connection) Retire(*connection);
 }
 
-template <typename Handler>
-void ServerCore::Guarded(ClientConnection& connection, Handler handler) {
+void ServerCore::OnPeerClosed(SocketHandle socket) {
+  ClientConnection* connection = FindConnection(socket);
+  if (!connection) return;
+  if (!connection->IsAnswered()) {
+    OnRead(socket);  // the end of the request may still wait to be read
+    connection = FindConnection(socket);
+    if (!connection) return;
+  }
+  if (connection->HasPending()) {
+    connection->NotePeerClosed();
+  } else {
+    Retire(*connection);
+  }
+}
+
+template <typename Work>
+void ServerCore::Guarded(ClientConnection& connection, Work work) {
   try {
-    handler();
+    work();
   } catch (...) {
     DebugLog("connection dropped: out of memory\n");
     if (!connection.IsRetired()) Retire(connection);
@@ -170,9 +186,13 @@ ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
   return *slot;
 }
 
-void ServerCore::Retire(ClientConnection& connection) {
+void ServerCore::Retire(ClientConnection& connection, bool reset) {
   connection.MarkRetired();
-  ShutdownSend(connection.Socket());  // the end of the stream leaves right after the last byte
+  if (reset) {
+    SetAbortiveClose(connection.Socket());  // the close at release resets the stream
+  } else {
+    ShutdownSend(connection.Socket());  // the end of the stream leaves right after the last byte
+  }
   ScheduleRelease(connection.Socket());
 }
 
@@ -191,8 +211,6 @@ std::uint64_t SteadyClockMs() {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
-
-void ServerCore::NoteScopedRequest() { lastScopedRequestMs_.store(SteadyClockMs()); }
 
 std::string ServerCore::BaseUrl() const {
   std::lock_guard<std::mutex> lock(baseUrlLock_);

@@ -1,20 +1,22 @@
-// HttpServer: the local HTTP server. It listens on 127.0.0.1 from one server thread and answers
-// GET and HEAD for entries of TheArchive under SessionPrefix (launcher/session.h).
+// HttpServer: the local HTTP server. It listens on 127.0.0.1 from one server thread, parses GET
+// and HEAD requests and sends what the handler it was given answers to them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+class HttpHandler;
 class ServerCore;
 
-// The clock LastScopedRequestMs is read on: std::chrono::steady_clock, in milliseconds.
+// The clock of activity times (HttpHandler::LastActivityMs): std::chrono::steady_clock, in ms.
 std::uint64_t SteadyClockMs();
 
 class HttpServer {
  public:
-  // Starts Windows Sockets (a failure is logged; Start then reports an empty BaseUrl).
-  HttpServer();
+  // Starts Windows Sockets (a failure is logged; Start then reports an empty BaseUrl). Every
+  // request is answered by `handler`, which must outlive the server.
+  explicit HttpServer(HttpHandler& handler);
   // Stop(), then frees every connection record and cleans Windows Sockets up.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -31,12 +33,13 @@ class HttpServer {
   // everything it uses is left allocated. Harmless when no thread runs.
   void Stop();
 
-  // The SteadyClockMs() time of the last request answered for a path under SessionPrefix; 0
-  // when there was none. Readable from any thread.
+  // The handler's LastActivityMs(): for the archive's handler, the time of the last request
+  // under the run's prefix; 0 when there was none. Readable from any thread.
   std::uint64_t LastScopedRequestMs() const;
 
  private:
   bool socketsStarted_ = false;
+  HttpHandler& handler_;
   bool abandoned_ = false;  // a server thread outlived Stop's wait and still uses core_
   std::unique_ptr<ServerCore> core_;
 };

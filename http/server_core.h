@@ -4,7 +4,6 @@
 // them run on that one thread, one at a time, so nothing here is locked but BaseUrl.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -12,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "http/http_date.h"
+#include "http/handler.h"
 #include "http/socket.h"
 
 class ClientConnection;
@@ -34,7 +33,8 @@ class ServerCore {
  public:
   static constexpr std::size_t kReceiveBufferSize = 1024;
 
-  ServerCore();
+  // Every request is answered by `handler`, which must outlive the core.
+  explicit ServerCore(HttpHandler& handler);
   // Frees every connection record, closing its socket. The server thread must have ended.
   ~ServerCore();
   ServerCore(const ServerCore&) = delete;
@@ -68,7 +68,18 @@ class ServerCore {
   bool OnAccept(SocketHandle listening);
   ReadOutcome OnRead(SocketHandle socket);
   void OnWrite(SocketHandle socket);
+  // An error or hang-up: the connection is retired, whatever it was sending.
   void OnClose(SocketHandle socket);
+  // The peer has finished sending (an orderly half-close): what has arrived is read, and an
+  // answer being sent goes on until its last byte or an error; a connection with no answer
+  // under way is retired.
+  void OnPeerClosed(SocketHandle socket);
+
+  // Platform: a connection stopped sending for its turn with the socket still writable; have
+  // it called again (OnWrite) after the other connections' notifications. Winsock reports
+  // FD_WRITE only after a send failed with "would block"; poll() reports writable sockets on
+  // every round.
+  void ContinueWriting(SocketHandle socket);
 
   // The registry: at most one record per socket handle. A record whose response has been sent,
   // or whose peer has closed, is retired: it takes no more notifications, and the notification
@@ -77,7 +88,9 @@ class ServerCore {
   // a newer connection.
   ClientConnection* FindConnection(SocketHandle socket);
   ClientConnection& AddConnection(SocketHandle socket);
-  void Retire(ClientConnection& connection);
+  // `reset`: the close resets the stream instead of ending it in order, so the client cannot
+  // mistake what it received for a whole answer.
+  void Retire(ClientConnection& connection, bool reset = false);
   void Release(SocketHandle socket);  // frees the record if it is retired
   void ReleaseRetired();              // frees every retired record
   const std::map<SocketHandle, std::unique_ptr<ClientConnection>>& Connections() const {
@@ -85,16 +98,13 @@ class ServerCore {
   }
 
   char* ReceiveBuffer() { return receiveBuffer_; }
-  ExpiresLine& Expires() { return expires_; }
+  HttpHandler& Handler() { return handler_; }
 
   // Bytes of response buffers freed since the process last gave free memory back to the
   // system (the POSIX loop does that once the server is idle; see notify_posix.cpp).
   void NoteResponseFreed(std::size_t bytes) { freedSinceTrim_ += bytes; }
   std::size_t FreedSinceTrim() const { return freedSinceTrim_; }
   void ForgetFreed() { freedSinceTrim_ = 0; }
-
-  void NoteScopedRequest();
-  std::uint64_t LastScopedRequestMs() const { return lastScopedRequestMs_.load(); }
 
   // BaseUrl is written by the server thread during start-up and read by Start on the main
   // thread, possibly while the thread still runs (a 10 s time-out), hence the lock.
@@ -120,13 +130,12 @@ class ServerCore {
 
   // Runs a handler; an exception that escapes one (memory) closes that connection instead of
   // ending the server thread.
-  template <typename Handler>
-  void Guarded(ClientConnection& connection, Handler handler);
+  template <typename Work>
+  void Guarded(ClientConnection& connection, Work work);
 
+  HttpHandler& handler_;
   std::map<SocketHandle, std::unique_ptr<ClientConnection>> connections_;
   char receiveBuffer_[kReceiveBufferSize];  // shared by every read: one thread reads
-  ExpiresLine expires_;                      // used by the server thread only
-  std::atomic<std::uint64_t> lastScopedRequestMs_{0};
   mutable std::mutex baseUrlLock_;
   std::string baseUrl_;
   std::uint32_t port_ = 0;                   // as given to Start

@@ -28,7 +28,11 @@ bool IsWouldBlock(int error);
 // A TCP/IPv4 socket, or kInvalidSocket. On POSIX it is non-blocking and close-on-exec; on
 // Windows WSAAsyncSelect makes it non-blocking.
 SocketHandle CreateTcpSocket();
-bool SetReuseAddress(SocketHandle socket);
+// How the listening socket shares its address. POSIX: SO_REUSEADDR, so a restart can bind a
+// port whose last connections are still in TIME_WAIT (a second listener is refused anyway).
+// Windows: SO_EXCLUSIVEADDRUSE, so no second server can bind the port this one listens on
+// (with SO_REUSEADDR it could, and which one answers would be undefined).
+bool SetListeningAddressUse(SocketHandle socket);
 // Binds to 127.0.0.1 at `port`.
 bool BindLoopback(SocketHandle socket, std::uint16_t port);
 // The bound address as dotted text and the port in host order.
@@ -46,6 +50,21 @@ SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted);
 // shutdown (Receive), or -1 with SocketError() set.
 long Receive(SocketHandle socket, char* buffer, std::size_t capacity);
 long Send(SocketHandle socket, const char* data, std::size_t length);
+// The same for bytes that more will follow at once (an answer's head before its body): where
+// the system allows (MSG_MORE), they wait to leave in full packets with what follows, so a
+// small head does not go out alone and hold the body back behind its acknowledgement.
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length);
+
+// Sends up to `count` bytes of the file `file` (POSIX descriptor, Windows HANDLE) from
+// `offset`, without moving any file position: the count sent, 0 when the file has no byte at
+// `offset` (it is shorter than expected), or -1 with SocketError() set ("would block"
+// included). Linux: sendfile, no copy through this process; Windows: a positional read into
+// one reused buffer of the server thread, then send.
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count);
+
+// Makes the socket's close reset the connection (SO_LINGER with a zero time) instead of ending
+// the stream in order; what is still unsent is dropped.
+void SetAbortiveClose(SocketHandle socket);
 
 // Ends our sending direction (the peer sees the end of the stream after what was sent).
 void ShutdownSend(SocketHandle socket);

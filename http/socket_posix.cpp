@@ -5,6 +5,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -70,7 +73,7 @@ SocketHandle CreateTcpSocket() {
   return fd;
 }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool SetListeningAddressUse(SocketHandle socket) {
   const int one = 1;
   return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
 }
@@ -120,11 +123,50 @@ long Receive(SocketHandle socket, char* buffer, std::size_t capacity) {
   }
 }
 
-long Send(SocketHandle socket, const char* data, std::size_t length) {
+namespace {
+
+long SendFlagged(SocketHandle socket, const char* data, std::size_t length, int flags) {
   for (;;) {
-    const ssize_t n = send(socket, data, length, kSendFlags);
+    const ssize_t n = send(socket, data, length, flags);
     if (n >= 0 || errno != EINTR) return static_cast<long>(n);
   }
+}
+
+}  // namespace
+
+long Send(SocketHandle socket, const char* data, std::size_t length) {
+  return SendFlagged(socket, data, length, kSendFlags);
+}
+
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
+#ifdef MSG_MORE
+  return SendFlagged(socket, data, length, kSendFlags | MSG_MORE);
+#else
+  return SendFlagged(socket, data, length, kSendFlags);
+#endif
+}
+
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {
+#ifdef __linux__
+  for (;;) {
+    off_t position = static_cast<off_t>(offset);
+    const ssize_t n = sendfile(socket, static_cast<int>(file), &position, count);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+#else
+  char buffer[65536];
+  const ssize_t got = pread(static_cast<int>(file), buffer, count < sizeof buffer ? count : sizeof buffer,
+                            static_cast<off_t>(offset));
+  if (got <= 0) return got == 0 ? 0 : -1;
+  return Send(socket, buffer, static_cast<std::size_t>(got));
+#endif
+}
+
+void SetAbortiveClose(SocketHandle socket) {
+  linger option = {};
+  option.l_onoff = 1;
+  option.l_linger = 0;
+  setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
 }
 
 void ShutdownSend(SocketHandle socket) { shutdown(socket, SHUT_WR); }

@@ -1,6 +1,7 @@
 // Windows Sockets 2 for the server. Sockets become non-blocking when WSAAsyncSelect registers
 // them, and accepted sockets inherit that registration.
 #include <winsock2.h>
+#include <windows.h>
 
 #include <climits>
 #include <cstring>
@@ -23,9 +24,9 @@ SocketHandle CreateTcpSocket() {
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool SetListeningAddressUse(SocketHandle socket) {
   const int one = 1;
-  return setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_REUSEADDR,
+  return setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                     reinterpret_cast<const char*>(&one), sizeof one) == 0;
 }
 
@@ -80,6 +81,36 @@ long Receive(SocketHandle socket, char* buffer, std::size_t capacity) {
 long Send(SocketHandle socket, const char* data, std::size_t length) {
   const int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
   return send(static_cast<SOCKET>(socket), data, n, 0);
+}
+
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {
+  // One buffer for every connection: only the server thread sends. Bytes the socket does not
+  // take are read again on the next call, from their own offset.
+  static char buffer[64 * 1024];
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD want = count < sizeof buffer ? static_cast<DWORD>(count) : static_cast<DWORD>(sizeof buffer);
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, want, &got, &at)) {
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    WSASetLastError(WSAEINVAL);  // not the socket's fault: ends the connection
+    return -1;
+  }
+  if (got == 0) return 0;
+  return Send(socket, buffer, got);
+}
+
+void SetAbortiveClose(SocketHandle socket) {
+  linger option = {};
+  option.l_onoff = 1;
+  option.l_linger = 0;
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+             sizeof option);
+}
+
+long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
+  return Send(socket, data, length);  // Winsock has no such flag
 }
 
 void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }

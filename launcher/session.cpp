@@ -1,11 +1,10 @@
 // The run's process-wide values and the portable steps of the start URL.
 #include "launcher/session.h"
 
+#include <memory>
+
 #include "text/text.h"
 
-// Defined together so that they are constructed in this order and destroyed in reverse.
-amzip::ZipArchive TheArchive;
-std::mutex TheArchiveMutex;
 std::string SessionPrefix;
 std::wstring SessionUrl;
 
@@ -24,12 +23,15 @@ void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring
 bool ReadStartText(amzip::ZipArchive& archive, std::wstring& text) {
   static const std::wstring kStartEntry = L".start";
   text.clear();
-  std::uint32_t size = 0;
-  if (!archive.Extract(kStartEntry, nullptr, &size)) return false;
+  const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(kStartEntry);
+  if (!reader) return false;
+  std::vector<unsigned char> bytes;
+  unsigned char piece[16384];
+  while (const std::size_t n = reader->Read(piece, sizeof piece)) bytes.insert(bytes.end(), piece, piece + n);
+  const std::size_t size = bytes.size();
   // Zero-filled past the entry: an odd last byte becomes a final character of its own (its
   // high byte zero), and an unterminated text still ends.
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(size) + 2, 0);
-  if (!archive.Extract(kStartEntry, bytes.data(), &size)) return true;
-  text = Utf16LeToWide(bytes.data(), static_cast<std::size_t>(size) + size % 2);
+  bytes.resize(size + 2, 0);
+  text = Utf16LeToWide(bytes.data(), size + size % 2);
   return true;
 }

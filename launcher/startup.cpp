@@ -6,7 +6,11 @@
 #include <memory>
 #include <mutex>
 
+#include "amzip/archive.h"
+#include "amzip/archive.h"
 #include "amzip/error.h"
+#include "content/archive_handler.h"
+#include "content/archive_handler.h"
 #include "http/server.h"
 #include "launcher/browser.h"
 #include "launcher/course_profile.h"
@@ -27,13 +31,13 @@ std::wstring CandidateFile(Platform& platform, const CommandLine& commandLine) {
 
 // Opens the candidate archive, if it names a file, and appends the arguments after it to the
 // start URL's query. The candidate is consumed either way.
-void HandleCommandLine(Platform& platform, const CommandLine& commandLine,
+void HandleCommandLine(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
                        const std::wstring& candidateFile, std::wstring& startUrl) {
   if (!commandLine.present || commandLine.candidate >= commandLine.args.size()) return;
   if (!candidateFile.empty()) {
     DebugLog("trying to open zip '%S'.\n", candidateFile.c_str());
     try {
-      TheArchive.OpenFile(candidateFile);
+      archive.OpenFile(candidateFile);
     } catch (const amzip::AZError& error) {
       platform.ShowError(error.Message());
     } catch (...) {
@@ -44,20 +48,20 @@ void HandleCommandLine(Platform& platform, const CommandLine& commandLine,
 }
 
 // The archive carried by the executable, when the command line opened none.
-void OpenEmbeddedArchiveIfNone() {
-  if (TheArchive.IsOpen()) return;
+void OpenEmbeddedArchiveIfNone(amzip::ZipArchive& archive) {
+  if (archive.IsOpen()) return;
   try {
-    TheArchive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
+    archive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
   } catch (...) {
     DebugLog("fatal extract from resource error.\n");
   }
 }
 
 // Appends "?show=" and the ".start" text; a failed read is shown and the URL stays as it was.
-void AppendStartText(Platform& platform, std::wstring& startUrl) {
+void AppendStartText(Platform& platform, amzip::ZipArchive& archive, std::wstring& startUrl) {
   try {
     std::wstring text;
-    if (ReadStartText(TheArchive, text) && !text.empty()) startUrl += L"?show=" + text;
+    if (ReadStartText(archive, text) && !text.empty()) startUrl += L"?show=" + text;
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("error: extractbuffer(.start): %S\n", message.c_str());
@@ -85,14 +89,14 @@ unsigned ListeningPort(const std::string& baseUrl) {
 // Starts `server` on the HttpPort setting, or without one on the course's own port, and when
 // that is taken on a second server object on the system's choice. The BaseUrl; "" after showing
 // an error when no port could be used.
-std::string StartServer(Platform& platform, std::unique_ptr<HttpServer>& server,
+std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
                         std::uint32_t setting, const std::wstring& identity) {
   const std::uint32_t port = setting != 0 ? setting : CoursePort(identity);
   std::string baseUrl = server->Start(port);
   if (ListeningPort(baseUrl) != 0) return baseUrl;
   if (setting == 0) {
     DebugLog("the course's port %u is taken; the system chooses.\n", port);
-    server = std::make_unique<HttpServer>();
+    server = std::make_unique<HttpServer>(handler);
     baseUrl = server->Start(0);
     if (ListeningPort(baseUrl) != 0) return baseUrl;
   }
@@ -150,7 +154,11 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   DebugLog("program started.\n");
   SessionPrefix = FormatSessionPrefix(platform.TickCount());
   platform.BeginComApartment();
-  auto server = std::make_unique<HttpServer>();
+  // The run's objects, destroyed in reverse: the server (its thread stopped) before the handler
+  // and the archive it reads.
+  amzip::ZipArchive archive;
+  ArchiveHandler handler(archive, SessionPrefix);
+  auto server = std::make_unique<HttpServer>(handler);
   {
     const std::uint32_t setting = platform.ReadHttpPort();
     const std::wstring candidateFile = CandidateFile(platform, commandLine);
@@ -161,17 +169,19 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     BrowserFacts facts;
     bool serving = false;
     {
-      // A request that arrives before the archive is open waits here, then is answered from it.
-      std::lock_guard<std::mutex> opening(TheArchiveMutex);
-      const std::string baseUrl = StartServer(platform, server, setting, identity);
+      // The server listens before the archive is open: a request that arrives meanwhile waits
+      // here, then is answered from it.
+      std::unique_lock<std::mutex> opening = handler.HoldAnswers();
+      const std::string baseUrl = StartServer(platform, handler, server, setting, identity);
       serving = !baseUrl.empty();
+      handler.SetSessionUrl(baseUrl + SessionPrefix);
       SessionUrl = AnsiToWide(baseUrl) + widePrefix;
       startUrl = SessionUrl + L"index.html";
       if (serving) facts = platform.GatherBrowserFacts();
 
-      HandleCommandLine(platform, commandLine, candidateFile, startUrl);
-      OpenEmbeddedArchiveIfNone();
-      AppendStartText(platform, startUrl);
+      HandleCommandLine(platform, archive, commandLine, candidateFile, startUrl);
+      OpenEmbeddedArchiveIfNone(archive);
+      AppendStartText(platform, archive, startUrl);
     }
     DebugLog("start url is '%S'\n", startUrl.c_str());
 
@@ -181,7 +191,8 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
           ChooseCourseBrowser(platform, std::move(facts), identity, startUrl, *server);
       LaunchAndWatch(platform, *browser, SessionUrl);
       // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
-      // then (leaving this block) the start URL, and last (leaving the function) the server.
+      // then (leaving this block) the start URL, and last (leaving the function) the server with
+      // its thread, the handler and the archive.
     }
     platform.EndComApartment();
   }

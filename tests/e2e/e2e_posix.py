@@ -527,6 +527,47 @@ def test_two_runs(case):
         xvfb.wait()
 
 
+VIDEO_PAGE = """<!doctype html><meta charset=utf-8><title>lecture</title>
+<video id=v src="media/lecture.webm" preload=auto muted></video>
+<p id=result data-state=waiting></p>
+<script>
+const v = document.getElementById('v'), r = document.getElementById('result');
+function report(state) {
+  const s = v.seekable;
+  r.dataset.state = state;
+  r.dataset.seekable = s.length ? s.start(0) + '-' + s.end(s.length - 1) : 'none';
+  r.dataset.time = v.currentTime;
+  r.dataset.duration = v.duration;
+}
+v.addEventListener('loadedmetadata', () => { report('metadata'); v.currentTime = 45; });
+v.addEventListener('seeked', () => report('seeked'));
+v.addEventListener('error', () => report('error ' + (v.error && v.error.code)));
+</script>
+"""
+
+
+def test_video_seeks(case):
+    """A 60 s WebM lecture stored in the course: headless Chromium finds it seekable over its
+    whole length (the server answers its byte ranges) and a seek to 45 s lands there."""
+    video = os.path.join(case.dir, "lecture.webm")
+    subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
+                    "-i", "testsrc=duration=60:size=160x120:rate=10", "-c:v", "libvpx", "-b:v", "60k",
+                    "-deadline", "realtime", "-cpu-used", "8", "-g", "10", video], check=True, timeout=120)
+    course = os.path.join(case.dir, "course.zip")
+    with zipfile.ZipFile(course, "w") as z:
+        z.writestr("index.html", VIDEO_PAGE, compress_type=zipfile.ZIP_DEFLATED)
+        z.write(video, "media/lecture.webm", compress_type=zipfile.ZIP_STORED)
+    browser = case.browser("chromium", "headless_chromium.sh")
+    process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="dump")
+    case.finish(process, timeout=120)
+    result = DomChecks(case.read("dom.html")).by_id.get("result", {})
+    print("video page reported: %s" % result)
+    check(result.get("data-state") == "seeked", "the seek did not complete: %s" % result)
+    start, _, end = result.get("data-seekable", "").partition("-")
+    check(start == "0" and end and float(end) >= 59.5, "seekable range %r" % result.get("data-seekable"))
+    check(float(result.get("data-time", 0)) >= 44.5, "the seek reached %s s" % result.get("data-time"))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("case")

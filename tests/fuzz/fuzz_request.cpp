@@ -1,7 +1,8 @@
 // Fuzzes request intake and parsing: the input is what one client sends on one connection,
 // written in pieces into a socket pair whose other end the server's own connection handling
-// reads. Whatever comes back must be one well-formed answer: a status-only response, or a 200
-// whose body is exactly as long as its Content-Length (GET) or empty (HEAD).
+// reads. Whatever comes back must be one well-formed answer: a status-only response, a 200
+// whose body is exactly as long as its Content-Length (GET) or empty (HEAD), a 206 whose
+// Content-Range agrees with its length, or a 416.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,9 +11,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "amzip/archive.h"
+#include "content/archive_handler.h"
 #include "http/connection.h"
 #include "http/server_core.h"
-#include "launcher/session.h"
 #include "tests/http/zip_writer.h"
 
 namespace {
@@ -21,10 +23,12 @@ void Require(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// The archive every run serves, opened once.
-void OpenArchive() {
-  static std::string archive;
-  if (!archive.empty()) return;
+// The handler every run asks, over an archive opened once.
+ArchiveHandler& Handler() {
+  static std::string bytes;
+  static amzip::ZipArchive archive;
+  static ArchiveHandler handler(archive, "1a2b3c/");
+  if (!bytes.empty()) return handler;
   ZipWriter zip;
   zip.Add("index.html", "<html><body>index</body></html>");
   zip.Add("nav.kxv", "{'title':'A','wa_base':'x'}");
@@ -32,10 +36,18 @@ void OpenArchive() {
   zip.Add("empty.txt", "");
   zip.Add("dir/a b.css", "body{}", 0, 0);
   zip.Add("caf\xC3\xA9.txt", "cafe");
-  archive = zip.Finish();
-  SessionPrefix = "1a2b3c/";
-  SessionUrl = L"http://127.0.0.1:4711/1a2b3c/";
-  TheArchive.OpenMemory(archive.data(), archive.size(), L"fuzz.zip");
+  zip.Add("large.bin", std::string(300000, 'L'));  // streamed, not sent from one buffer
+  bytes = zip.Finish();
+  archive.OpenMemory(bytes.data(), bytes.size(), L"fuzz.zip");
+  handler.SetSessionUrl("http://127.0.0.1:4711/1a2b3c/");
+  return handler;
+}
+
+// The number after `name` in `head`, or ULONG_MAX when the header is absent.
+unsigned long long NumberAfter(const std::string& head, const std::string& name) {
+  const std::size_t at = head.find(name);
+  if (at == std::string::npos) return ~0ull;
+  return std::strtoull(head.c_str() + at + name.size(), nullptr, 10);
 }
 
 void Drain(int fd, std::string* into) {
@@ -54,23 +66,39 @@ void CheckAnswer(const std::string& answer) {
       answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n") {
     return;
   }
-  Require(answer.rfind("HTTP/1.1 200 OK\r\nContent-Type: ", 0) == 0);
   const std::size_t end = answer.find("\r\n\r\n");
   Require(end != std::string::npos);
   const std::string head = answer.substr(0, end + 2);
-  const std::size_t at = head.find("\r\nContent-Length: ");
-  Require(at != std::string::npos);
-  const unsigned long length = std::strtoul(head.c_str() + at + 18, nullptr, 10);
+  const std::size_t bodySize = answer.size() - (end + 4);
+  if (head.rfind("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */", 0) == 0) {
+    Require(bodySize == 0);
+    return;
+  }
+  const bool part = head.rfind("HTTP/1.1 206 Partial Content\r\nContent-Type: ", 0) == 0;
+  Require(part || head.rfind("HTTP/1.1 200 OK\r\nContent-Type: ", 0) == 0);
+  const unsigned long long length = NumberAfter(head, "\r\nContent-Length: ");
+  Require(length != ~0ull);
+  if (part) {
+    static constexpr char kContentRange[] = "\r\nContent-Range: bytes ";
+    const std::size_t at = head.find(kContentRange);
+    Require(at != std::string::npos);
+    char* cursor = nullptr;
+    const unsigned long long first = std::strtoull(head.c_str() + at + sizeof kContentRange - 1, &cursor, 10);
+    Require(*cursor == '-');
+    const unsigned long long last = std::strtoull(cursor + 1, &cursor, 10);
+    Require(*cursor == '/');
+    const unsigned long long size = std::strtoull(cursor + 1, nullptr, 10);
+    Require(first <= last && last < size && length == last - first + 1);
+  }
   const bool isHead = head.find("\r\nCache-Control: max-age=86400\r\n") != std::string::npos;
   // HEAD tells the entry's length and sends nothing of it.
-  Require(answer.size() - (end + 4) == (isHead ? 0 : length));
+  Require(bodySize == (isHead ? 0 : length));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  OpenArchive();
-  static ServerCore core;  // never started: the harness delivers the notifications itself
+  static ServerCore core(Handler());  // never started: the harness delivers the notifications itself
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
   for (int fd : pair) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);

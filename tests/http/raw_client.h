@@ -22,6 +22,8 @@ class RawClient {
   // Everything until the server ends the stream (or an error or the 10 s time-out: then
   // `*closed` is false).
   std::string ReceiveAll(bool* closed = nullptr);
+  // Ends this side's sending (a half-close); the answer can still be read.
+  void ShutdownSend();
   void Close();
 
  private:

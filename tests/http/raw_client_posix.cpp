@@ -51,6 +51,8 @@ void RawClient::Close() {
   connected_ = false;
 }
 
+void RawClient::ShutdownSend() { shutdown(static_cast<int>(socket_), SHUT_WR); }
+
 long RawClient::SendSome(const char* bytes, std::size_t count) {
   return static_cast<long>(send(static_cast<int>(socket_), bytes, count, MSG_NOSIGNAL));
 }

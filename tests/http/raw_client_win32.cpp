@@ -46,6 +46,8 @@ void RawClient::Close() {
   connected_ = false;
 }
 
+void RawClient::ShutdownSend() { shutdown(socket_, SD_SEND); }
+
 long RawClient::SendSome(const char* bytes, std::size_t count) {
   return send(socket_, bytes, static_cast<int>(count), 0);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Real clients against the real server: archives made by Info-ZIP zip, 7z, bsdtar and Python's
 zipfile are served by http_serve_archive; curl and http.client fetch every entry and must get
-exactly zipfile's bytes; 200 concurrent connections are all answered, after which the server
+exactly zipfile's bytes, and every form of byte range exactly zipfile's part of them; archives
+with a flipped byte or cut-off data are never served as a whole answer; 200 concurrent connections are all answered, after which the server
 process holds no more descriptors than before; and a server out of descriptors (idle clients,
 or answers in progress) keeps answering, or waits, without spinning. Usage: real_clients.py PATH/TO/http_serve_archive"""
 import concurrent.futures
@@ -17,6 +18,7 @@ import tempfile
 import time
 import urllib.parse
 import zipfile
+import zlib
 
 SERVER = sys.argv[1]
 failures = []
@@ -75,14 +77,55 @@ def descriptors(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
 
 
-def fetch(host, port, path, method="GET"):
+def fetch(host, port, path, method="GET", headers=None, content_range=None):
     connection = http.client.HTTPConnection(host, port, timeout=20)
     try:
-        connection.request(method, path)
+        connection.request(method, path, headers=headers or {})
         response = connection.getresponse()
+        if content_range is not None:
+            content_range.append(response.getheader("Content-Range"))
         return response.status, response.getheader("Content-Length"), response.read()
     finally:
         connection.close()
+
+
+def ranges_check(label, host, port, prefix, z, entries):
+    """Every form of single range on every entry, against zipfile's bytes."""
+    count = 0
+    for info in entries:
+        want = z.read(info)
+        n = len(want)
+        path = prefix + urllib.parse.quote(info.filename)
+        if n == 0:
+            status, _, body = fetch(host, port, path, headers={"Range": "bytes=0-"})
+            check(status == 416, "%s: bytes=0- of empty %s -> %s" % (label, info.filename, status))
+            continue
+        forms = [("bytes=0-", 0, n - 1), ("bytes=0-0", 0, 0), ("bytes=%d-" % (n // 2), n // 2, n - 1),
+                 ("bytes=-%d" % min(n, 1000), n - min(n, 1000), n - 1), ("bytes=%d-%d" % (n // 3, n // 2), n // 3, n // 2),
+                 ("bytes=1-%d" % (n + 100), min(1, n - 1), n - 1)]
+        for value, first, last in forms:
+            if first > last:
+                continue
+            ranges = []
+            status, length, body = fetch(host, port, path, headers={"Range": value}, content_range=ranges)
+            check(status == 206 and body == want[first:last + 1] and length == str(last - first + 1)
+                  and ranges == ["bytes %d-%d/%d" % (first, last, n)],
+                  "%s: %s of %s -> %s %s %r (%d bytes)" % (label, value, info.filename, status, length, ranges, len(body)))
+            count += 1
+        ranges = []
+        status, _, body = fetch(host, port, path, headers={"Range": "bytes=%d-" % n}, content_range=ranges)
+        check(status == 416 and ranges == ["bytes */%d" % n] and body == b"",
+              "%s: bytes=%d- of %s -> %s %r" % (label, n, info.filename, status, ranges))
+        for ignored in ("bytes=0-1,3-4", "lines=0-1", "bytes=5-2", "bytes=x-"):
+            status, _, body = fetch(host, port, path, headers={"Range": ignored})
+            check(status == 200 and body == want, "%s: %s of %s -> %s" % (label, ignored, info.filename, status))
+    # curl asks for a range its own way.
+    info = max(entries, key=lambda i: i.file_size)
+    got = subprocess.run(["curl", "-sS", "--max-time", "20", "-r", "100-299",
+                          "http://%s:%d%s" % (host, port, prefix + urllib.parse.quote(info.filename))],
+                         stdout=subprocess.PIPE).stdout
+    check(got == z.read(info)[100:300], "%s: curl -r 100-299 of %s" % (label, info.filename))
+    print("%s: %d ranges answered with zipfile's bytes" % (label, count))
 
 
 def serve(archive, label):
@@ -107,6 +150,7 @@ def serve(archive, label):
                 check(status == 200 and length == str(info.file_size) and body == b"",
                       "%s: http.client HEAD %s -> %s %s" % (label, info.filename, status, length))
             print("%s: %d entries fetched by curl and http.client" % (label, len(entries)))
+            ranges_check(label, host, port, prefix, z, entries)
             if label == "zipfile":
                 concurrent_load(proc.pid, host, port, prefix, z, entries)
     finally:
@@ -253,6 +297,113 @@ def pending_exhaustion_check(work):
         proc.wait(timeout=10)
 
 
+def raw_get(host, port, path):
+    """(status line, Content-Length or None, body bytes, True when the server ended in order)."""
+    s = socket.create_connection((host, port), timeout=20)
+    data = b""
+    orderly = True
+    try:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path).encode())
+        while True:
+            chunk = s.recv(1 << 16)
+            if not chunk:
+                break
+            data += chunk
+    except ConnectionResetError:
+        orderly = False
+    finally:
+        s.close()
+    head, _, body = data.partition(b"\r\n\r\n")
+    lines = head.split(b"\r\n")
+    length = None
+    for line in lines[1:]:
+        if line.lower().startswith(b"content-length:"):
+            length = int(line.split(b":", 1)[1])
+    return lines[0], length, body, orderly
+
+
+def integrity_check(work):
+    """Zips by Python's zipfile with one flipped byte in a stored and in a deflated entry, small
+    (read whole: 500) and large (streamed: never a complete 200), and with a deflated entry whose
+    data is cut short; the intact entries beside them are served, and whole answers again."""
+    rng = random.Random(11)
+    text = b"".join(b"line %d of the lesson\n" % i for i in range(120000))  # ~2.6 MB, deflates well
+    entries = {
+        "index.html": (b"<html>intact</html>", zipfile.ZIP_DEFLATED, False),
+        "stored-small.txt": (b"stored and small " * 10, zipfile.ZIP_STORED, True),
+        "deflated-small.txt": (b"deflated and small " * 50, zipfile.ZIP_DEFLATED, True),
+        "stored-large.bin": (rng.randbytes(3 << 20), zipfile.ZIP_STORED, True),
+        "deflated-large.txt": (text, zipfile.ZIP_DEFLATED, True),
+        "intact-large.bin": (rng.randbytes(1 << 20), zipfile.ZIP_STORED, False),
+        "cut.txt": (text, zipfile.ZIP_DEFLATED, False),  # last: its data is cut short below
+    }
+    archive = os.path.join(work, "damaged.zip")
+    with zipfile.ZipFile(archive, "w") as z:
+        for name, (data, method, _) in entries.items():
+            z.writestr(name, data, compress_type=method)
+    raw = bytearray(open(archive, "rb").read())
+    with zipfile.ZipFile(archive) as z:
+        infos = {i.filename: i for i in z.infolist()}
+    def data_offset(info):
+        name_length, extra_length = int.from_bytes(raw[info.header_offset + 26:info.header_offset + 28], "little"), \
+            int.from_bytes(raw[info.header_offset + 28:info.header_offset + 30], "little")
+        return info.header_offset + 30 + name_length + extra_length
+    for name, (_, _, flip) in entries.items():
+        if flip:
+            at = data_offset(infos[name]) + infos[name].compress_size // 2
+            raw[at] ^= 0x10
+    # Cut 1000 bytes out of the end of cut.txt's deflate stream; its sizes, the directory's
+    # offset and the compressed size in both headers follow, so the archive still opens.
+    cut = infos["cut.txt"]
+    end = data_offset(cut) + cut.compress_size
+    del raw[end - 1000:end]
+    new_size = cut.compress_size - 1000
+    raw[cut.header_offset + 18:cut.header_offset + 22] = new_size.to_bytes(4, "little")
+    eocd = raw.rfind(b"PK\x05\x06")
+    directory = int.from_bytes(raw[eocd + 16:eocd + 20], "little") - 1000
+    raw[eocd + 16:eocd + 20] = directory.to_bytes(4, "little")
+    at = directory
+    while True:
+        at = raw.find(b"PK\x01\x02", at)
+        name_length = int.from_bytes(raw[at + 28:at + 30], "little")
+        if raw[at + 46:at + 46 + name_length] == b"cut.txt":
+            raw[at + 20:at + 24] = new_size.to_bytes(4, "little")
+            break
+        at += 46
+    with open(archive, "wb") as f:
+        f.write(raw)
+    with zipfile.ZipFile(archive) as z:  # zipfile agrees: the damaged entries do not read back
+        for name, (_, _, flip) in entries.items():
+            try:
+                z.read(name)
+                readable = True
+            except (zipfile.BadZipFile, zlib.error, EOFError):
+                readable = False
+            check(readable == (not flip and name != "cut.txt"), "zipfile reads %s: %s" % (name, readable))
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
+        host, port, prefix = parsed.hostname, parsed.port, parsed.path
+        for round in range(2):
+            for name, (data, _, flip) in entries.items():
+                status, length, body, orderly = raw_get(host, port, prefix + name)
+                damaged = flip or name == "cut.txt"
+                if not damaged:
+                    check(status == b"HTTP/1.1 200 OK" and body == data and orderly,
+                          "intact %s -> %r, %d bytes" % (name, status, len(body)))
+                elif len(data) <= 256 * 1024:
+                    check(status == b"HTTP/1.1 500 Internal Server Error", "small damaged %s -> %r" % (name, status))
+                else:
+                    whole = status == b"HTTP/1.1 200 OK" and length == len(body)
+                    check(not whole and (status != b"HTTP/1.1 200 OK" or not orderly),
+                          "large damaged %s -> %r, %d of %s bytes, %s end" % (
+                              name, status, len(body), length, "orderly" if orderly else "reset"))
+        print("damaged entries: never a whole answer; intact ones beside them served")
+    finally:
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
 def Split(answer):
     """The body of a 200 answer, or None."""
     head, _, body = answer.partition(b"\r\n\r\n")
@@ -266,6 +417,7 @@ def main():
         archives = build_archives(content, names, work)
         for label, archive in archives.items():
             serve(archive, label)
+        integrity_check(work)
         idle_exhaustion_check(archives["zipfile"])
         pending_exhaustion_check(work)
     if failures:

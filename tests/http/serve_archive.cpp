@@ -3,8 +3,9 @@
 // when its standard input ends.
 #include <cstdio>
 
+#include "amzip/archive.h"
+#include "content/archive_handler.h"
 #include "http/server.h"
-#include "launcher/session.h"
 #include "text/text.h"
 
 int main(int argc, char** argv) {
@@ -12,17 +13,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: http_serve_archive ARCHIVE.zip\n");
     return 2;
   }
-  SessionPrefix = "c0ffee/";
-  HttpServer server;
+  const std::string prefix = "c0ffee/";
+  amzip::ZipArchive archive;
+  ArchiveHandler handler(archive, prefix);
+  HttpServer server(handler);
   const std::string baseUrl = server.Start(0);
   try {
-    TheArchive.OpenFile(AnsiToWide(argv[1]));
+    archive.OpenFile(AnsiToWide(argv[1]));
   } catch (const amzip::AZError& error) {
     std::fprintf(stderr, "%s\n", WideToAnsi(error.Message()).c_str());
     return 1;
   }
-  SessionUrl = AnsiToWide(baseUrl + SessionPrefix);
-  std::printf("%s%s\n", baseUrl.c_str(), SessionPrefix.c_str());
+  handler.SetSessionUrl(baseUrl + prefix);
+  std::printf("%s%s\n", baseUrl.c_str(), prefix.c_str());
   std::fflush(stdout);
   while (std::fgetc(stdin) != EOF) {
   }

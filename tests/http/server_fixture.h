@@ -1,5 +1,5 @@
-// Test helper: a real HttpServer on 127.0.0.1 serving an in-memory archive under a fixed
-// prefix, and the pieces of a response.
+// Test helper: a real HttpServer on 127.0.0.1 answering from an archive (in memory or a file)
+// under a fixed prefix, and the pieces of a response.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "amzip/archive.h"
+#include "content/archive_handler.h"
 #include "http/server.h"
-#include "launcher/session.h"
 #include "tests/http/raw_client.h"
 #include "text/text.h"
 
@@ -24,6 +25,27 @@ inline Response Split(const std::string& bytes) {
   return {bytes.substr(0, end + 4), bytes.substr(end + 4)};
 }
 
+// Bytes that differ everywhere, so a piece sent twice or skipped cannot go unnoticed.
+inline std::string PatternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = 2463534242u;
+  for (std::size_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    bytes[i] = static_cast<char>(state);
+  }
+  return bytes;
+}
+
+// The value of header `name` in a head, or "(absent)".
+inline std::string HeaderValue(const std::string& head, const std::string& name) {
+  const std::size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "(absent)";
+  const std::size_t start = at + 2 + name.size() + 2;
+  return head.substr(start, head.find("\r\n", start) - start);
+}
+
 // The port in "http://127.0.0.1:PORT/", or 0.
 inline std::uint16_t PortOf(const std::string& baseUrl) {
   const std::string lead = "http://127.0.0.1:";
@@ -35,28 +57,30 @@ class ServerTest : public ::testing::Test {
  protected:
   static constexpr const char* kPrefix = "1a2b3c/";
 
-  void SetUp() override { SessionPrefix = kPrefix; }
-
   void TearDown() override {
     server_.reset();
-    TheArchive.Close();
-    SessionPrefix.clear();
-    SessionUrl.clear();
+    archive_.Close();
   }
 
-  // Opens `zip` as TheArchive and starts a server on a port of the system's choice.
+  // Opens `zip` as the archive and starts a server on a port of the system's choice.
   void Serve(const std::string& zip) {
-    archive_ = zip;
-    TheArchive.OpenMemory(archive_.data(), archive_.size(), L"test.zip");
+    zip_ = zip;
+    archive_.OpenMemory(zip_.data(), zip_.size(), L"test.zip");
+    StartServer(0);
+  }
+  // The same for an archive file.
+  void ServeFile(const std::string& path) {
+    archive_.OpenFile(AnsiToWide(path));
     StartServer(0);
   }
 
   void StartServer(std::uint32_t port) {
-    server_ = std::make_unique<HttpServer>();
+    server_.reset();
+    server_ = std::make_unique<HttpServer>(handler_);
     baseUrl_ = server_->Start(port);
     port_ = PortOf(baseUrl_);
     ASSERT_NE(port_, 0) << baseUrl_;
-    SessionUrl = AnsiToWide(baseUrl_ + kPrefix);
+    handler_.SetSessionUrl(baseUrl_ + kPrefix);
   }
 
   // One request line with a Host header, the whole answer back.
@@ -66,7 +90,10 @@ class ServerTest : public ::testing::Test {
   std::string Get(const std::string& entry) { return Ask("GET", "/" + std::string(kPrefix) + entry); }
   std::string Head(const std::string& entry) { return Ask("HEAD", "/" + std::string(kPrefix) + entry); }
 
-  std::string archive_;
+  // In the order of their lifetimes: the server goes first.
+  std::string zip_;
+  amzip::ZipArchive archive_;
+  ArchiveHandler handler_{archive_, kPrefix};
   std::unique_ptr<HttpServer> server_;
   std::string baseUrl_;
   std::uint16_t port_ = 0;

@@ -43,13 +43,6 @@ class Site : public ServerTest {
   }
 };
 
-std::string HeaderValue(const std::string& head, const std::string& name) {
-  const std::size_t at = head.find("\r\n" + name + ": ");
-  if (at == std::string::npos) return "(absent)";
-  const std::size_t start = at + 2 + name.size() + 2;
-  return head.substr(start, head.find("\r\n", start) - start);
-}
-
 // Checks that `date` is an HTTP date a day after the moment of the request.
 void ExpectDayAhead(const std::string& date) {
   const std::int64_t expires = ParseHttpDate(date);
@@ -290,7 +283,7 @@ TEST_F(ServerTest, BusyPortReportsTheAddressWithoutScheme) {
   const std::uint16_t port = FreePort();
   PortHolder holder(port);
   ASSERT_TRUE(holder.Holding());
-  HttpServer server;
+  HttpServer server(handler_);
   const std::string url = server.Start(port);
   // Binding failed: the text reached before the bind is all there is.
   EXPECT_EQ(url.find("http://"), std::string::npos) << url;
@@ -314,27 +307,67 @@ TEST_F(ServerTest, StopWhileIdleEndsTheThreadAndFreesThePort) {
 
 TEST(HttpServerLifetime, DestroyedWithoutStart) {
   const int descriptors = OpenDescriptorCount();
-  { HttpServer server; }
+  NotFoundHandler handler;
+  { HttpServer server(handler); }
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
-// The body buffer is not cleared before extraction; an entry whose data ends before the size
-// its directory records must still send only its own bytes and zeros, never what the heap held.
-TEST_F(ServerTest, EntryEndingEarlyIsAnErrorNotOldHeapBytes) {
-  constexpr std::size_t kSize = 200000;
+// A second server on the port the first listens on fails to listen (Windows: exclusive address
+// use; with SO_REUSEADDR both would bind and either might answer).
+TEST_F(ServerTest, ASecondServerOnTheSamePortFailsToListen) {
+  const std::uint16_t port = FreePort();
+  StartServer(port);
+  HttpServer second(handler_);
+  const std::string url = second.Start(port);
+  EXPECT_EQ(url.find("http://"), std::string::npos) << url;
+  second.Stop();
+  EXPECT_EQ(Get("x"), kServerError);  // the first still answers
+}
+
+// Data that does not match the directory is never served as a whole answer: a small entry is
+// checked before its first byte leaves (500), a large one as it streams (the connection is
+// reset before its last byte, so the client can tell). Intact entries beside them are served.
+TEST_F(ServerTest, DamagedEntriesAreNeverServedWhole) {
+  constexpr std::size_t kLarge = 400000;  // streamed
+  const std::string small = "small and intact";
+  const std::string large = PatternBytes(kLarge);
   ZipWriter zip;
-  zip.Add("dirty.bin", std::string(kSize, 'X'));
-  // A complete deflate stream of 5 bytes whose directory claims kSize: the checked read fails
-  // as the stream ends short of it, so neither zeros nor a buffer's old bytes go out.
-  zip.AddRaw("short.bin", 8, ZipWriter::DeflateStored("early"), kSize);
-  // Its last byte is the value the server marks the end of a buffer with before extracting.
-  const std::string endsInMarker = std::string(kSize - 1, 'm') + '\xA5';
-  zip.Add("marker.bin", endsInMarker);
-  Serve(zip.Finish());
-  for (int round = 0; round < 3; ++round) {
-    // A buffer of the same size has just held X's.
-    ASSERT_EQ(Split(Get("dirty.bin")).body, std::string(kSize, 'X'));
-    EXPECT_EQ(Get("short.bin"), kServerError) << round;
-    EXPECT_TRUE(Split(Get("marker.bin")).body == endsInMarker) << round;
+  zip.Add("good.txt", small);
+  zip.Add("flipped.txt", small);
+  zip.Add("flipped.bin", large);
+  zip.Add("good.bin", large);
+  // Complete deflate streams of 5 bytes whose directory claims more: 200,000 bytes (read
+  // whole), and 4,000,000,000 (streamed; nothing of that size may be allocated).
+  zip.AddRaw("short.bin", 8, ZipWriter::DeflateStored("early"), 200000);
+  zip.AddRaw("huge.bin", 8, ZipWriter::DeflateStored("early"), 4000000000u);
+  std::string bytes = zip.Finish();
+  // One byte of each "flipped" entry's data changed after its CRC-32 was taken.
+  for (const auto& [name, at] : {std::pair<std::string, std::size_t>{"flipped.txt", 3}, {"flipped.bin", kLarge / 2}}) {
+    const std::size_t data = bytes.find(name) + name.size();  // the local header's name, then the data
+    bytes[data + at] = static_cast<char>(bytes[data + at] ^ 0x20);
+  }
+  Serve(bytes);
+  for (int round = 0; round < 2; ++round) {  // a failed check is not remembered as a pass
+    EXPECT_EQ(Get("flipped.txt"), kServerError);
+    EXPECT_EQ(Get("short.bin"), kServerError);
+    for (const char* name : {"flipped.bin", "huge.bin"}) {
+      RawClient client(port_);
+      ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + name + " HTTP/1.1\r\n\r\n"));
+      bool closed = true;
+      const std::string answer = client.ReceiveAll(&closed);
+      if (answer == kServerError) continue;  // found before the first byte: fine too
+      const Response response = Split(answer);
+      EXPECT_EQ(response.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << name << answer.substr(0, 100);
+      const std::string length = HeaderValue(response.head, "Content-Length");
+      ASSERT_NE(length, "(absent)") << name;
+      EXPECT_LT(response.body.size(), std::stoull(length)) << name;
+#ifndef _WIN32
+      // Under Wine a socket closed with a zero linger time still ends in order (seen with this
+      // test), so there only the missing bytes tell; POSIX resets the connection.
+      EXPECT_FALSE(closed) << name << ": ended in order, as a whole answer would be";
+#endif
+    }
+    EXPECT_EQ(Split(Get("good.txt")).body, small);
+    EXPECT_TRUE(Split(Get("good.bin")).body == large);
   }
 }

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/content_types.h"
+#include "content/content_types.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 // The server's pure pieces: HTTP dates, the extension table, sniffing, the navigation rewrite.
 #include <gtest/gtest.h>
 
-#include "http/content_types.h"
+#include "content/content_types.h"
+#include "content/navigation.h"
 #include "http/http_date.h"
-#include "http/navigation.h"
-#include "launcher/session.h"
 #include "tests/http/http_date_check.h"
 
 using namespace std::string_literals;
@@ -82,13 +81,7 @@ TEST(SniffContentType, NothingToLookAtGivesTextPlain) {
   EXPECT_EQ(SniffContentType("", 0), "text/plain");
 }
 
-class FixNavigationFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { SessionUrl = L"http://127.0.0.1:4711/1a2b3c/"; }
-  void TearDown() override { SessionUrl.clear(); }
-};
-
-TEST_F(FixNavigationFileTest, Cases) {
+TEST(FixNavigationFile, Cases) {
   const std::string u = "http://127.0.0.1:4711/1a2b3c/";
   struct Case {
     std::string body, want;
@@ -110,7 +103,7 @@ TEST_F(FixNavigationFileTest, Cases) {
   };
   for (const Case& c : cases) {
     std::string body = c.body;
-    FixNavigationFile(body);
+    FixNavigationFile(body, u);
     EXPECT_EQ(body, c.want) << c.body;
   }
 }

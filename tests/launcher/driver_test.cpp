@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "http/handler.h"
 #include "http/server.h"
 #include "launcher/course_profile.h"
 #include "launcher/session.h"
@@ -32,7 +33,6 @@ struct DriverRun {
     commandLine.candidate = ArchiveCandidateIndex(commandLine.args);
     exitCode = RunLauncher(env, commandLine);
   }
-  ~DriverRun() { TheArchive.Close(); }
 
   std::wstring StartUrl() const { return env.started.empty() ? L"" : env.started[0].args.back(); }
   // The start URL after SessionUrl.
@@ -74,7 +74,6 @@ TEST(Driver, UsesThePortSetting) {
   env.tick = 4096;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   EXPECT_EQ(SessionUrl, L"http://127.0.0.1:" + std::to_wstring(port) + L"/1000/");
   EXPECT_EQ(env.startPageStatus, 200);
 }
@@ -86,7 +85,8 @@ unsigned PortOf(const std::wstring& url) {
 
 // A port some other program holds: a server of our own, listening.
 struct HeldPort {
-  HttpServer holder;
+  NotFoundHandler handler;
+  HttpServer holder{handler};
   unsigned port = 0;
   explicit HeldPort(std::uint32_t wanted = 0) {
     port = PortOf(AnsiToWide(holder.Start(wanted)));
@@ -173,7 +173,6 @@ TEST(Driver, AnUnwatchableBrowserLivesThirtyMinutesAfterTheLastRequest) {
   FakePlatform env;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   ASSERT_EQ(env.started.size(), 1u);
   EXPECT_EQ(env.started[0].kind, BrowserKind::kOpener);
   EXPECT_EQ(env.startPageStatus, 200);
@@ -299,7 +298,6 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   ASSERT_TRUE(env.client.joinable());
   env.client.join();
-  TheArchive.Close();
   EXPECT_EQ(env.status, 200);
   EXPECT_EQ(env.body, "<p>plain</p>\n");
 }

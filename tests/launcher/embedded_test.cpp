@@ -15,7 +15,6 @@ std::wstring RunAndGetTail(FakePlatform& env, std::vector<std::wstring> args) {
   env.startSucceeds = false;
   CommandLine commandLine{true, std::move(args), 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  TheArchive.Close();
   if (env.started.size() != 1) return L"<no launch>";
   return env.started[0].args.back().substr(SessionUrl.size());
 }

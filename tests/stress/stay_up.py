@@ -13,6 +13,11 @@ idle      clients that never finish their header block, more than the launcher's
           longest to make room), does not spin the CPU, and recovers when they close. Then
           every descriptor held by answers still being sent to clients that do not read: nothing
           may be closed, so it waits without spinning, and answers everyone in turn.
+large     4 clients fetch a very large stored entry (--large-mib, 300 by default) and a large
+          deflated one at once, 2 rounds each, while 8 others fetch small entries: every large
+          answer whole (SHA-256), the launcher's peak resident memory (VmHWM) at most 64 MiB,
+          no small request waiting more than 250 ms (the median and the slowest are printed),
+          and afterwards no more descriptors than before.
 valgrind  a full launcher run under memcheck with a short load, status-only answers and HEAD
           included: no errors, no leaks.
 
@@ -388,6 +393,131 @@ def check_pending(args, work):
     return failures
 
 
+def fetch_hash(port, path, timeout=120):
+    """GET with a raw socket; (status line, body length, SHA-256 of the body)."""
+    s = socket.create_connection(("127.0.0.1", port), timeout)
+    try:
+        s.sendall(b"GET /" + path.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            head += chunk
+        head, _, first = head.partition(b"\r\n\r\n")
+        digest = hashlib.sha256(first)
+        length = len(first)
+        while True:
+            chunk = s.recv(1 << 20)
+            if not chunk:
+                break
+            digest.update(chunk)
+            length += len(chunk)
+        return head.split(b"\r\n")[0], length, digest.hexdigest()
+    finally:
+        s.close()
+
+
+def peak_rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def check_large(args, work, archive, expected):
+    """Flat memory and fairness: very large answers beside small ones."""
+    failures = []
+    rng = random.Random(300)
+    big_path = os.path.join(work, "large.zip")
+    size = int(args.large_mib * (1 << 20))
+    big_digest = hashlib.sha256()
+    with zipfile.ZipFile(big_path, "w") as z:
+        with z.open(zipfile.ZipInfo("video.bin"), "w", force_zip64=True) as f:  # stored
+            block = rng.randbytes(1 << 20)
+            for i in range(size >> 20):
+                piece = block[i % 256:] + block[:i % 256]
+                big_digest.update(piece)
+                f.write(piece)
+        text = b"".join(b"line %d of a long transcript\n" % i for i in range(600000))  # ~17 MiB
+        z.writestr("transcript.txt", text, compress_type=zipfile.ZIP_DEFLATED)
+        for name, data in [("index.html", b"<!doctype html><p>index</p>"), ("small.css", b"p{}" * 300),
+                           ("icon.png", rng.randbytes(20000))]:
+            z.writestr(name, data, compress_type=zipfile.ZIP_DEFLATED)
+    want = {"video.bin": (size, big_digest.hexdigest()),
+            "transcript.txt": (len(text), hashlib.sha256(text).hexdigest())}
+    launcher = Launcher([args.launcher], big_path, work)
+    latencies = []
+    problems = []
+    lock = threading.Lock()
+    try:
+        launcher.get("index.html")
+        fds_before = launcher.descriptors()[0]
+        done = threading.Event()
+
+        def large(name):
+            for _ in range(2):
+                status, length, digest = fetch_hash(launcher.port, launcher.prefix + name)
+                if (length, digest) != want[name] or status != b"HTTP/1.1 200 OK":
+                    with lock:
+                        problems.append("%s: %r, %d bytes" % (name, status, length))
+
+        def small(seed):
+            r = random.Random(seed)
+            for _ in range(100000):
+                if done.is_set():
+                    return
+                name = r.choice(["index.html", "small.css", "icon.png"])
+                started = time.monotonic()
+                try:
+                    status, _ = launcher.get(name, timeout=10)
+                except (OSError, http.client.HTTPException) as e:
+                    status = repr(e)
+                spent = time.monotonic() - started
+                with lock:
+                    latencies.append(spent)
+                    if status != 200:
+                        problems.append("%s: %s" % (name, status))
+                time.sleep(0.005)
+
+        bigs = [threading.Thread(target=large, args=("video.bin",)) for _ in range(4)]
+        bigs.append(threading.Thread(target=large, args=("transcript.txt",)))
+        smalls = [threading.Thread(target=small, args=(i,)) for i in range(8)]
+        started = time.time()
+        for t in bigs + smalls:
+            t.start()
+        for t in bigs:
+            t.join(600)
+        done.set()
+        for t in smalls:
+            t.join(30)
+        elapsed = time.time() - started
+        peak = peak_rss_kib(launcher.pid)
+        fds_after = settle(lambda: launcher.descriptors()[0], fds_before)
+        latencies.sort()
+        median = latencies[len(latencies) // 2] if latencies else 0
+        slowest = latencies[-1] if latencies else 0
+        print("large: 4 x 2 fetches of a %d MiB stored entry and 2 of a %d MiB deflated one in %.1f s beside %d small"
+              " requests (median %.1f ms, slowest %.1f ms); peak RSS %d KiB; descriptors %d -> %d"
+              % (size >> 20, len(text) >> 20, elapsed, len(latencies), median * 1000, slowest * 1000, peak,
+                 fds_before, fds_after))
+        if problems:
+            failures.append("%d failed fetches, e.g. %s" % (len(problems), problems[:3]))
+        if peak > 64 * 1024:
+            failures.append("peak resident memory %d KiB, more than 64 MiB" % peak)
+        if slowest > 0.25:
+            failures.append("a small request waited %.0f ms beside the large answers" % (slowest * 1000))
+        if not latencies:
+            failures.append("no small request was answered")
+        if fds_after > fds_before:
+            failures.append("descriptors %d -> %d" % (fds_before, fds_after))
+    finally:
+        stop_checked(launcher, failures)
+        os.remove(big_path)
+    return failures
+
+
 def check_valgrind(args, work, archive, expected):
     command = ["valgrind", "--quiet", "--error-exitcode=99", "--suppressions=" + SUPPRESSIONS, "--leak-check=full",
                "--errors-for-leak-kinds=definite,indirect", "--show-leak-kinds=definite,indirect", args.launcher]
@@ -435,15 +565,16 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--launcher", required=True)
     ap.add_argument("--seconds", type=float, default=30)
-    ap.add_argument("--check", action="append", choices=["load", "idle", "valgrind"])
+    ap.add_argument("--check", action="append", choices=["load", "idle", "large", "valgrind"])
+    ap.add_argument("--large-mib", type=float, default=300, help="size of the large entry (--check large)")
     args = ap.parse_args()
-    checks = args.check or ["load", "idle", "valgrind"]
+    checks = args.check or ["load", "idle", "large", "valgrind"]
     failed = False
     with tempfile.TemporaryDirectory(prefix="orvane-stay-up-") as work:
         archive = os.path.join(work, "content.zip")
         expected = make_archive(archive)
         for name in checks:
-            failures = {"load": check_load, "idle": check_idle, "valgrind": check_valgrind}[name](
+            failures = {"load": check_load, "idle": check_idle, "large": check_large, "valgrind": check_valgrind}[name](
                 args, work, archive, expected)
             for f in failures:
                 print("FAIL (%s): %s" % (name, f))

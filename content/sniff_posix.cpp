@@ -7,7 +7,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "http/content_types.h"
+#include "content/content_types.h"
 
 namespace {
 

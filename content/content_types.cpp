@@ -1,5 +1,5 @@
 // The extension table of served content types.
-#include "http/content_types.h"
+#include "content/content_types.h"
 
 #include <map>
 

@@ -1,12 +1,11 @@
-#include "http/navigation.h"
+#include "content/navigation.h"
 
-#include "launcher/session.h"
 #include "text/text.h"
 
-void FixNavigationFile(std::string& body) {
+void FixNavigationFile(std::string& body, const std::string& sessionUrl) {
   static constexpr char kKey[] = "'wa_base'";
   static constexpr std::size_t kKeyLength = sizeof kKey - 1;
-  const std::string entry = ",\n" + std::string(kKey) + ":'" + WideToAnsi(SessionUrl) + "'";
+  const std::string entry = ",\n" + std::string(kKey) + ":'" + sessionUrl + "'";
 
   const std::size_t key = body.find(kKey);
   if (key != std::string::npos) {

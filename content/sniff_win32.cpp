@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <urlmon.h>
 
-#include "http/content_types.h"
+#include "content/content_types.h"
 #include "text/text.h"
 
 std::string SniffContentType(const void* bytes, std::size_t length) {

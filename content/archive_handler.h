@@ -1,0 +1,59 @@
+// ArchiveHandler: the server's answers from one archive. Requests under the run's prefix name
+// entries; GET and HEAD share one lookup and differ where the answers do: HEAD tells the
+// directory's size and time, GET sends the bytes (checked against the entry's CRC-32 and size,
+// or a byte range of them), sniffs unknown types and rewrites navigation files.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "amzip/archive.h"
+#include "http/handler.h"
+#include "http/http_date.h"
+
+class ArchiveHandler : public HttpHandler {
+ public:
+  // Entries up to this size are read whole and checked before the first byte leaves; a
+  // mismatch is answered 500.
+  static constexpr std::uint64_t kOneBufferLimit = 256 * 1024;
+  // Stored entries at most this large always go in one buffer with their head, even when
+  // they could be sent without a copy: one send instead of two.
+  static constexpr std::uint64_t kAlwaysOneBuffer = 64 * 1024;
+  // The leading bytes an unknown type of a larger entry is sniffed from.
+  static constexpr std::size_t kSniffBytes = 64 * 1024;
+
+  // Answers from `archive` for paths that begin with `prefix` (e.g. "1a2b3c/"); both must
+  // outlive the handler. The archive may still be closed: see HoldAnswers.
+  ArchiveHandler(amzip::ZipArchive& archive, std::string prefix);
+
+  // While the returned lock is held, requests under the prefix wait before their lookup: the
+  // run holds it from before the server starts until the archive is open and the session URL
+  // set, so an early request is answered from the opened archive.
+  std::unique_lock<std::mutex> HoldAnswers() { return std::unique_lock<std::mutex>(setUp_); }
+  // The run's URL (BaseUrl + prefix), which navigation files are given as their 'wa_base'.
+  // Call while holding HoldAnswers, or before the server starts.
+  void SetSessionUrl(const std::string& url) { sessionUrl_ = url; }
+
+  HttpAnswer Answer(const HttpRequest& request) override;
+  // The time of the last request under the prefix, found or not.
+  std::uint64_t LastActivityMs() const override { return lastActivityMs_.load(); }
+
+ private:
+  HttpAnswer AnswerHead(const std::wstring& name, const amzip::EntryInfo& info);
+  HttpAnswer AnswerGet(const std::wstring& name, const amzip::EntryInfo& info, const HttpRequest& request);
+  // The entry read whole through a checked reader (throws AZError on a mismatch).
+  std::string ReadWhole(const std::wstring& name, const amzip::EntryInfo& info);
+  // The body of bytes [first, first + length) of the entry, with the entry's leading bytes
+  // in `*leading` when `sniff` asks for them.
+  HttpBody EntryBody(const std::wstring& name, const amzip::EntryInfo& info, std::uint64_t first,
+                     std::uint64_t length, bool sniff, std::string* leading);
+
+  amzip::ZipArchive& archive_;
+  const std::string prefix_;
+  std::string sessionUrl_;
+  std::mutex setUp_;
+  ExpiresLine expires_;  // answers run on the server thread only
+  std::atomic<std::uint64_t> lastActivityMs_{0};
+};

@@ -1,0 +1,68 @@
+// HttpHandler: what the server asks for the answer to each request it has parsed. The server
+// knows requests, connections and how to send a body; what the answers say is the handler's.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// One parsed request (see ParseRequest in request.h).
+struct HttpRequest {
+  bool isHead = false;   // HEAD; GET otherwise (the server answers no other method itself)
+  std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
+  std::string range;     // the Range header's value, blanks around it removed; "" when absent
+  bool ifRange = false;  // an If-Range header was sent
+};
+
+// A body produced piece by piece while the socket drains.
+class BodyStream {
+ public:
+  virtual ~BodyStream() = default;
+  // Writes the next bytes, at most `capacity`, to `buffer`: their count, or 0 after the last
+  // byte. Throws for unreadable or damaged data; the server then ends the connection abortively,
+  // so the client sees a body shorter than its Content-Length, never a complete wrong one.
+  virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+};
+
+// The body that follows an answer's head when it is not in the head's buffer itself.
+struct HttpBody {
+  enum class Kind {
+    kNone,    // the answer is `head` alone
+    kMemory,  // `length` bytes at `memory`, which stay valid while the server runs
+    kFile,    // `length` bytes of the file `file` (POSIX descriptor, Windows HANDLE) at `offset`
+    kStream,  // `length` bytes from `stream`
+  };
+  Kind kind = Kind::kNone;
+  const char* memory = nullptr;
+  std::intptr_t file = -1;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::unique_ptr<BodyStream> stream;
+};
+
+struct HttpAnswer {
+  // Status line and headers through the empty line; a small body may simply follow them here.
+  std::string head;
+  HttpBody body;
+};
+
+class HttpHandler {
+ public:
+  virtual ~HttpHandler() = default;
+  // The answer to `request`. Called on the server thread, one request at a time. An exception
+  // (out of memory) closes that connection without an answer.
+  virtual HttpAnswer Answer(const HttpRequest& request) = 0;
+  // The steady-clock time in ms (SteadyClockMs) of the last request the handler counts as
+  // activity of its own; 0 when there was none. Readable from any thread.
+  virtual std::uint64_t LastActivityMs() const { return 0; }
+};
+
+// "HTTP/1.1 " + statusText + "\r\n\r\n": an answer of the status line alone.
+HttpAnswer StatusAnswer(const char* statusText);
+
+// Answers every request "404 Not Found": a server with nothing to serve (tests that need a
+// server but no answers from it).
+class NotFoundHandler : public HttpHandler {
+ public:
+  HttpAnswer Answer(const HttpRequest&) override { return StatusAnswer("404 Not Found"); }
+};
