@@ -119,7 +119,8 @@ class InflateReader : public CheckedReader {
       : CheckedReader(from, entry, dataStart, 0, offset == 0),
         inputLeft(entry.compressedSize),
         skip(offset),
-        input(kInputBlock) {
+        // No larger than the compressed data: a small entry needs no 32 KiB block cleared.
+        input(entry.compressedSize < kInputBlock ? static_cast<std::size_t>(entry.compressedSize) : kInputBlock) {
     const int init = inflateInit2(&stream, -MAX_WBITS);
     if (init != Z_OK) FailWithDetail(AZ_ERROR_COMPRESSION, init);
   }
