@@ -418,8 +418,14 @@ def main():
         for label, archive in archives.items():
             serve(archive, label)
         integrity_check(work)
-        idle_exhaustion_check(archives["zipfile"])
-        pending_exhaustion_check(work)
+        if os.environ.get("ORVANE_SANITIZED"):
+            # UBSan checks a vtable by writing it to a pipe; with every descriptor held by
+            # clients it cannot make one and reports a valid object as corrupt. The native
+            # build runs these checks.
+            print("descriptor exhaustion checks: left to the unsanitized build")
+        else:
+            idle_exhaustion_check(archives["zipfile"])
+            pending_exhaustion_check(work)
     if failures:
         print("%d failures" % len(failures))
         return 1
