@@ -244,7 +244,13 @@ class PosixPlatform final : public Platform {
       const std::string path = os::FindProgram(known);
       if (!path.empty()) facts.installed.push_back(PathToWide(path));
     }
-    facts.defaultBrowser = PathToWide(DefaultBrowserProgram());
+    // $BROWSER overrides the desktop's default, so xdg-settings (a shell script that takes a
+    // few hundred ms) is asked only when no $BROWSER command can be started.
+    bool settingUsable = false;
+    for (const std::vector<std::wstring>& command : BrowserVariableCommands(facts.setting, L"")) {
+      settingUsable = settingUsable || facts.onPath.count(command[0]) != 0;
+    }
+    if (!settingUsable) facts.defaultBrowser = PathToWide(DefaultBrowserProgram());
     return facts;
   }
 
