@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "launcher/loopback_get.h"
+#include "launcher/os/loopback_get.h"
 
 namespace stand_in {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/devtools.h"
+#include "launcher/browsers/devtools.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the Windows quoting and its inverse; $BROWSER's convention and desktop files' Exec lines.
 #include <gtest/gtest.h>
 
-#include "launcher/browser_choice.h"
-#include "launcher/browser_variable.h"
+#include "launcher/browsers/browser_choice.h"
+#include "launcher/browsers/browser_variable.h"
 #include "text/text.h"
 
 namespace {

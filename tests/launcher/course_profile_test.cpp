@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "launcher/course_profile.h"
+#include "launcher/run/course_profile.h"
 #include "tests/launcher/fake_platform.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include "http/handler.h"
 #include "http/server.h"
-#include "launcher/course_profile.h"
-#include "launcher/session.h"
-#include "launcher/startup.h"
+#include "launcher/run/course_profile.h"
+#include "launcher/run/session.h"
+#include "launcher/run/startup.h"
 #include "tests/launcher/fixtures.h"
 #include "tests/launcher/fake_platform.h"
 
@@ -35,10 +35,12 @@ struct DriverRun {
   }
 
   std::wstring StartUrl() const { return env.started.empty() ? L"" : env.started[0].args.back(); }
-  // The start URL after SessionUrl.
+  // The run's URL: the start URL up to its page.
+  std::wstring SessionUrl() const { return StartUrl().substr(0, StartUrl().find(L"index.html")); }
+  // The start URL after the run's URL.
   std::wstring Tail() const {
     const std::wstring url = StartUrl();
-    return url.compare(0, SessionUrl.size(), SessionUrl) == 0 ? url.substr(SessionUrl.size()) : L"<" + url + L">";
+    return url.empty() ? L"<no launch>" : url.substr(SessionUrl().size());
   }
 };
 
@@ -48,10 +50,10 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
 
 TEST(Driver, SessionUrlIsTheServersBaseUrlAndThePrefix) {
   DriverRun run({kProgram, Fixture("plain.zip")});
-  EXPECT_EQ(SessionPrefix, "ff/");
-  ASSERT_TRUE(StartsWith(SessionUrl, L"http://127.0.0.1:")) << WideToAnsi(SessionUrl);
-  EXPECT_EQ(SessionUrl.substr(SessionUrl.size() - 4), L"/ff/");
-  EXPECT_EQ(SessionUrl.find(L":0/"), std::wstring::npos) << "a system-chosen port, never 0";
+  const std::wstring sessionUrl = run.SessionUrl();
+  ASSERT_TRUE(StartsWith(sessionUrl, L"http://127.0.0.1:")) << WideToAnsi(sessionUrl);
+  EXPECT_EQ(sessionUrl.substr(sessionUrl.size() - 4), L"/ff/");
+  EXPECT_EQ(sessionUrl.find(L":0/"), std::wstring::npos) << "a system-chosen port, never 0";
   EXPECT_EQ(run.Tail(), L"index.html");
   // The server answers the start page from the archive named on the command line.
   EXPECT_EQ(run.env.startPageStatus, 200);
@@ -65,8 +67,8 @@ TEST(Driver, UsesThePortSetting) {
   unsigned port = 0;
   {
     DriverRun first({kProgram, Fixture("plain.zip")});
-    const std::size_t colon = SessionUrl.rfind(L':');
-    port = static_cast<unsigned>(std::stoul(SessionUrl.substr(colon + 1)));
+    const std::wstring sessionUrl = first.SessionUrl();
+    port = static_cast<unsigned>(std::stoul(sessionUrl.substr(sessionUrl.rfind(L':') + 1)));
   }
   FakePlatform env;
   env.startSucceeds = false;
@@ -74,7 +76,8 @@ TEST(Driver, UsesThePortSetting) {
   env.tick = 4096;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
-  EXPECT_EQ(SessionUrl, L"http://127.0.0.1:" + std::to_wstring(port) + L"/1000/");
+  ASSERT_EQ(env.started.size(), 1u);
+  EXPECT_EQ(env.started[0].args.back(), L"http://127.0.0.1:" + std::to_wstring(port) + L"/1000/index.html");
   EXPECT_EQ(env.startPageStatus, 200);
 }
 
@@ -97,7 +100,7 @@ struct HeldPort {
 // embedded courses, known by the launcher's own name.
 TEST(Driver, WithoutHttpPortTheCourseHasAPortOfItsOwn) {
   DriverRun run({kProgram, L"a=1"}, true, [](FakePlatform& p) { p.ownProgram = L"/opt/x/Safety.exe"; });
-  EXPECT_EQ(PortOf(SessionUrl), CoursePort(L"safety.exe"));
+  EXPECT_EQ(PortOf(run.SessionUrl()), CoursePort(L"safety.exe"));
   EXPECT_NE(run.env.startPageStatus, 0) << "answered (this program carries no course)";
 }
 
@@ -105,7 +108,7 @@ TEST(Driver, TheCoursesPortTakenTheSystemChooses) {
   const HeldPort taken(CoursePort(L"taken.exe"));
   ASSERT_EQ(taken.port, CoursePort(L"taken.exe"));
   DriverRun run({kProgram, L"a=1"}, true, [](FakePlatform& p) { p.ownProgram = L"C:\\x\\Taken.exe"; });
-  EXPECT_NE(PortOf(SessionUrl), taken.port);
+  EXPECT_NE(PortOf(run.SessionUrl()), taken.port);
   EXPECT_EQ(run.env.errors, std::vector<std::wstring>{L"Invalid state"}) << "only the missing course";
   EXPECT_NE(run.env.startPageStatus, 0) << "answered on the system's port";
 }
@@ -281,9 +284,8 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
     int status = 0;
     std::string body;
     BrowserFacts GatherBrowserFacts() override {
-      // Called after the server started, before the archive is opened.
-      const std::size_t colon = SessionUrl.rfind(L':');
-      const auto serverPort = static_cast<std::uint16_t>(std::stoul(SessionUrl.substr(colon + 1)));
+      // Called after the server started on the HttpPort setting, before the archive is opened.
+      const auto serverPort = static_cast<std::uint16_t>(port);
       client = std::thread([this, serverPort] {
         std::string raw;
         if (os::LoopbackGet(serverPort, "/ff/index.html", raw, 10000)) ParseHttpResponse(raw, status, body);
@@ -294,6 +296,7 @@ TEST(Driver, ARequestBeforeTheArchiveIsOpenIsAnsweredFromIt) {
   };
   EarlyClientEnv env;
   env.startSucceeds = false;
+  env.port = HeldPort().port;  // free again once its holder is gone
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   ASSERT_TRUE(env.client.joinable());

@@ -2,8 +2,8 @@
 // embedded.zip embedded (the RT_ZIP 777 resource on Windows, appended on POSIX).
 #include <gtest/gtest.h>
 
-#include "launcher/session.h"
-#include "launcher/startup.h"
+#include "launcher/run/session.h"
+#include "launcher/run/startup.h"
 #include "tests/launcher/fixtures.h"
 #include "tests/launcher/fake_platform.h"
 
@@ -16,7 +16,8 @@ std::wstring RunAndGetTail(FakePlatform& env, std::vector<std::wstring> args) {
   CommandLine commandLine{true, std::move(args), 1};
   EXPECT_EQ(RunLauncher(env, commandLine), 0);
   if (env.started.size() != 1) return L"<no launch>";
-  return env.started[0].args.back().substr(SessionUrl.size());
+  const std::wstring& url = env.started[0].args.back();
+  return url.substr(url.find(L"index.html"));
 }
 
 TEST(EmbeddedArchive, UsedWhenTheCommandLineNamesNone) {

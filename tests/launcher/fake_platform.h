@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "http/server.h"
-#include "launcher/loopback_get.h"
-#include "launcher/platform.h"
+#include "launcher/os/loopback_get.h"
+#include "launcher/os/platform.h"
 #include "text/text.h"
 
 class FakePlatform : public Platform {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "launcher/browser_choice.h"
-#include "launcher/browser_facts_win32.h"
-#include "launcher/folders_win32.h"
-#include "launcher/internet_explorer_win32.h"
-#include "launcher/platform.h"
+#include "launcher/browsers/browser_choice.h"
+#include "launcher/browsers/browser_facts_win32.h"
+#include "launcher/os/folders_win32.h"
+#include "launcher/browsers/internet_explorer_win32.h"
+#include "launcher/os/platform.h"
 
 namespace {
 

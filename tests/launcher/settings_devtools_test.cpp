@@ -1,10 +1,10 @@
 // The portable readers: the settings file's HttpPort line, the session prefix, DevTools' answers.
 #include <gtest/gtest.h>
 
-#include "launcher/devtools.h"
-#include "launcher/loopback_get.h"
-#include "launcher/session.h"
-#include "launcher/settings.h"
+#include "launcher/browsers/devtools.h"
+#include "launcher/os/loopback_get.h"
+#include "launcher/run/session.h"
+#include "launcher/run/settings.h"
 
 namespace {
 

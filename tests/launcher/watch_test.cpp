@@ -6,8 +6,8 @@
 
 #include <deque>
 
-#include "launcher/browser.h"
-#include "launcher/watch.h"
+#include "launcher/browsers/browser.h"
+#include "launcher/run/watch.h"
 #include "tests/launcher/fake_platform.h"
 
 namespace {

@@ -1,0 +1,73 @@
+// The browser of a run: one interface, one implementation per kind (Internet Explorer, a
+// Chromium-family or Firefox browser with the course's own profile, the system opener or a
+// user's own command), made from the chooser's BrowserChoice by MakeBrowser.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "launcher/browsers/browser_choice.h"
+
+class Platform;
+
+// What a zero-time-out wait on a started process tells.
+enum class ProcessState {
+  kRunning,  // still running
+  kExited,   // has ended (and, on POSIX, been reaped); stays so
+  kUnknown,  // the wait failed or nothing was started: it may or may not run
+};
+
+// What a look at the browser's windows tells.
+enum class PageCheck {
+  kShown,       // a window shows a page whose URL begins with the prefix
+  kNotShown,    // the browser answered, and no window does
+  kCannotTell,  // no answer (not started up yet, slow, or a browser that cannot be asked)
+};
+
+// How the watch loop treats a browser (watch.h).
+enum class WatchRule {
+  // Internet Explorer and browsers the run cannot watch: alive while the process runs; once it
+  // has exited, while the page check keeps answering kShown.
+  kProcessThenPages,
+  // A browser of the course's own: alive while a window shows a page of the run, or while its
+  // process runs and cannot tell yet; a lingering process without such a page is closed.
+  kPagesDecide,
+};
+
+class Browser {
+ public:
+  virtual ~Browser() = default;  // lets go of the process; never ends a browser by itself
+
+  // Starts the browser as chosen. False when nothing was started (the reason went to DebugLog).
+  virtual bool Start() = 0;
+
+  // A zero-time-out wait on the process started.
+  virtual ProcessState CheckProcess() = 0;
+
+  // Whether a window of this browser shows a URL that begins with `prefix` (character for
+  // character, letter case included). The system opener and a user's command answer from the
+  // server's activity: kShown while a request under the run's prefix was answered within the
+  // last 30 minutes.
+  virtual PageCheck ShowsPageUnder(const std::wstring& prefix) = 0;
+
+  // Called once the watch has ended: lets go of the process. A browser of the course's own whose
+  // process still runs (Chromium-family in background mode) is ended here, unless it still shows
+  // a page of another run of the same course.
+  virtual void Close() = 0;
+
+  virtual WatchRule Rule() const = 0;
+};
+
+// The milliseconds (Platform::NowMs clock) of the last request answered under the run's prefix,
+// 0 when none: what a browser the run cannot watch is judged by.
+using LastRequestClock = std::function<std::uint64_t()>;
+
+// The browser for `choice`. Internet Explorer comes from the platform (Windows only); the others
+// are portable and use the platform's process, file and loopback services.
+std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform,
+                                     LastRequestClock lastRequestMs);
+
+// How long a browser the run cannot watch keeps the run alive after the last request.
+constexpr std::uint64_t kUnwatchedIdleMs = 30ull * 60 * 1000;

@@ -1,0 +1,97 @@
+// Gathering the browser chooser's facts on Windows; see browser_facts_win32.h.
+#include "launcher/browsers/browser_facts_win32.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+#include "launcher/os/folders_win32.h"
+#include "launcher/os/registry_win32.h"
+#include "text/text.h"
+
+namespace {
+
+const wchar_t kSettingsKey[] = L"SOFTWARE\\keltrix\\Orvane";
+const wchar_t kUserChoiceKey[] =
+    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+const wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+// The browsers looked for when the default one is none of the family, in order.
+const wchar_t* const kInstalledBrowsers[] = {L"msedge.exe", L"chrome.exe", L"firefox.exe"};
+
+// RtlGetVersion from ntdll: the version the system really is, whatever the manifest says.
+void RealVersion(unsigned& major, unsigned& minor) {
+  using RtlGetVersionFunction = LONG(WINAPI*)(PRTL_OSVERSIONINFOW);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const FARPROC address = ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  if (address == nullptr) return;
+  const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(address));
+  RTL_OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (rtlGetVersion(&info) != 0) return;
+  major = info.dwMajorVersion;
+  minor = info.dwMinorVersion;
+}
+
+// The key's string `name` under `subkey`, looked for in the user's root, then in the
+// machine's (either view).
+bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& subkey,
+                         const wchar_t* name, std::wstring& value) {
+  return os::RegistryKey(roots.user, subkey).ReadString(name, value) ||
+         os::ReadRegistryStringAnyView(roots.machine, subkey, name, value);
+}
+
+// The default browser's program for http, "" when there is none or its file is missing.
+std::wstring DefaultBrowser(const os::RegistryRoots& roots) {
+  std::wstring progId, command;
+  if (!os::RegistryKey(roots.user, kUserChoiceKey).ReadString(L"ProgId", progId) || progId.empty()) {
+    return std::wstring();
+  }
+  if (!ReadUserThenMachine(roots, L"Software\\Classes\\" + progId + L"\\shell\\open\\command",
+                           nullptr, command)) {
+    return std::wstring();
+  }
+  // The program a registered command starts is its first word, as the system reads it.
+  const std::vector<std::wstring> words = SplitWindowsCommandLine(command);
+  const std::wstring program = words.empty() ? std::wstring() : words[0];
+  return os::IsExistingWindowsFile(program) ? program : std::wstring();
+}
+
+std::wstring ProgramFilesFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const HRESULT result = SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
+  if (FAILED(result)) {
+    DebugLog("SHGetFolderPath failed [0x%08x].\n", static_cast<unsigned>(result));
+    return std::wstring();
+  }
+  return folder;
+}
+
+}  // namespace
+
+namespace os {
+
+BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots) {
+  BrowserFacts facts;
+  facts.windows = true;
+  RealVersion(facts.versionMajor, facts.versionMinor);
+  RegistryKey(roots.user, kSettingsKey).ReadString(L"Browser", facts.setting);
+  facts.defaultBrowser = DefaultBrowser(roots);
+  for (const wchar_t* name : kInstalledBrowsers) {
+    std::wstring path = RegisteredAppPath(roots, name);
+    if (!path.empty()) facts.installed.push_back(std::move(path));
+  }
+  facts.programFiles = ProgramFilesFolder();
+  return facts;
+}
+
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name) {
+  std::wstring key = name;
+  if (key.find(L'.') == std::wstring::npos) key += L".exe";
+  std::wstring path;
+  if (!ReadUserThenMachine(roots, kAppPathsKey + key, nullptr, path)) return std::wstring();
+  // Some installers store the path in quotes.
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  return os::IsExistingWindowsFile(path) ? path : std::wstring();
+}
+
+}  // namespace os

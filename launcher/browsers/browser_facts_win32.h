@@ -1,0 +1,33 @@
+// What the browser chooser needs from Windows: the real version, the Browser setting, the
+// user's default browser for http and the installed browsers' App Paths registrations.
+#pragma once
+
+#include <windows.h>
+
+#include "launcher/browsers/browser_choice.h"
+
+namespace os {
+
+// The two registry roots the facts are read from; tests point them at keys of their own.
+struct RegistryRoots {
+  HKEY user = HKEY_CURRENT_USER;
+  HKEY machine = HKEY_LOCAL_MACHINE;
+};
+
+// The facts, all but profileDir:
+// - the version as RtlGetVersion reports it (GetVersionEx answers by the program's manifest);
+// - the setting: the Browser REG_SZ under user\SOFTWARE\keltrix\Orvane;
+// - the default browser: the program of the http UserChoice ProgId's shell\open\command
+//   (Software\Classes of user, then of machine), when that file exists;
+// - installed: the App Paths registrations of msedge.exe, chrome.exe and firefox.exe (user, then
+//   machine in its 64-bit and 32-bit views) whose files exist, in that order;
+// - the program-files folder (SHGetFolderPathW CSIDL_PROGRAM_FILES); when that fails, the
+//   diagnostic "SHGetFolderPath failed [0x%08x].\n" and "".
+BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots);
+
+// The program registered under App Paths for `name` (".exe" added when it has no extension),
+// the user's registration before the machine's, as the shell finds a program typed without its
+// folder; "" when there is none or its file is missing.
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name);
+
+}  // namespace os

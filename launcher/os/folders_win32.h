@@ -1,0 +1,39 @@
+// Files and folders on Windows: where a course's profile lives, and the services the profiles
+// need (create, list with their last use, mark used, remove a tree).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher/os/platform.h"
+
+namespace os {
+
+// True when `path` exists and is not a folder.
+bool IsExistingWindowsFile(const std::wstring& path);
+
+// The Unix time, in whole seconds, of a FILETIME (100-ns units since 1601).
+std::int64_t UnixSecondsOf(const FILETIME& time);
+
+// %LOCALAPPDATA%\keltrix\Orvane: the local application-data folder from SHGetFolderPathW
+// (CSIDL_LOCAL_APPDATA), else from the LOCALAPPDATA variable; "" when neither gives one.
+std::wstring WindowsUserDataFolder();
+
+// Creates `path` and its missing parents; true when it is a folder afterwards.
+bool MakeWindowsFolders(const std::wstring& path);
+
+// The folders right under `parent`, with the Unix time of their last MarkWindowsFolderUsed (0
+// when never marked).
+std::vector<FolderUse> ListWindowsFolders(const std::wstring& parent);
+
+// Writes the folder's use stamp, a small file whose last-write time is the time of use.
+void MarkWindowsFolderUsed(const std::wstring& folder);
+
+// Removes `path` and everything under it; a link or junction inside is removed itself, never
+// followed. Read-only files are removed too. Harmless when `path` is missing.
+void RemoveWindowsTree(const std::wstring& path);
+
+}  // namespace os

@@ -1,0 +1,114 @@
+// Platform: the operating-system services the run uses, behind one interface with neutral names,
+// so the portable sequence (startup.cpp, watch.cpp, the browsers) runs unchanged on Windows, on
+// POSIX and in tests. platform_win32.cpp / platform_posix.cpp give the real ones; the tests'
+// FakePlatform (tests/launcher/fake_platform.h) answers sensibly by default.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "launcher/browsers/browser.h"
+#include "launcher/browsers/browser_choice.h"
+
+// The separator of the paths the platform takes.
+#ifdef _WIN32
+constexpr wchar_t kPathSeparator = L'\\';
+#else
+constexpr wchar_t kPathSeparator = L'/';
+#endif
+
+// A program the run started.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;  // lets go of it (closes its handle); it keeps running
+  // A zero-time-out wait (WaitForSingleObject(0) / waitpid(WNOHANG)); kExited stays so.
+  virtual ProcessState Check() = 0;
+  // Ends it if it still runs: POSIX SIGTERM, up to 3 s of grace, then SIGKILL; Windows
+  // TerminateProcess. Returns once it has ended (or could not be ended).
+  virtual void End() = 0;
+};
+
+// A folder under a parent, and when the run last marked it used.
+struct FolderUse {
+  std::wstring name;               // the folder's own name, not its path
+  std::int64_t lastUsedSeconds;    // Unix time of its last MarkFolderUsed; 0 when never marked
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Clocks. TickCount: milliseconds since the system started, low 32 bits (GetTickCount /
+  // CLOCK_MONOTONIC), for SessionPrefix. NowMs: a monotonic millisecond clock, the one the
+  // server's LastScopedRequestMs is read on. UnixSeconds: the wall clock.
+  virtual std::uint32_t TickCount() = 0;
+  virtual std::uint64_t NowMs() = 0;
+  virtual std::int64_t UnixSeconds() = 0;
+
+  // Sleeps `ms` milliseconds. False, possibly early, once the user asked the run to end
+  // (SIGINT / SIGTERM on POSIX); always true on Windows.
+  virtual bool Sleep(std::uint32_t ms) = 0;
+
+  // CoInitialize / CoUninitialize for the main thread on Windows; nothing on POSIX.
+  virtual void BeginComApartment() = 0;
+  virtual void EndComApartment() = 0;
+
+  // The HttpPort setting; 0 when missing or unreadable.
+  virtual std::uint32_t ReadHttpPort() = 0;
+
+  // True when `path` names something that exists and is not a directory.
+  virtual bool IsExistingFile(const std::wstring& path) = 0;
+  // Up to `maxBytes` of the file at `path`; false when it cannot be opened.
+  virtual bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) = 0;
+  // The path of the running program (GetModuleFileNameW / /proc/self/exe); "" when unknown.
+  virtual std::wstring OwnProgramPath() = 0;
+
+  // The modal error message box (POSIX: stderr, plus a dialog when there is a display).
+  virtual void ShowError(const std::wstring& text) = 0;
+  // A line for the user on standard error (POSIX, when there is one); nothing on Windows.
+  virtual void Notice(const std::wstring& text) = 0;
+
+  // The folder for per-user data of the program: %LOCALAPPDATA%\keltrix\Orvane (Windows),
+  // $XDG_DATA_HOME/keltrix/orvane, default ~/.local/share/keltrix/orvane (POSIX). "" when
+  // there is none. Not created here.
+  virtual std::wstring UserDataFolder() = 0;
+  // Creates `path` and its missing parents; true when it exists as a folder afterwards.
+  virtual bool MakeFolders(const std::wstring& path) = 0;
+  // The folders right under `parent` (none when it does not exist).
+  virtual std::vector<FolderUse> ListFolders(const std::wstring& parent) = 0;
+  // Records that `folder` is used now (a stamp file in it).
+  virtual void MarkFolderUsed(const std::wstring& folder) = 0;
+  // Removes `path` and everything under it, never following links; harmless when missing.
+  virtual void RemoveTree(const std::wstring& path) = 0;
+
+  // What the browser chooser needs from the system, all but profileDir (filled by the caller).
+  virtual BrowserFacts GatherBrowserFacts() = 0;
+
+  // True while a Firefox process holds the profile folder `profileDir` (POSIX: its "lock" link
+  // names a process that runs; Windows: its parent.lock is held open). A second Firefox on it
+  // would only show that it is in use.
+  virtual bool FirefoxProfileInUse(const std::wstring& profileDir) {
+    (void)profileDir;
+    return false;
+  }
+
+  // Starts the chosen program: Windows CreateProcessW with WindowsCommandLine(choice); POSIX
+  // posix_spawn of choice.program with choice.args. Null when it could not be started (the
+  // reason went to DebugLog).
+  virtual std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) = 0;
+
+  // GET `target` from 127.0.0.1:port (HTTP/1.1, Connection: close), within `timeoutMs`. True
+  // with the status code and body of a complete response; false on a refused connection, a
+  // time-out or no readable response.
+  virtual bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs,
+                           int& status, std::string& body) = 0;
+
+  // Internet Explorer for `choice` (Windows: the process and the shell-window probe); null on
+  // POSIX, where it is never chosen.
+  virtual std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) = 0;
+};
+
+// The real services of the platform being built.
+std::unique_ptr<Platform> NewSystemPlatform();

@@ -1,0 +1,248 @@
+// The POSIX Platform: steady-clock ticks, a sleep that SIGINT and SIGTERM cut short (their
+// handler writes to a self-pipe the sleep polls), SIGPIPE ignored (a closed standard error must
+// not end the run), posix_spawn for browsers, the XDG data folder for profiles.
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+
+#include "http/server.h"
+#include "launcher/os/alert.h"
+#include "launcher/browsers/browser_facts_posix.h"
+#include "launcher/os/loopback_get.h"
+#include "launcher/os/platform.h"
+#include "launcher/run/settings.h"
+#include "launcher/os/spawn_posix.h"
+#include "text/text.h"
+
+namespace {
+
+volatile sig_atomic_t StopRequested = 0;
+int StopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  const int saved = errno;
+  StopRequested = 1;
+  if (StopPipe[1] >= 0) {
+    const char byte = 's';
+    [[maybe_unused]] const ssize_t ignored = write(StopPipe[1], &byte, 1);
+  }
+  errno = saved;
+}
+
+// SIGINT and SIGTERM end the watch instead of the process; SIGPIPE is ignored.
+void InstallSignalHandlers() {
+  if (StopPipe[0] < 0 && pipe(StopPipe) == 0) {
+    for (int fd : StopPipe) os::MakeNonBlockingCloseOnExec(fd);
+  }
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// An absolute folder from `variable`, else $HOME + `fallback`; "" when neither is there.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const std::string value = Env(variable);
+  if (!value.empty() && value[0] == '/') return value;
+  const std::string home = Env("HOME");
+  return home.empty() ? std::string() : home + fallback;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  std::remove(path);
+  return 0;
+}
+
+class PosixProcess final : public ChildProcess {
+ public:
+  explicit PosixProcess(pid_t pid) : pid_(pid) {}
+
+  ProcessState Check() override {
+    if (pid_ < 0) return ProcessState::kExited;
+    const pid_t result = os::WaitWithoutBlocking(pid_);
+    if (result == 0) return ProcessState::kRunning;
+    if (result == pid_ || (result < 0 && errno == ECHILD)) {
+      pid_ = -1;
+      return ProcessState::kExited;
+    }
+    return ProcessState::kUnknown;
+  }
+
+  void End() override {
+    if (Check() != ProcessState::kRunning) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 60; ++i) {
+      if (Check() == ProcessState::kExited) return;
+      usleep(50 * 1000);
+    }
+    kill(pid_, SIGKILL);
+    os::WaitForExit(pid_);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+class PosixPlatform final : public Platform {
+ public:
+  PosixPlatform() { InstallSignalHandlers(); }
+
+  std::uint32_t TickCount() override { return static_cast<std::uint32_t>(NowMs()); }
+  std::uint64_t NowMs() override { return SteadyClockMs(); }
+  std::int64_t UnixSeconds() override { return static_cast<std::int64_t>(time(nullptr)); }
+
+  bool Sleep(std::uint32_t ms) override {
+    const std::uint64_t deadline = NowMs() + ms;
+    while (!StopRequested) {
+      const std::uint64_t now = NowMs();
+      if (now >= deadline) return true;
+      pollfd wake{StopPipe[0], POLLIN, 0};
+      // Without the pipe, poll() on no descriptor is a plain sleep that a signal cuts short.
+      poll(&wake, StopPipe[0] >= 0 ? 1 : 0, static_cast<int>(deadline - now));
+    }
+    return false;
+  }
+
+  void BeginComApartment() override {}
+  void EndComApartment() override {}
+
+  std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+
+  bool IsExistingFile(const std::wstring& path) override {
+    struct stat info {};
+    return stat(WideToPath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  }
+
+  bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(WideToPath(path).c_str(), "rb"),
+                                                         std::fclose);
+    if (!file) return false;
+    bytes.assign(maxBytes, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    return true;
+  }
+
+  std::wstring OwnProgramPath() override {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    return n > 0 ? PathToWide(std::string(path, static_cast<std::size_t>(n))) : std::wstring();
+  }
+
+  void ShowError(const std::wstring& text) override { os::ShowErrorAlert(text); }
+
+  void Notice(const std::wstring& text) override {
+    std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
+    std::fflush(stderr);
+  }
+
+  std::wstring UserDataFolder() override {
+    const std::string data = XdgFolder("XDG_DATA_HOME", "/.local/share");
+    return data.empty() ? std::wstring() : PathToWide(data + "/keltrix/orvane");
+  }
+
+  bool MakeFolders(const std::wstring& path) override {
+    const std::string native = WideToPath(path);
+    for (std::size_t slash = native.find('/', 1);; slash = native.find('/', slash + 1)) {
+      const std::string part = native.substr(0, slash);
+      if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+      if (slash == std::string::npos) break;
+    }
+    struct stat info {};
+    return stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  }
+
+  std::vector<FolderUse> ListFolders(const std::wstring& parent) override {
+    std::vector<FolderUse> folders;
+    const std::string native = WideToPath(parent);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(native.c_str()), closedir);
+    if (!dir) return folders;
+    while (const dirent* entry = readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat info {};
+      if (lstat((native + "/" + name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+      struct stat stamp {};
+      const bool marked = stat((native + "/" + name + "/" + kStamp).c_str(), &stamp) == 0;
+      folders.push_back({PathToWide(name), marked ? static_cast<std::int64_t>(stamp.st_mtime) : 0});
+    }
+    return folders;
+  }
+
+  void MarkFolderUsed(const std::wstring& folder) override {
+    const std::string stamp = WideToPath(folder) + "/" + kStamp;
+    const int fd = open(stamp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    futimens(fd, nullptr);
+    close(fd);
+  }
+
+  void RemoveTree(const std::wstring& path) override {
+    nftw(WideToPath(path).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+
+  BrowserFacts GatherBrowserFacts() override { return os::GatherPosixBrowserFacts(); }
+
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    // The link reads "ADDRESS:+PID" while Firefox runs on the profile, and stays after a crash.
+    char target[256];
+    const ssize_t n = readlink((WideToPath(profileDir) + "/lock").c_str(), target, sizeof target);
+    if (n <= 0) return false;
+    const char* plus = static_cast<const char*>(std::memchr(target, '+', static_cast<std::size_t>(n)));
+    if (plus == nullptr) return false;
+    pid_t pid = 0;
+    const auto [next, error] = std::from_chars(plus + 1, target + n, pid);
+    return error == std::errc() && next == target + n && pid > 0 &&
+           (kill(pid, 0) == 0 || errno == EPERM);
+  }
+
+  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
+    const std::string path = WideToPath(choice.program);
+    std::vector<std::string> argv = {path};
+    // Byte for byte: a profile path that is not UTF-8 stays the folder it names.
+    for (const std::wstring& arg : choice.args) argv.push_back(WideToPath(arg));
+    const pid_t pid = os::SpawnProgram(path, argv);
+    if (pid < 0) {
+      DebugLog("cannot start '%s' [%d].\n", path.c_str(), errno);
+      return nullptr;
+    }
+    return std::make_unique<PosixProcess>(pid);
+  }
+
+  bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs, int& status,
+                   std::string& body) override {
+    std::string raw;
+    return os::LoopbackGet(port, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+  }
+
+  std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
+
+ private:
+  static constexpr const char* kStamp = ".orvane-used";
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> NewSystemPlatform() { return std::make_unique<PosixPlatform>(); }

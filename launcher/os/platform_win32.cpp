@@ -1,0 +1,110 @@
+// The Platform of Windows: each service is the Win32 call the program has always made, or the
+// Windows file beside this one that provides it (registry, process, folders, Internet Explorer).
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+
+#include "http/server.h"
+#include "launcher/os/alert.h"
+#include "launcher/browsers/browser_facts_win32.h"
+#include "launcher/os/folders_win32.h"
+#include "launcher/browsers/internet_explorer_win32.h"
+#include "launcher/os/loopback_get.h"
+#include "launcher/os/platform.h"
+#include "launcher/os/process_win32.h"
+#include "launcher/run/settings.h"
+
+namespace {
+
+// An application name for CreateProcessW: a program given with a folder is started exactly
+// there; a bare name (a Browser setting of "msedge %s") is looked up under App Paths as the shell
+// would, else left to CreateProcessW's own search for the line's first word.
+std::wstring ApplicationName(const std::wstring& program) {
+  if (program.find_first_of(L"\\/:") != std::wstring::npos) return program;
+  return os::RegisteredAppPath(os::RegistryRoots(), program);
+}
+
+class WindowsPlatform final : public Platform {
+ public:
+  std::uint32_t TickCount() override { return GetTickCount(); }
+  std::uint64_t NowMs() override { return SteadyClockMs(); }
+  std::int64_t UnixSeconds() override {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return os::UnixSecondsOf(now);
+  }
+  bool Sleep(std::uint32_t ms) override {
+    ::Sleep(ms);
+    return true;
+  }
+
+  void BeginComApartment() override { CoInitialize(nullptr); }
+  void EndComApartment() override { CoUninitialize(); }
+
+  std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+
+  bool IsExistingFile(const std::wstring& path) override { return os::IsExistingWindowsFile(path); }
+  bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return false;
+    bytes.assign(maxBytes, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, maxBytes, file));
+    std::fclose(file);
+    return true;
+  }
+  std::wstring OwnProgramPath() override {
+    // The path may be longer than MAX_PATH; the buffer grows until it fits.
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+      std::wstring path(size, L'\0');
+      const DWORD n = GetModuleFileNameW(nullptr, path.data(), size);
+      if (n == 0) return std::wstring();
+      if (n < size) return path.substr(0, n);
+    }
+    return std::wstring();
+  }
+
+  void ShowError(const std::wstring& text) override { os::ShowErrorAlert(text); }
+  void Notice(const std::wstring&) override {}  // a GUI program has no standard error to speak to
+
+  std::wstring UserDataFolder() override { return os::WindowsUserDataFolder(); }
+  bool MakeFolders(const std::wstring& path) override { return os::MakeWindowsFolders(path); }
+  std::vector<FolderUse> ListFolders(const std::wstring& parent) override {
+    return os::ListWindowsFolders(parent);
+  }
+  void MarkFolderUsed(const std::wstring& folder) override { os::MarkWindowsFolderUsed(folder); }
+  void RemoveTree(const std::wstring& path) override { os::RemoveWindowsTree(path); }
+
+  BrowserFacts GatherBrowserFacts() override { return os::GatherWindowsBrowserFacts(os::RegistryRoots()); }
+
+  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
+    // Firefox holds parent.lock open without sharing while it runs on the profile; the file
+    // itself may stay after it ends.
+    const HANDLE lock = CreateFileW((profileDir + L"\\parent.lock").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (lock != INVALID_HANDLE_VALUE) {
+      CloseHandle(lock);
+      return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+
+  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
+    return os::StartWindowsProcess(ApplicationName(choice.program), WindowsCommandLine(choice));
+  }
+
+  bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs, int& status,
+                   std::string& body) override {
+    std::string raw;
+    return os::LoopbackGet(port, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+  }
+
+  std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) override {
+    return os::NewWindowsInternetExplorer(choice);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> NewSystemPlatform() { return std::make_unique<WindowsPlatform>(); }

@@ -1,0 +1,35 @@
+// HttpPort setting for POSIX: the per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf (default
+// ~/.config/keltrix/Orvane.conf), line HttpPort=NUMBER; read only.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "launcher/run/settings.h"
+
+namespace {
+
+// The settings file's path; "" when neither XDG_CONFIG_HOME (absolute) nor HOME is set.
+std::string SettingsPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return std::string(config) + "/keltrix/Orvane.conf";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/keltrix/Orvane.conf";
+  return std::string();
+}
+
+}  // namespace
+
+namespace os {
+
+std::uint32_t ReadHttpPortSetting() {
+  const std::string path = SettingsPath();
+  if (path.empty()) return 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return 0;
+  // A settings file is a few lines; more than 64 KiB is not one.
+  std::string text(65536, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  return ParseHttpPortSetting(text);
+}
+
+}  // namespace os
