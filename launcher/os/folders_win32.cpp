@@ -101,7 +101,9 @@ void MarkWindowsFolderUsed(const std::wstring& folder) {
   CloseHandle(file);
 }
 
-void RemoveWindowsTree(const std::wstring& path) {
+namespace {
+
+void RemoveLongTree(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -113,9 +115,70 @@ void RemoveWindowsTree(const std::wstring& path) {
   }
   // A junction or folder link is removed as the link it is; what it points to stays.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    ForEachEntry(path, [&](const WIN32_FIND_DATAW& entry) { RemoveWindowsTree(path + L"\\" + entry.cFileName); });
+    ForEachEntry(path, [&](const WIN32_FIND_DATAW& entry) { RemoveLongTree(path + L"\\" + entry.cFileName); });
   }
   RemoveDirectoryW(path.c_str());
+}
+
+class WindowsFolderLock final : public FolderLock {
+ public:
+  explicit WindowsFolderLock(HANDLE file) : file_(file) {}
+  ~WindowsFolderLock() override { CloseHandle(file_); }  // closing lets go of the lock
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
+
+std::wstring LongPathForm(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return L"\\\\?\\" + path;
+  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
+}
+
+void RemoveWindowsTree(const std::wstring& path) {
+  const std::wstring whole = LongPathForm(path);
+  const DWORD attributes = GetFileAttributesW(whole.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  std::wstring target = whole;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const std::size_t slash = whole.find_last_of(L'\\');
+    const std::wstring aside = whole.substr(0, slash + 1) + L".removing-" +
+                               std::to_wstring(GetCurrentProcessId()) + L"-" + whole.substr(slash + 1);
+    if (MoveFileExW(whole.c_str(), aside.c_str(), 0)) target = aside;
+  }
+  RemoveLongTree(target);
+}
+
+std::unique_ptr<FolderLock> TryLockWindowsFolder(const std::wstring& folder, bool& heldElsewhere) {
+  heldElsewhere = false;
+  const HANDLE file = CreateFileW(LongPathForm(folder + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  OVERLAPPED at = {};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    heldElsewhere = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_unique<WindowsFolderLock>(file);
+}
+
+bool WriteWindowsFile(const std::wstring& path, const std::string& bytes) {
+  const std::wstring temporary = LongPathForm(path + L"." + std::to_wstring(GetCurrentProcessId()));
+  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                     written == bytes.size();
+  CloseHandle(file);
+  if (whole && MoveFileExW(temporary.c_str(), LongPathForm(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  DeleteFileW(temporary.c_str());
+  return false;
 }
 
 }  // namespace os

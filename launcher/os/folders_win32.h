@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,18 @@ std::vector<FolderUse> ListWindowsFolders(const std::wstring& parent);
 void MarkWindowsFolderUsed(const std::wstring& folder);
 
 // Removes `path` and everything under it; a link or junction inside is removed itself, never
-// followed. Read-only files are removed too. Harmless when `path` is missing.
+// followed. Read-only files are removed too. Harmless when `path` is missing. A folder is
+// renamed aside first; paths longer than MAX_PATH work (the "\\?\" form is used).
 void RemoveWindowsTree(const std::wstring& path);
+
+// `path` in the "\\?\" form that lifts MAX_PATH (drive paths and UNC shares); others as they are.
+std::wstring LongPathForm(const std::wstring& path);
+
+// The lock of `folder` + ".lock" (see Platform::TryLockFolder): LockFileEx, exclusive, without
+// waiting, on a handle that others may still open, read and delete.
+std::unique_ptr<FolderLock> TryLockWindowsFolder(const std::wstring& folder, bool& heldElsewhere);
+
+// Replaces the file at `path` with `bytes` (written beside it, then moved over it).
+bool WriteWindowsFile(const std::wstring& path, const std::string& bytes);
 
 }  // namespace os

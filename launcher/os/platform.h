@@ -30,6 +30,12 @@ class ChildProcess {
   virtual void End() = 0;
 };
 
+// A lock the run holds on a folder; let go when destroyed (or when the process ends, however).
+class FolderLock {
+ public:
+  virtual ~FolderLock() = default;
+};
+
 // A folder under a parent, and when the run last marked it used.
 struct FolderUse {
   std::wstring name;               // the folder's own name, not its path
@@ -40,10 +46,8 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Clocks. TickCount: milliseconds since the system started, low 32 bits (GetTickCount /
-  // CLOCK_MONOTONIC), for SessionPrefix. NowMs: a monotonic millisecond clock, the one the
-  // server's LastScopedRequestMs is read on. UnixSeconds: the wall clock.
-  virtual std::uint32_t TickCount() = 0;
+  // Clocks. NowMs: a monotonic millisecond clock, the one the server's LastScopedRequestMs is
+  // read on. UnixSeconds: the wall clock.
   virtual std::uint64_t NowMs() = 0;
   virtual std::int64_t UnixSeconds() = 0;
 
@@ -80,8 +84,16 @@ class Platform {
   virtual std::vector<FolderUse> ListFolders(const std::wstring& parent) = 0;
   // Records that `folder` is used now (a stamp file in it).
   virtual void MarkFolderUsed(const std::wstring& folder) = 0;
-  // Removes `path` and everything under it, never following links; harmless when missing.
+  // Removes `path` and everything under it, never following links; harmless when missing. The
+  // folder is first renamed aside in its parent, so no one finds it half removed.
   virtual void RemoveTree(const std::wstring& path) = 0;
+  // Takes, without waiting, the lock of `folder`: the file `folder` + ".lock" beside it, created
+  // when missing, held open with an exclusive lock (flock / LockFileEx) until the result is
+  // destroyed. The folder itself need not exist. Null when it cannot be had, with
+  // `heldElsewhere` true when that is because another process holds it.
+  virtual std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) = 0;
+  // Replaces the file at `path` with `bytes`; false when it cannot be written.
+  virtual bool WriteSmallFile(const std::wstring& path, const std::string& bytes) = 0;
 
   // What the browser chooser needs from the system, all but profileDir (filled by the caller).
   virtual BrowserFacts GatherBrowserFacts() = 0;

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -106,11 +107,27 @@ class PosixProcess final : public ChildProcess {
   pid_t pid_;
 };
 
+// A lock file held open with flock(): the kernel lets go of it when the process ends.
+class PosixFolderLock final : public FolderLock {
+ public:
+  explicit PosixFolderLock(int fd) : fd_(fd) {}
+  ~PosixFolderLock() override { close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// A name beside `path` in its parent for a folder on its way out.
+std::string AsideName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return path.substr(0, slash + 1) + ".removing-" + std::to_string(getpid()) + "-" +
+         path.substr(slash + 1);
+}
+
 class PosixPlatform final : public Platform {
  public:
   PosixPlatform() { InstallSignalHandlers(); }
 
-  std::uint32_t TickCount() override { return static_cast<std::uint32_t>(NowMs()); }
   std::uint64_t NowMs() override { return SteadyClockMs(); }
   std::int64_t UnixSeconds() override { return static_cast<std::int64_t>(time(nullptr)); }
 
@@ -200,7 +217,37 @@ class PosixPlatform final : public Platform {
   }
 
   void RemoveTree(const std::wstring& path) override {
-    nftw(WideToPath(path).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    const std::string native = WideToPath(path);
+    const std::string aside = AsideName(native);
+    const bool moved = rename(native.c_str(), aside.c_str()) == 0;
+    nftw((moved ? aside : native).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+
+  std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
+    heldElsewhere = false;
+    const std::string path = WideToPath(folder) + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      heldElsewhere = errno == EWOULDBLOCK;
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixFolderLock>(fd);
+  }
+
+  bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
+    // Written beside it and renamed over it, so a reader never sees half of it.
+    const std::string native = WideToPath(path);
+    const std::string temporary = native + "." + std::to_string(getpid());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(temporary.c_str(), "wb"), std::fclose);
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0 || !written) {
+      std::remove(temporary.c_str());
+      return false;
+    }
+    return rename(temporary.c_str(), native.c_str()) == 0;
   }
 
   BrowserFacts GatherBrowserFacts() override { return os::GatherPosixBrowserFacts(); }

@@ -27,7 +27,6 @@ std::wstring ApplicationName(const std::wstring& program) {
 
 class WindowsPlatform final : public Platform {
  public:
-  std::uint32_t TickCount() override { return GetTickCount(); }
   std::uint64_t NowMs() override { return SteadyClockMs(); }
   std::int64_t UnixSeconds() override {
     FILETIME now;
@@ -74,6 +73,12 @@ class WindowsPlatform final : public Platform {
   }
   void MarkFolderUsed(const std::wstring& folder) override { os::MarkWindowsFolderUsed(folder); }
   void RemoveTree(const std::wstring& path) override { os::RemoveWindowsTree(path); }
+  std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
+    return os::TryLockWindowsFolder(folder, heldElsewhere);
+  }
+  bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
+    return os::WriteWindowsFile(path, bytes);
+  }
 
   BrowserFacts GatherBrowserFacts() override { return os::GatherWindowsBrowserFacts(os::RegistryRoots()); }
 

@@ -1,6 +1,7 @@
-// The course's identity, port and profile folder; see course_profile.h.
+// The course's identity, prefix, ports and profile folder; see course_profile.h.
 #include "launcher/run/course_profile.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "launcher/os/platform.h"
@@ -23,7 +24,15 @@ std::uint64_t IdentityHash(const std::wstring& identity) {
   return hash;
 }
 
+// The file in a profile folder that remembers the port its course got.
+constexpr const wchar_t* kPortFile = L"port";
+
 }  // namespace
+
+CourseProfile::CourseProfile() = default;
+CourseProfile::CourseProfile(CourseProfile&&) noexcept = default;
+CourseProfile& CourseProfile::operator=(CourseProfile&&) noexcept = default;
+CourseProfile::~CourseProfile() = default;
 
 std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath) {
   const std::size_t slash = archiveOrProgramPath.find_last_of(L"/\\");
@@ -33,9 +42,31 @@ std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath) {
   return name;
 }
 
-std::uint16_t CoursePort(const std::wstring& identity) {
-  return static_cast<std::uint16_t>(49152 + IdentityHash(identity) % 16384);
+std::string CoursePrefix(const std::wstring& identity) {
+  // A hash of its own, so the prefix tells nothing of the port and the profile's name.
+  const std::uint64_t hash = IdentityHash(L"prefix\n" + identity);
+  return FormatText("%010llx/", static_cast<unsigned long long>(hash >> 24));
 }
+
+std::vector<std::uint16_t> CoursePorts(const std::wstring& identity) {
+  constexpr unsigned kRange = kCoursePortLast - kCoursePortFirst + 1u;
+  std::vector<std::uint16_t> ports;
+  for (int i = 0; static_cast<int>(ports.size()) < kCoursePortCandidates; ++i) {
+    const std::wstring seed = i == 0 ? identity : identity + L'\n' + std::to_wstring(i);
+    // FNV's low bits are weak; a finalising mix spreads them before the range is taken.
+    std::uint64_t mixed = IdentityHash(seed);
+    mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9ull;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebull;
+    mixed ^= mixed >> 31;
+    const auto port = static_cast<std::uint16_t>(kCoursePortFirst + mixed % kRange);
+    bool seen = false;
+    for (const std::uint16_t earlier : ports) seen = seen || earlier == port;
+    if (!seen) ports.push_back(port);
+  }
+  return ports;
+}
+
+std::uint16_t CoursePort(const std::wstring& identity) { return CoursePorts(identity).front(); }
 
 std::wstring CourseProfileName(const std::wstring& identity) {
   std::wstring name;
@@ -50,24 +81,61 @@ std::wstring CourseProfileName(const std::wstring& identity) {
   return name + L'-' + AnsiToWide(hash);
 }
 
-std::wstring PrepareCourseProfile(Platform& platform, const std::wstring& identity) {
+CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity) {
+  CourseProfile profile;
   const std::wstring data = platform.UserDataFolder();
-  if (data.empty()) return std::wstring();
+  if (data.empty()) return profile;
   const std::wstring profiles = data + kPathSeparator + L"profiles";
   const std::wstring name = CourseProfileName(identity);
   const std::wstring dir = profiles + kPathSeparator + name;
+  // The lock first, the folder after it: a removal that held the lock may just have taken the
+  // folder away.
+  if (!platform.MakeFolders(profiles)) return profile;
+  profile.lock = platform.TryLockFolder(dir, profile.heldElsewhere);
+  if (!profile.lock) {
+    if (profile.heldElsewhere) profile.dir = dir;
+    return profile;
+  }
   if (!platform.MakeFolders(dir)) {
     DebugLog("cannot create the profile folder '%S'.\n", dir.c_str());
-    return std::wstring();
+    profile.lock.reset();
+    return profile;
   }
+  profile.dir = dir;
   platform.MarkFolderUsed(dir);
   const std::int64_t now = platform.UnixSeconds();
   for (const FolderUse& folder : platform.ListFolders(profiles)) {
     // A folder never marked may be one another run is just making.
     if (folder.name == name || folder.lastUsedSeconds == 0) continue;
-    if (now - folder.lastUsedSeconds > kProfileKeepSeconds) {
-      platform.RemoveTree(profiles + kPathSeparator + folder.name);
+    // A stamp dated after now (written while the clock was ahead) counts as now, and is made
+    // so, lest it never expire.
+    const bool future = folder.lastUsedSeconds > now;
+    if (!future && now - folder.lastUsedSeconds <= kProfileKeepSeconds) continue;
+    // A run that holds it keeps it, however old its stamp; the lock is held until the folder
+    // has been moved aside and removed, so no run can start on it meanwhile.
+    const std::wstring other = profiles + kPathSeparator + folder.name;
+    bool held = false;
+    const std::unique_ptr<FolderLock> lock = platform.TryLockFolder(other, held);
+    if (!lock) continue;
+    if (future) {
+      platform.MarkFolderUsed(other);
+    } else {
+      platform.RemoveTree(other);
     }
   }
-  return dir;
+  return profile;
+}
+
+std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir) {
+  std::string text;
+  if (profileDir.empty() || !platform.ReadSmallFile(profileDir + kPathSeparator + kPortFile, 16, text)) return 0;
+  unsigned port = 0;
+  const auto [next, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  const bool whole = next == text.data() + text.size() || *next == '\n';
+  return error == std::errc() && whole && port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : 0;
+}
+
+void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port) {
+  if (profileDir.empty() || port == RememberedPort(platform, profileDir)) return;
+  platform.WriteSmallFile(profileDir + kPathSeparator + kPortFile, std::to_string(port) + "\n");
 }

@@ -9,14 +9,17 @@
 
 #include "amzip/archive.h"
 
-// The run's prefix, the first path segment of every URL the server answers: "%x/" of the tick
-// count, so 255 gives "ff/" and 4096 gives "1000/".
-std::string FormatSessionPrefix(std::uint32_t tickCount);
-
-// Appends "?" + args[first] + "&" + args[first + 1] ... verbatim (no encoding, no quoting);
-// nothing when first is past the end.
+// Appends "?" + args[first] + "&" + args[first + 1] ... as the caller wrote them, except that
+// what cannot stand in a URL (space, control characters, non-ASCII, '"', '<', '>', '#') is
+// percent-encoded as UTF-8; '%', '&', '=' and '+' keep their meaning. Nothing when first is
+// past the end.
 void AppendQueryArguments(std::wstring& startUrl, const std::vector<std::wstring>& args,
                           std::size_t first);
+
+// Appends the start text as the query parameter "show": "?show=" when the URL has no query yet,
+// else "&show=", then the text percent-encoded whole as UTF-8 like JavaScript's
+// encodeURIComponent, so URLSearchParams gives it back exactly.
+void AppendStartParameter(std::wstring& startUrl, const std::wstring& text);
 
 // The text of the archive's ".start" entry: UTF-16LE up to its first zero unit, read through a
 // checked reader; an odd last byte is a last character of its own (the byte as its low half).

@@ -11,6 +11,9 @@ namespace os {
 // or malformed.
 std::uint32_t ReadHttpPortSetting();
 
+// What the learner is told when no browser could be started: that, and how to choose one.
+std::wstring NoBrowserMessage();
+
 }  // namespace os
 
 // The HttpPort of a settings file's text. Accepts lines "HttpPort=NUMBER" (blanks allowed around

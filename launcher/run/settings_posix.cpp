@@ -33,3 +33,8 @@ std::uint32_t ReadHttpPortSetting() {
 }
 
 }  // namespace os
+
+std::wstring os::NoBrowserMessage() {
+  return L"No web browser could be started. Install one, or name the one to use in the BROWSER "
+         L"environment variable (for example BROWSER=firefox).";
+}

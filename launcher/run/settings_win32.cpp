@@ -23,3 +23,9 @@ std::uint32_t ReadHttpPortSetting() {
 }
 
 }  // namespace os
+
+std::wstring os::NoBrowserMessage() {
+  return L"No web browser could be started. Install one, or name the one to use in the registry: "
+         L"the text value Browser under HKEY_CURRENT_USER\\SOFTWARE\\keltrix\\Orvane, set to the "
+         L"browser's program (for example \"C:\\Program Files\\Mozilla Firefox\\firefox.exe\").";
+}

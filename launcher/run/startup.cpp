@@ -1,5 +1,6 @@
-// The start-up sequence and tear-down. Every step runs once, in order; failures of one step are
-// shown or logged and the run goes on, so the program always ends with exit code 0.
+// The start-up sequence and tear-down: the course opened, its profile taken (or the run of it
+// that already serves it found and handed the page), the server on the course's port, the
+// browser and its watch.
 #include "launcher/run/startup.h"
 
 #include <charconv>
@@ -11,55 +12,88 @@
 #include "content/archive_handler.h"
 #include "http/server.h"
 #include "launcher/browsers/browser.h"
-#include "launcher/run/course_profile.h"
+#include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
+#include "launcher/run/settings.h"
 #include "launcher/run/watch.h"
 #include "text/text.h"
 #include "text/url.h"
 
 namespace {
 
-// The archive candidate when it names a file (not a directory); "" otherwise.
-std::wstring CandidateFile(Platform& platform, const CommandLine& commandLine) {
-  if (!commandLine.present || commandLine.candidate >= commandLine.args.size()) return L"";
-  const std::wstring& candidate = commandLine.args[commandLine.candidate];
-  return platform.IsExistingFile(candidate) ? candidate : L"";
-}
+// How long a second run looks for the address of the run that holds the course's profile (it
+// may be starting up itself), in steps of kFirstRunStepMs.
+constexpr int kFirstRunSteps = 25;
+constexpr std::uint32_t kFirstRunStepMs = 200;
 
-// Opens the candidate archive, if it names a file, and appends the arguments after it to the
-// start URL's query. The candidate is consumed either way.
-void HandleCommandLine(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
-                       const std::wstring& candidateFile, std::wstring& startUrl) {
-  if (!commandLine.present || commandLine.candidate >= commandLine.args.size()) return;
-  if (!candidateFile.empty()) {
-    DebugLog("trying to open zip '%S'.\n", candidateFile.c_str());
-    try {
-      archive.OpenFile(candidateFile);
-    } catch (const amzip::AZError& error) {
-      platform.ShowError(error.Message());
-    } catch (...) {
-      platform.ShowError(L"Fatal error while trying to open archive");
-    }
-  }
-  AppendQueryArguments(startUrl, commandLine.args, commandLine.candidate + 1);
-}
+// The opened course: the archive file named on the command line ("" for the embedded one), and
+// the first argument that belongs to the page.
+struct OpenedCourse {
+  std::wstring file;
+  std::size_t firstArgument = 0;
+};
 
-// The archive carried by the executable, when the command line opened none.
-void OpenEmbeddedArchiveIfNone(amzip::ZipArchive& archive) {
-  if (archive.IsOpen()) return;
+bool OpenEmbedded(amzip::ZipArchive& archive) {
   try {
+    archive.Close();
     archive.OpenResource(L"RT_ZIP", amzip::ResourceId(777));
+    return archive.IsOpen();
   } catch (...) {
     DebugLog("fatal extract from resource error.\n");
+    archive.Close();
+    return false;
   }
 }
 
-// Appends "?show=" and the ".start" text; a failed read is shown and the URL stays as it was.
-void AppendStartText(Platform& platform, amzip::ZipArchive& archive, std::wstring& startUrl) {
+// Opens the course: the candidate argument when it names a file, else the archive this program
+// carries; a candidate that names no file is then the page's first argument. False after one
+// message naming the file and the reason when there is no course to open.
+bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
+                OpenedCourse& course) {
+  const bool hasCandidate = commandLine.present && commandLine.candidate < commandLine.args.size();
+  if (!hasCandidate) {
+    course.firstArgument = commandLine.args.size();
+    if (OpenEmbedded(archive)) return true;
+    platform.ShowError(L"No course to open: name a course's zip file (orvane COURSE.zip).");
+    return false;
+  }
+  const std::wstring& candidate = commandLine.args[commandLine.candidate];
+  std::wstring reason;
+  if (platform.IsExistingFile(candidate)) {
+    DebugLog("trying to open zip '%S'.\n", candidate.c_str());
+    course.file = candidate;
+    course.firstArgument = commandLine.candidate + 1;
+    try {
+      archive.OpenFile(candidate);
+      return true;
+    } catch (const amzip::AZError& error) {
+      reason = error.Message();
+    } catch (...) {
+      reason = L"Fatal error while trying to open archive";
+    }
+    course.file.clear();
+    // A launcher that carries its course runs it; the file it could not read is dropped.
+    if (OpenEmbedded(archive)) return true;
+  } else {
+    course.firstArgument = commandLine.candidate;
+    if (OpenEmbedded(archive)) return true;
+    reason = L"There is no such file.";
+  }
+  platform.ShowError(L"Cannot open the course \"" + candidate + L"\":\n" + reason);
+  return false;
+}
+
+// The start URL after the course's URL: "index.html", the page's arguments and the ".start"
+// text. A failed read of ".start" is shown and the URL goes without it.
+std::wstring StartPage(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
+                       std::size_t firstArgument) {
+  std::wstring page = L"index.html";
+  if (commandLine.present) AppendQueryArguments(page, commandLine.args, firstArgument);
   try {
     std::wstring text;
-    if (ReadStartText(archive, text) && !text.empty()) startUrl += L"?show=" + text;
+    if (ReadStartText(archive, text) && !text.empty()) AppendStartParameter(page, text);
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("error: extractbuffer(.start): %S\n", message.c_str());
@@ -68,6 +102,7 @@ void AppendStartText(Platform& platform, amzip::ZipArchive& archive, std::wstrin
     DebugLog("fatal error: extractbuffer(.start).\n");
     platform.ShowError(L"fatal error: extractbuffer(.start).");
   }
+  return page;
 }
 
 // The port of a BaseUrl "http://ADDRESS:PORT/"; 0 when the server did not get that far (the
@@ -84,30 +119,97 @@ unsigned ListeningPort(const std::string& baseUrl) {
   return error == std::errc() && next == end ? port : 0;
 }
 
-// Starts `server` on the HttpPort setting, or without one on the course's own port, and when
-// that is taken on a second server object on the system's choice. The BaseUrl; "" after showing
-// an error when no port could be used.
-std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
-                        std::uint32_t setting, const std::wstring& identity) {
-  const std::uint32_t port = setting != 0 ? setting : CoursePort(identity);
-  std::string baseUrl = server->Start(port);
-  if (ListeningPort(baseUrl) != 0) return baseUrl;
-  if (setting == 0) {
-    DebugLog("the course's port %u is taken; the system chooses.\n", port);
-    server = std::make_unique<HttpServer>(handler);
-    baseUrl = server->Start(0);
-    if (ListeningPort(baseUrl) != 0) return baseUrl;
+// The first bytes of the course's start page as this run reads it; "" when it has none.
+std::string OwnStartPage(amzip::ZipArchive& archive) {
+  try {
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(L"index.html");
+    if (!reader) return std::string();
+    std::string bytes(1 << 20, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const std::size_t n = reader->Read(&bytes[got], bytes.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    bytes.resize(got);
+    return bytes;
+  } catch (...) {
+    return std::string();
   }
-  platform.ShowError(AnsiToWide(
-      setting != 0 ? FormatText("The course cannot be served: port %u on 127.0.0.1 could not be used.",
-                                setting & 0xFFFF)
-                   : std::string("The course cannot be served: no port on 127.0.0.1 could be used.")));
+}
+
+// The address of the run that holds the course's profile, "" when it cannot be found. That run
+// serves on its remembered port (or HttpPort) under the course's prefix; it is taken to be a run
+// of this course only when it answers the course's start page there with the page this run reads
+// from its own archive: another course answers nothing under this prefix, and another program on
+// that port does not have this page.
+std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, std::uint32_t setting,
+                         const std::string& prefix, const std::string& ownPage) {
+  const std::uint16_t port =
+      setting != 0 ? static_cast<std::uint16_t>(setting) : RememberedPort(platform, profileDir);
+  if (port == 0 || ownPage.empty()) return std::wstring();
+  int status = 0;
+  std::string body;
+  if (!platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body) || status != 200 ||
+      body != ownPage) {
+    return std::wstring();
+  }
+  return AnsiToWide(FormatText("http://127.0.0.1:%u/", static_cast<unsigned>(port)) + prefix);
+}
+
+// The course's profile for this run. When another run holds it and serves the course, `firstRun`
+// is that run's URL; when the holder cannot be found (a removal holding it for a moment, a run
+// starting up, another version of the course) it is asked again for a while, then the run goes
+// on without a profile.
+CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
+                                        std::uint32_t setting, const std::string& prefix,
+                                        amzip::ZipArchive& archive, std::wstring& firstRun) {
+  const std::string ownPage = OwnStartPage(archive);
+  for (int step = 0;; ++step) {
+    CourseProfile profile = TakeCourseProfile(platform, identity);
+    if (!profile.heldElsewhere) return profile;
+    firstRun = FirstRunUrl(platform, profile.dir, setting, prefix, ownPage);
+    if (!firstRun.empty()) return profile;
+    if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
+      DebugLog("the course's profile is held, and no run of it answers.\n");
+      return CourseProfile{};
+    }
+  }
+}
+
+// Starts `server` on the HttpPort setting; without one on the port the profile remembers, then
+// the course's ports in order, then the system's choice, each on a new server object. The
+// BaseUrl; "" after showing an error when no port could be used.
+std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
+                        std::uint32_t setting, const std::wstring& identity, const std::wstring& profileDir) {
+  if (setting != 0) {
+    const std::string baseUrl = server->Start(setting);
+    if (ListeningPort(baseUrl) != 0) return baseUrl;
+    platform.ShowError(AnsiToWide(FormatText(
+        "The course cannot be served: port %u on 127.0.0.1 could not be used.", setting & 0xFFFF)));
+    return std::string();
+  }
+  std::vector<std::uint16_t> ports = CoursePorts(identity);
+  const std::uint16_t remembered = RememberedPort(platform, profileDir);
+  if (remembered != 0) ports.insert(ports.begin(), remembered);
+  ports.push_back(0);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (i > 0) {
+      DebugLog("port %u is taken; trying the next.\n", static_cast<unsigned>(ports[i - 1]));
+      server = std::make_unique<HttpServer>(handler);
+    }
+    const std::string baseUrl = server->Start(ports[i]);
+    const unsigned port = ListeningPort(baseUrl);
+    if (port == 0) continue;
+    RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    return baseUrl;
+  }
+  platform.ShowError(L"The course cannot be served: no port on 127.0.0.1 could be used.");
   return std::string();
 }
 
-// Another run of the course has Firefox on its profile: this run's Firefox gets a profile of its
-// own beside it ("firefox-2", ...). Its origin differs anyway, since the two runs cannot share
-// the course's port.
+// Another run of the course has Firefox on its profile (one that outlived its run): this run's
+// Firefox gets a profile of its own beside it ("firefox-2", ...).
 void UseFreeFirefoxProfile(Platform& platform, BrowserChoice& choice) {
   if (choice.kind != BrowserKind::kFirefox) return;
   const std::wstring first = choice.profileDir;
@@ -119,24 +221,17 @@ void UseFreeFirefoxProfile(Platform& platform, BrowserChoice& choice) {
   }
 }
 
-// The browser for the start URL: the choice, with the course's profile folder made (and old
-// ones removed) only when the choice is a browser of the course's own.
-std::unique_ptr<Browser> ChooseCourseBrowser(Platform& platform, BrowserFacts facts,
-                                             const std::wstring& identity,
-                                             const std::wstring& startUrl,
-                                             const HttpServer& server) {
-  facts.profileDir = L"-";  // any folder: is the choice one that wants a profile?
-  BrowserChoice choice = ChooseBrowser(facts, startUrl);
-  if (!choice.profileDir.empty()) {
-    facts.profileDir = PrepareCourseProfile(platform, identity);
-    choice = ChooseBrowser(facts, startUrl);
-    UseFreeFirefoxProfile(platform, choice);
-    if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
-      facts.profileDir.clear();
-      choice = ChooseBrowser(facts, startUrl);
-    }
+// The browser's choice for `url`, with the course's profile folder when there is one.
+BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const std::wstring& profileDir,
+                                  const std::wstring& url) {
+  facts.profileDir = profileDir;
+  BrowserChoice choice = ChooseBrowser(facts, url);
+  UseFreeFirefoxProfile(platform, choice);
+  if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
+    facts.profileDir.clear();
+    choice = ChooseBrowser(facts, url);
   }
-  return MakeBrowser(choice, platform, [&server] { return server.LastScopedRequestMs(); });
+  return choice;
 }
 
 }  // namespace
@@ -150,50 +245,58 @@ std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
 
 int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   DebugLog("program started.\n");
-  const std::string sessionPrefix = FormatSessionPrefix(platform.TickCount());
-  platform.BeginComApartment();
   // The run's objects, destroyed in reverse: the server (its thread stopped) before the handler
-  // and the archive it reads.
+  // and the archive it reads, and the profile's lock last.
+  CourseProfile profile;
   amzip::ZipArchive archive;
-  ArchiveHandler handler(archive, sessionPrefix);
-  auto server = std::make_unique<HttpServer>(handler);
-  {
-    const std::uint32_t setting = platform.ReadHttpPort();
-    const std::wstring candidateFile = CandidateFile(platform, commandLine);
-    const std::wstring identity =
-        CourseIdentity(candidateFile.empty() ? platform.OwnProgramPath() : candidateFile);
-    const std::wstring widePrefix = AnsiToWide(sessionPrefix);
-    std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:4711/1a2b3c/
-    std::wstring startUrl;
-    BrowserFacts facts;
-    bool serving = false;
-    {
-      // The server listens before the archive is open: a request that arrives meanwhile waits
-      // here, then is answered from it.
-      std::unique_lock<std::mutex> opening = handler.HoldAnswers();
-      const std::string baseUrl = StartServer(platform, handler, server, setting, identity);
-      serving = !baseUrl.empty();
-      handler.SetSessionUrl(baseUrl + sessionPrefix);
-      sessionUrl = AnsiToWide(baseUrl) + widePrefix;
-      startUrl = sessionUrl + L"index.html";
-      if (serving) facts = platform.GatherBrowserFacts();
+  OpenedCourse course;
+  if (!OpenCourse(platform, archive, commandLine, course)) return 1;
+  const std::wstring identity = CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file);
+  const std::string prefix = CoursePrefix(identity);
+  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument);
+  const std::uint32_t setting = platform.ReadHttpPort();
 
-      HandleCommandLine(platform, archive, commandLine, candidateFile, startUrl);
-      OpenEmbeddedArchiveIfNone(archive);
-      AppendStartText(platform, archive, startUrl);
-    }
-    DebugLog("start url is '%S'\n", startUrl.c_str());
-
-    // No browser on a URL that cannot work.
-    if (serving) {
-      std::unique_ptr<Browser> browser =
-          ChooseCourseBrowser(platform, std::move(facts), identity, startUrl, *server);
-      LaunchAndWatch(platform, *browser, sessionUrl);
-      // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
-      // then (leaving this block) the start URL, and last (leaving the function) the server with
-      // its thread, the handler and the archive.
-    }
-    platform.EndComApartment();
+  std::wstring firstRun;
+  profile = TakeProfileOrFindFirstRun(platform, identity, setting, prefix, archive, firstRun);
+  if (!firstRun.empty()) {
+    // The course is open already: its page goes to the browser that shows it, and this run ends.
+    // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
+    DebugLog("the course is served already at '%S'.\n", firstRun.c_str());
+    BrowserFacts facts = platform.GatherBrowserFacts();
+    facts.profileDir = profile.dir;
+    const BrowserChoice choice = ChooseBrowser(facts, firstRun + startPage);
+    if (StartHandOver(platform, choice)) return 0;
+    platform.ShowError(os::NoBrowserMessage());
+    return 1;
   }
-  return 0;
+
+  ArchiveHandler handler(archive, prefix);
+  auto server = std::make_unique<HttpServer>(handler);
+  std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
+  {
+    std::unique_lock<std::mutex> opening = handler.HoldAnswers();
+    const std::string baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
+    if (baseUrl.empty()) return 1;  // no browser on a URL that cannot work
+    handler.SetSessionUrl(baseUrl + prefix);
+    sessionUrl = AnsiToWide(baseUrl + prefix);
+  }
+  const std::wstring startUrl = sessionUrl + startPage;
+  DebugLog("start url is '%S'\n", startUrl.c_str());
+
+  platform.BeginComApartment();
+  bool started = false;
+  {
+    const BrowserChoice choice =
+        ChooseCourseBrowser(platform, platform.GatherBrowserFacts(), profile.dir, startUrl);
+    std::unique_ptr<Browser> browser =
+        MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); });
+    started = LaunchAndWatch(platform, *browser, sessionUrl);
+    // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
+    // then (leaving the function) the server with its thread, the handler, the archive and the
+    // profile's lock.
+  }
+  platform.EndComApartment();
+  if (started) return 0;
+  platform.ShowError(os::NoBrowserMessage());
+  return 1;
 }

@@ -34,8 +34,8 @@ bool PagesDecideHit(Browser& browser, const std::wstring& sessionUrl) {
 
 }  // namespace
 
-void LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl) {
-  if (!browser.Start()) return;
+bool LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl) {
+  if (!browser.Start()) return false;
   const WatchRule rule = browser.Rule();
   bool held = true;
   int misses = 0;
@@ -49,4 +49,5 @@ void LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& se
     }
   }
   browser.Close();
+  return true;
 }

@@ -11,10 +11,10 @@ class Platform;
 constexpr std::uint32_t kWatchPeriodMs = 5000;
 constexpr int kMissesToEnd = 3;
 
-// Starts `browser`; returns at once when that fails. Then every kWatchPeriodMs, by the browser's
+// Starts `browser`; returns false at once when that fails, else true when the watch ends. Then every kWatchPeriodMs, by the browser's
 // WatchRule (browser.h): kProcessThenPages asks whether the process runs and, once it does not,
 // whether a window shows a page under `sessionUrl`; kPagesDecide asks for the page every pass
 // and counts kCannotTell as a hit while the process runs. kMissesToEnd misses in a row, or a
 // stop request (Platform::Sleep false), end the watch; the browser is then Closed. A browser
 // the run cannot watch is announced with Platform::Notice.
-void LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl);
+bool LaunchAndWatch(Platform& platform, Browser& browser, const std::wstring& sessionUrl);

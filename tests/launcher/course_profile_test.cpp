@@ -19,14 +19,17 @@ TEST(CourseIdentity, TheFileNameWhereverTheFileIs) {
   EXPECT_NE(CourseIdentity(L"/x/course-a.zip"), CourseIdentity(L"/x/course-b.zip"));
 }
 
-TEST(CoursePort, StableInTheDynamicRangeAndSpread) {
-  EXPECT_EQ(CoursePort(L"safety course.zip"), CoursePort(L"safety course.zip"));
+TEST(CoursePort, StableOutsideTheDynamicRangesAndSpread) {
+  EXPECT_EQ(CoursePorts(L"safety course.zip"), CoursePorts(L"safety course.zip"));
   std::set<std::uint16_t> ports;
   for (int i = 0; i < 1000; ++i) {
-    const std::uint16_t port = CoursePort(L"course-" + std::to_wstring(i) + L".zip");
-    EXPECT_GE(port, 49152);
-    EXPECT_LE(port, 65535);
-    ports.insert(port);
+    const std::vector<std::uint16_t> sequence = CoursePorts(L"course-" + std::to_wstring(i) + L".zip");
+    EXPECT_EQ(std::set<std::uint16_t>(sequence.begin(), sequence.end()).size(), 8u);
+    for (const std::uint16_t port : sequence) {
+      EXPECT_GE(port, 1024);
+      EXPECT_LT(port, 32768) << "below Linux's 32768-60999 and Windows' 49152-65535";
+    }
+    ports.insert(sequence[0]);
   }
   EXPECT_GT(ports.size(), 950u) << "a thousand courses mostly get ports of their own";
 }
@@ -41,27 +44,64 @@ TEST(CourseProfileName, SafeOnAnyFileSystemAndDistinct) {
   EXPECT_EQ(CourseProfileName(L".."), L"..-" + CourseProfileName(L"..").substr(3));
 }
 
-TEST(PrepareCourseProfile, MadeMarkedAndOldOnesRemoved) {
+TEST(CoursePrefix, TheCoursesOwnAndTheSameOnEveryRun) {
+  EXPECT_EQ(CoursePrefix(L"safety course.zip"), CoursePrefix(L"safety course.zip"));
+  EXPECT_NE(CoursePrefix(L"safety course.zip"), CoursePrefix(L"safety course2.zip"));
+  const std::string prefix = CoursePrefix(L"course.zip");
+  EXPECT_EQ(prefix.size(), 11u);
+  EXPECT_EQ(prefix.find_first_not_of("0123456789abcdef"), 10u);
+  EXPECT_EQ(prefix.back(), '/');
+}
+
+TEST(TakeCourseProfile, MadeLockedMarkedAndOldOnesRemovedUnlessHeld) {
   FakePlatform platform;
   platform.dataFolder = L"/data";
   const std::wstring profiles = std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator;
   const std::int64_t day = 24 * 60 * 60;
   platform.folders[profiles + L"recent"] = platform.unixNow - 89 * day;
   platform.folders[profiles + L"old"] = platform.unixNow - 91 * day;
+  platform.folders[profiles + L"old-but-running"] = platform.unixNow - 91 * day;  // a run just took it
+  platform.folders[profiles + L"future"] = platform.unixNow + 400 * day;  // stamped with the clock ahead
   platform.folders[profiles + L"unmarked"] = 0;  // another run is making it
+  platform.lockedElsewhere = {profiles + L"old-but-running"};
   const std::wstring mine = profiles + CourseProfileName(L"course.zip");
   platform.folders[mine] = platform.unixNow - 400 * day;  // this course, opened again at last
 
-  EXPECT_EQ(PrepareCourseProfile(platform, L"course.zip"), mine);
-  EXPECT_EQ(platform.folders[mine], platform.unixNow);
-  EXPECT_EQ(platform.removed, std::vector<std::wstring>{profiles + L"old"});
-  EXPECT_EQ(platform.folders.count(profiles + L"recent"), 1u);
-  EXPECT_EQ(platform.folders.count(profiles + L"unmarked"), 1u);
+  {
+    const CourseProfile profile = TakeCourseProfile(platform, L"course.zip");
+    EXPECT_EQ(profile.dir, mine);
+    EXPECT_NE(profile.lock, nullptr);
+    EXPECT_EQ(platform.locked, std::set<std::wstring>{mine}) << "held while the run runs, the others let go";
+    EXPECT_EQ(platform.folders[mine], platform.unixNow);
+    EXPECT_EQ(platform.removed, std::vector<std::wstring>{profiles + L"old"});
+    EXPECT_EQ(platform.folders[profiles + L"future"], platform.unixNow) << "counts as now";
+    for (const wchar_t* kept : {L"recent", L"unmarked", L"old-but-running"}) {
+      EXPECT_EQ(platform.folders.count(profiles + kept), 1u) << WideToAnsi(kept);
+    }
+  }
+  EXPECT_TRUE(platform.locked.empty());
 }
 
-TEST(PrepareCourseProfile, NoDataFolderNoProfile) {
+// Another run holds the course's profile: nothing is marked or removed by this one.
+TEST(TakeCourseProfile, HeldByAnotherRun) {
   FakePlatform platform;
-  EXPECT_EQ(PrepareCourseProfile(platform, L"course.zip"), L"");
+  platform.dataFolder = L"/data";
+  const std::wstring profiles = std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator;
+  platform.folders[profiles + L"old"] = platform.unixNow - 400 * 24 * 60 * 60;
+  platform.lockedElsewhere = {profiles + CourseProfileName(L"course.zip")};
+  const CourseProfile profile = TakeCourseProfile(platform, L"course.zip");
+  EXPECT_TRUE(profile.heldElsewhere);
+  EXPECT_EQ(profile.lock, nullptr);
+  EXPECT_EQ(profile.dir, profiles + CourseProfileName(L"course.zip"));
+  EXPECT_TRUE(platform.removed.empty());
+  EXPECT_EQ(platform.folders.count(profile.dir), 0u);
+}
+
+TEST(TakeCourseProfile, NoDataFolderNoProfile) {
+  FakePlatform platform;
+  const CourseProfile profile = TakeCourseProfile(platform, L"course.zip");
+  EXPECT_EQ(profile.dir, L"");
+  EXPECT_FALSE(profile.heldElsewhere);
   EXPECT_TRUE(platform.folders.empty());
 }
 

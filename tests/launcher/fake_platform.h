@@ -19,7 +19,6 @@
 class FakePlatform : public Platform {
  public:
   // Set by the test.
-  std::uint32_t tick = 0xff;
   std::uint32_t port = 0;
   std::uint64_t nowMs = SteadyClockMs();  // NowMs, from the server's clock; Sleep adds to it
   std::int64_t unixNow = 1700000000;
@@ -28,6 +27,7 @@ class FakePlatform : public Platform {
   std::wstring ownProgram = L"/opt/orvane/orvane";
   std::map<std::wstring, std::string> files;    // ReadSmallFile's files
   std::set<std::wstring> firefoxInUse;          // profiles FirefoxProfileInUse reports held
+  std::set<std::wstring> lockedElsewhere;       // folders whose TryLockFolder another process holds
   bool startSucceeds = true;
   ProcessState process = ProcessState::kExited;  // what the started process reports
   int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
@@ -37,12 +37,14 @@ class FakePlatform : public Platform {
   std::map<std::uint16_t, std::function<bool(int& status, std::string& body)>> answers;
 
   // Recorded.
-  std::vector<std::string> calls;  // tick, com-begin, port, facts, start, sleep, end, com-end
+  std::vector<std::string> calls;  // port, com-begin, facts, start, sleep, end, com-end
   std::vector<std::wstring> fileChecks;
   std::vector<std::wstring> errors;
   std::vector<std::wstring> notices;
   std::vector<BrowserChoice> started;
   std::vector<std::wstring> removed;
+  std::set<std::wstring> locked;                 // folders this run holds locked now
+  std::vector<std::wstring> lockedEver;          // every lock this run took, in order
   std::map<std::wstring, std::int64_t> folders;  // made folder -> last marked (0: never)
   int sleeps = 0;
   int startPageStatus = 0;  // what the server answered for the start page when it was started
@@ -54,10 +56,6 @@ class FakePlatform : public Platform {
     return facts;
   }
 
-  std::uint32_t TickCount() override {
-    calls.push_back("tick");
-    return tick;
-  }
   std::uint64_t NowMs() override { return nowMs; }
   std::int64_t UnixSeconds() override { return unixNow; }
   bool Sleep(std::uint32_t ms) override {
@@ -113,6 +111,17 @@ class FakePlatform : public Platform {
     removed.push_back(path);
     folders.erase(path);
   }
+  std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
+    heldElsewhere = lockedElsewhere.count(folder) != 0 || locked.count(folder) != 0;
+    if (heldElsewhere) return nullptr;
+    locked.insert(folder);
+    lockedEver.push_back(folder);
+    return std::make_unique<Lock>(*this, folder);
+  }
+  bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
+    files[path] = bytes;
+    return true;
+  }
   BrowserFacts GatherBrowserFacts() override {
     calls.push_back("facts");
     return facts;
@@ -137,6 +146,16 @@ class FakePlatform : public Platform {
   std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
 
  private:
+  class Lock : public FolderLock {
+   public:
+    Lock(FakePlatform& platform, std::wstring folder) : platform_(platform), folder_(std::move(folder)) {}
+    ~Lock() override { platform_.locked.erase(folder_); }
+
+   private:
+    FakePlatform& platform_;
+    std::wstring folder_;
+  };
+
   class Process : public ChildProcess {
    public:
     explicit Process(FakePlatform& platform) : platform_(platform) {}

@@ -22,6 +22,7 @@ ARCHIVES = {
     "start_cut": start("ab\0cd"),                # text ends at the first zero unit
     "start_pair": start("a\U0001F600"),          # a surrogate pair
     "start_odd": start("ok") + b"!",             # an odd last byte is a last character
+    "start_text": start("Kapitel 2 \u2013 \u00dcbung & Test #3 50% a+b=c?-_.!~*'()"),
     "start_one": b"z",                           # one byte: one character
     "embedded": start("from-the-executable"),    # carried by the embedded-archive tests
 }

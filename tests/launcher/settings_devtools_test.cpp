@@ -34,13 +34,6 @@ TEST(ParseHttpPortSetting, Lines) {
   for (const Case& c : cases) EXPECT_EQ(ParseHttpPortSetting(c.text), c.want) << c.text;
 }
 
-TEST(FormatSessionPrefix, LowerCaseHexThenSlash) {
-  EXPECT_EQ(FormatSessionPrefix(255), "ff/");
-  EXPECT_EQ(FormatSessionPrefix(4096), "1000/");
-  EXPECT_EQ(FormatSessionPrefix(0), "0/");
-  EXPECT_EQ(FormatSessionPrefix(0xFFFFFFFFu), "ffffffff/");
-}
-
 TEST(AppendQueryArguments, QuestionMarkThenAmpersands) {
   const std::vector<std::wstring> args = {L"prog", L"zip", L"a", L"b", L"c"};
   std::wstring url = L"u";
