@@ -13,15 +13,12 @@
     return ok;
   }
 
-  // This run's address: the origin and the first path segment (the per-run prefix).
+  // This run's address: the origin and the first path segment (the course's prefix).
   var session = location.origin + '/' + location.pathname.split('/')[1] + '/';
 
-  // The launcher appends "?show=" and the start text after any other query, so it is the last.
+  // The launcher passes its start text as the query parameter "show", encoded whole.
   function startText() {
-    var at = location.href.lastIndexOf('?show=');
-    if (at < 0) return '';
-    var raw = location.href.substring(at + 6).split('#')[0];
-    try { return decodeURIComponent(raw); } catch (e) { return raw; }
+    return new URLSearchParams(location.search).get('show') || '';
   }
 
   var results = [];
