@@ -69,7 +69,10 @@ bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLin
       archive.OpenFile(candidate);
       return true;
     } catch (const amzip::AZError& error) {
-      reason = error.Message();
+      // The reader's words for "no end record, no directory" mean the file is no zip at all.
+      reason = error.code == amzip::AZ_ERROR_UNKNOWN_SIGNATURE || error.code == amzip::AZ_ERROR_CENTRAL_DIRECTORY
+                   ? L"It is not a zip file (" + error.Message() + L")."
+                   : error.Message();
     } catch (...) {
       reason = L"Fatal error while trying to open archive";
     }
@@ -81,7 +84,11 @@ bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLin
     if (OpenEmbedded(archive)) return true;
     reason = L"There is no such file.";
   }
-  platform.ShowError(L"Cannot open the course \"" + candidate + L"\":\n" + reason);
+  // One line: standard error and a dialog show it alike.
+  for (wchar_t& c : reason) {
+    if (c == L'\n' || c == L'\r') c = L' ';
+  }
+  platform.ShowError(L"Cannot open the course \"" + candidate + L"\": " + reason);
   return false;
 }
 

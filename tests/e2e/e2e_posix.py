@@ -360,7 +360,9 @@ def test_storage_survives(case):
         print("%s: visit %s on %s" % (os.path.basename(course), shown, ports[-1]))
     check(ports[0] == ports[1] == ports[3] and ports[2] != ports[0], "ports: %s" % ports)
     check(all(int(p.split(":")[1]) < 32768 for p in ports), "ports in a dynamic range: %s" % ports)
-    check(len(os.listdir(case.profiles)) == 2, "profiles: %s" % os.listdir(case.profiles))
+    folders = sorted(n for n in os.listdir(case.profiles) if os.path.isdir(os.path.join(case.profiles, n)))
+    check(len(folders) == 2 and sorted(os.listdir(case.profiles)) == sorted(folders + [n + ".lock" for n in folders]),
+          "profiles: %s" % os.listdir(case.profiles))
     case.check_temp_clean()
 
 
