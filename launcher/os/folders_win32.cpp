@@ -8,8 +8,10 @@ namespace {
 // The stamp's name inside a folder the run uses.
 constexpr const wchar_t* kUseStamp = L".orvane-used";
 
+std::wstring LongForm(const std::wstring& path) { return os::LongPathForm(path); }
+
 bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(LongForm(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -68,9 +70,11 @@ bool MakeWindowsFolders(const std::wstring& path) {
   for (std::size_t slash = path.find_first_of(L"\\/"); slash != std::wstring::npos;
        slash = path.find_first_of(L"\\/", slash + 1)) {
     const std::wstring parent = path.substr(0, slash);
-    if (!parent.empty() && parent.back() != L':' && !IsFolder(parent)) CreateDirectoryW(parent.c_str(), nullptr);
+    if (!parent.empty() && parent.back() != L':' && !IsFolder(parent)) {
+      CreateDirectoryW(LongForm(parent).c_str(), nullptr);
+    }
   }
-  CreateDirectoryW(path.c_str(), nullptr);
+  CreateDirectoryW(LongForm(path).c_str(), nullptr);
   return IsFolder(path);
 }
 

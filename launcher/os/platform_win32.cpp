@@ -45,7 +45,7 @@ class WindowsPlatform final : public Platform {
 
   bool IsExistingFile(const std::wstring& path) override { return os::IsExistingWindowsFile(path); }
   bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
-    FILE* file = _wfopen(path.c_str(), L"rb");
+    FILE* file = _wfopen(os::LongPathForm(path).c_str(), L"rb");
     if (file == nullptr) return false;
     bytes.assign(maxBytes, '\0');
     bytes.resize(std::fread(bytes.data(), 1, maxBytes, file));

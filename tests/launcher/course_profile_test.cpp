@@ -97,6 +97,36 @@ TEST(TakeCourseProfile, HeldByAnotherRun) {
   EXPECT_EQ(platform.folders.count(profile.dir), 0u);
 }
 
+// The system's own lock and removal on real folders: a lock is held until let go, also against
+// this process; removal takes a tree deeper than MAX_PATH, moving it aside first.
+TEST(SystemPlatform, FolderLocksAndRemoval) {
+  const std::unique_ptr<Platform> platform = NewSystemPlatform();
+  const std::wstring root = AnsiToWide(testing::TempDir()) + L"orvane-locks-" +
+                            std::to_wstring(::testing::UnitTest::GetInstance()->random_seed());
+  const std::wstring dir = root + kPathSeparator + L"course";
+  ASSERT_TRUE(platform->MakeFolders(root));
+  bool held = true;
+  std::unique_ptr<FolderLock> first = platform->TryLockFolder(dir, held);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(held);
+  EXPECT_EQ(platform->TryLockFolder(dir, held), nullptr);
+  EXPECT_TRUE(held);
+  first.reset();
+  EXPECT_NE(platform->TryLockFolder(dir, held), nullptr);
+  std::wstring deep = dir;
+  for (int i = 0; i < 12; ++i) deep += kPathSeparator + std::wstring(30, L'd');
+  ASSERT_TRUE(platform->MakeFolders(deep));
+  ASSERT_TRUE(platform->WriteSmallFile(deep + kPathSeparator + L"port", "20000\n"));
+  std::string port;
+  EXPECT_TRUE(platform->ReadSmallFile(deep + kPathSeparator + L"port", 16, port) && port == "20000\n");
+  platform->RemoveTree(dir);
+  std::vector<std::wstring> left;
+  for (const FolderUse& folder : platform->ListFolders(root)) left.push_back(folder.name);
+  EXPECT_TRUE(left.empty()) << WideToAnsi(left.empty() ? L"" : left[0]);
+  EXPECT_FALSE(platform->IsExistingFile(deep + kPathSeparator + L"port"));
+  platform->RemoveTree(root);
+}
+
 TEST(TakeCourseProfile, NoDataFolderNoProfile) {
   FakePlatform platform;
   const CourseProfile profile = TakeCourseProfile(platform, L"course.zip");
