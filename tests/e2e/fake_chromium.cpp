@@ -11,6 +11,9 @@
 //    ORVANE_E2E_LINGER set, stays in the background as Chromium may, for at most 10 minutes.
 //    The window's closing is recorded as chromium-closed.txt, a normal end as chromium-ended.txt;
 //    a browser ended by force records no end.
+// While one runs on a profile (it holds SingletonLock there open, unshared), another started on
+// the same profile hands its URL over as Chromium does: the running one fetches it (recorded with
+// the arguments in chromium-handover.txt) and the new process ends at once.
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -103,6 +106,20 @@ int wmain() {
     if (args[i] == L"--remote-debugging-port=0") devTools = true;
     if (args[i].compare(0, 2, L"--") != 0) url = args[i];
   }
+  std::uint16_t port = 0;
+  const std::string target = stand_in::Target(stand_in::Utf8(url), port);
+  HANDLE singleton = INVALID_HANDLE_VALUE;
+  if (!profile.empty()) {
+    CreateDirectoryW(profile.c_str(), nullptr);
+    singleton = CreateFileW((profile + L"\\SingletonLock").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (singleton == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+      WSADATA data;
+      if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 3;
+      stand_in::Record(folder, L"chromium-handover.txt", listed + stand_in::Fetch(port, target));
+      return 0;
+    }
+  }
   stand_in::Record(folder, L"chromium-args.txt", listed);
 
   WSADATA data;
@@ -110,8 +127,6 @@ int wmain() {
   std::uint16_t devToolsPort = 0;
   const SOCKET listener = ListenOnLoopback(devToolsPort);
   if (listener == INVALID_SOCKET) return 4;
-  std::uint16_t port = 0;
-  const std::string target = stand_in::Target(stand_in::Utf8(url), port);
   pageUrl = "http://127.0.0.1:" + std::to_string(port) + target;
   std::thread(Serve, listener).detach();
   if (devTools && !profile.empty()) {
