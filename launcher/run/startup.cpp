@@ -3,6 +3,7 @@
 // browser and its watch.
 #include "launcher/run/startup.h"
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 #include <mutex>
@@ -198,7 +199,10 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
   }
   std::vector<std::uint16_t> ports = CoursePorts(identity);
   const std::uint16_t remembered = RememberedPort(platform, profileDir);
-  if (remembered != 0) ports.insert(ports.begin(), remembered);
+  if (remembered != 0) {
+    ports.erase(std::remove(ports.begin(), ports.end(), remembered), ports.end());
+    ports.insert(ports.begin(), remembered);
+  }
   ports.push_back(0);
   for (std::size_t i = 0; i < ports.size(); ++i) {
     if (i > 0) {
