@@ -24,8 +24,18 @@ std::uint64_t IdentityHash(const std::wstring& identity) {
   return hash;
 }
 
-// The file in a profile folder that remembers the port its course got.
+// The files in a profile folder: the port its course got, and the port its run serves on now.
 constexpr const wchar_t* kPortFile = L"port";
+constexpr const wchar_t* kServingFile = L"serving";
+
+std::uint16_t ReadPort(Platform& platform, const std::wstring& profileDir, const wchar_t* file) {
+  std::string text;
+  if (profileDir.empty() || !platform.ReadSmallFile(profileDir + kPathSeparator + file, 16, text)) return 0;
+  unsigned port = 0;
+  const auto [next, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  const bool whole = next == text.data() + text.size() || *next == '\n';
+  return error == std::errc() && whole && port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : 0;
+}
 
 }  // namespace
 
@@ -102,6 +112,7 @@ CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity
     return profile;
   }
   profile.dir = dir;
+  AnnounceServingPort(platform, dir, 0);  // what a run that ended left there
   platform.MarkFolderUsed(dir);
   const std::int64_t now = platform.UnixSeconds();
   for (const FolderUse& folder : platform.ListFolders(profiles)) {
@@ -127,15 +138,20 @@ CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity
 }
 
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir) {
-  std::string text;
-  if (profileDir.empty() || !platform.ReadSmallFile(profileDir + kPathSeparator + kPortFile, 16, text)) return 0;
-  unsigned port = 0;
-  const auto [next, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-  const bool whole = next == text.data() + text.size() || *next == '\n';
-  return error == std::errc() && whole && port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : 0;
+  return ReadPort(platform, profileDir, kPortFile);
 }
 
 void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port) {
   if (profileDir.empty() || port == RememberedPort(platform, profileDir)) return;
   platform.WriteSmallFile(profileDir + kPathSeparator + kPortFile, std::to_string(port) + "\n");
+}
+
+std::uint16_t ServingPort(Platform& platform, const std::wstring& profileDir) {
+  return ReadPort(platform, profileDir, kServingFile);
+}
+
+void AnnounceServingPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port) {
+  if (!profileDir.empty()) {
+    platform.WriteSmallFile(profileDir + kPathSeparator + kServingFile, port != 0 ? std::to_string(port) + "\n" : "");
+  }
 }

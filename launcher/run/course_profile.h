@@ -60,3 +60,8 @@ CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity
 // The port remembered in a profile folder by RememberPort; 0 when none.
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir);
 void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port);
+
+// Where the run that holds the profile serves, once its browser has started (0 until then): what
+// a second run of the course hands its page to. A run clears it when it takes the profile.
+std::uint16_t ServingPort(Platform& platform, const std::wstring& profileDir);
+void AnnounceServingPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -147,14 +148,14 @@ std::string OwnStartPage(amzip::ZipArchive& archive) {
 }
 
 // The address of the run that holds the course's profile, "" when it cannot be found. That run
-// serves on its remembered port (or HttpPort) under the course's prefix; it is taken to be a run
-// of this course only when it answers the course's start page there with the page this run reads
-// from its own archive: another course answers nothing under this prefix, and another program on
-// that port does not have this page.
-std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, std::uint32_t setting,
-                         const std::string& prefix, const std::string& ownPage) {
-  const std::uint16_t port =
-      setting != 0 ? static_cast<std::uint16_t>(setting) : RememberedPort(platform, profileDir);
+// announces its port once its browser has started (a page handed over before that would start a
+// browser of its own on the profile), and serves under the course's prefix; it is taken to be a
+// run of this course only when it answers the course's start page there with the page this run
+// reads from its own archive: another course answers nothing under this prefix, and another
+// program on that port does not have this page.
+std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
+                         const std::string& ownPage) {
+  const std::uint16_t port = ServingPort(platform, profileDir);
   if (port == 0 || ownPage.empty()) return std::wstring();
   int status = 0;
   std::string body;
@@ -170,13 +171,13 @@ std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, std
 // starting up, another version of the course) it is asked again for a while, then the run goes
 // on without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
-                                        std::uint32_t setting, const std::string& prefix,
+                                        const std::string& prefix,
                                         amzip::ZipArchive& archive, std::wstring& firstRun) {
   const std::string ownPage = OwnStartPage(archive);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, setting, prefix, ownPage);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, ownPage);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -218,6 +219,26 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
   platform.ShowError(L"The course cannot be served: no port on 127.0.0.1 could be used.");
   return std::string();
 }
+
+// The run's browser, which announces where the run serves once it has started.
+class AnnouncingBrowser final : public Browser {
+ public:
+  AnnouncingBrowser(std::unique_ptr<Browser> browser, std::function<void()> announce)
+      : browser_(std::move(browser)), announce_(std::move(announce)) {}
+  bool Start() override {
+    if (!browser_->Start()) return false;
+    announce_();
+    return true;
+  }
+  ProcessState CheckProcess() override { return browser_->CheckProcess(); }
+  PageCheck ShowsPageUnder(const std::wstring& prefix) override { return browser_->ShowsPageUnder(prefix); }
+  void Close() override { browser_->Close(); }
+  WatchRule Rule() const override { return browser_->Rule(); }
+
+ private:
+  std::unique_ptr<Browser> browser_;
+  std::function<void()> announce_;
+};
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
 // Firefox gets a profile of its own beside it ("firefox-2", ...).
@@ -268,7 +289,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   const std::uint32_t setting = platform.ReadHttpPort();
 
   std::wstring firstRun;
-  profile = TakeProfileOrFindFirstRun(platform, identity, setting, prefix, archive, firstRun);
+  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, firstRun);
   if (!firstRun.empty()) {
     // The course is open already: its page goes to the browser that shows it, and this run ends.
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
@@ -284,9 +305,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   ArchiveHandler handler(archive, prefix);
   auto server = std::make_unique<HttpServer>(handler);
   std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
+  std::string baseUrl;
   {
     std::unique_lock<std::mutex> opening = handler.HoldAnswers();
-    const std::string baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
+    baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
     if (baseUrl.empty()) return 1;  // no browser on a URL that cannot work
     handler.SetSessionUrl(baseUrl + prefix);
     sessionUrl = AnsiToWide(baseUrl + prefix);
@@ -299,9 +321,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   {
     const BrowserChoice choice =
         ChooseCourseBrowser(platform, platform.GatherBrowserFacts(), profile.dir, startUrl);
-    std::unique_ptr<Browser> browser =
-        MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); });
-    started = LaunchAndWatch(platform, *browser, sessionUrl);
+    const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
+    AnnouncingBrowser browser(MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); }),
+                              [&] { AnnounceServingPort(platform, profile.dir, port); });
+    started = LaunchAndWatch(platform, browser, sessionUrl);
     // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
     // then (leaving the function) the server with its thread, the handler, the archive and the
     // profile's lock.

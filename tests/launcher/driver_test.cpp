@@ -190,6 +190,8 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
   EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
   EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
+  EXPECT_EQ(run.env.files[course + kPathSeparator + L"serving"], std::to_string(PortOf(run.SessionUrl())) + "\n")
+      << "where it serves, once its browser started";
   // No data folder: the same browser as a plain command, watched by activity.
   DriverRun none({kProgram, Fixture("plain.zip")}, true,
                  [](FakePlatform& p) { p.facts.installed = {L"/usr/bin/chromium"}; });
@@ -253,7 +255,7 @@ TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
     p.dataFolder = L"/data";
     p.facts.installed = {L"/usr/bin/chromium"};
     p.lockedElsewhere = {ProfileOf(L"twice.zip")};
-    p.files = first.env.files;  // the first run's remembered port
+    p.files = first.env.files;  // where the first run serves
   });
   EXPECT_EQ(second.exitCode, 0);
   ASSERT_EQ(second.env.started.size(), 1u);
@@ -284,7 +286,7 @@ TEST(Driver, AHeldProfileIsTrustedOnlyWhenItsPortAnswersTheCoursesPage) {
       p.dataFolder = L"/data";
       p.maxSleeps = 25;  // the watch's first sleep ends the run
       p.lockedElsewhere = {ProfileOf(L"held.zip")};
-      p.files[ProfileOf(L"held.zip") + kPathSeparator + L"port"] = std::to_string(port) + "\n";
+      p.files[ProfileOf(L"held.zip") + kPathSeparator + L"serving"] = std::to_string(port) + "\n";
     });
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.env.sleeps, 25) << "looked for 5 s";
