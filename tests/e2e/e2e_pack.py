@@ -19,6 +19,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import urllib.parse
 
 from e2e_common import Failure, check
 
@@ -26,6 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 START_TEXT = "hello-\u00e9"
+SHOW = urllib.parse.quote(START_TEXT)  # the start text as the launcher encodes it
 PAGE = "<!doctype html><title>Packed</title><p>packed across platforms</p>\n"
 
 
@@ -66,7 +68,7 @@ def windows_target(args, work):
             with open(os.path.join(out, name), encoding="utf-8") as f:
                 recorded[name] = f.read()
         line = recorded.get("cmdline.txt", "")
-        check(re.search(r'/index\.html\?show=%s"$' % re.escape(START_TEXT), line), "command line: %r" % line)
+        check(re.search(r'/index\.html\?show=%s"$' % re.escape(SHOW), line), "command line: %r" % line)
         check(recorded.get("page.txt") == "200\n" + PAGE, "start page: %r" % recorded.get("page.txt"))
     finally:
         subprocess.run([WINESERVER, "-k"], env=env, capture_output=True, timeout=60)
@@ -103,7 +105,7 @@ def posix_target(args, work):
             return f.read()
     check(read("status") == "200", "status %r" % read("status"))
     check(read("page") == PAGE, "start page: %r" % read("page"))
-    check(read("argv").splitlines()[-1].endswith("/index.html?show=" + START_TEXT), "argv: %r" % read("argv"))
+    check(read("argv").splitlines()[-1].endswith("/index.html?show=" + SHOW), "argv: %r" % read("argv"))
 
 
 def main():
