@@ -83,14 +83,18 @@ class Walk {
         return true;
       }
     }
+    // In name order, so the first path to a folder, which names it, is the same on every run.
     std::error_code ec;
+    std::vector<fs::path> items;
     fs::directory_iterator it(folder, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-      if (!Item(it->path(), prefix, error)) return false;
-    }
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) items.push_back(it->path());
     if (ec) {
       *error = L"cannot read the folder " + PathText(folder) + L": " + AnsiToWide(ec.message());
       return false;
+    }
+    std::sort(items.begin(), items.end(), [](const fs::path& a, const fs::path& b) { return NameBytes(a.filename()) < NameBytes(b.filename()); });
+    for (const fs::path& item : items) {
+      if (!Item(item, prefix, error)) return false;
     }
     return true;
   }

@@ -64,7 +64,7 @@ bool CheckPosixLauncher(const ByteSource& source, std::uint64_t length, std::wst
     const unsigned char* p = &table[i * phentsize];
     const std::uint64_t offset = is64 ? LoadU64(p + 8) : LoadU32(p + 4);
     const std::uint64_t size = is64 ? LoadU64(p + 32) : LoadU32(p + 16);
-    if (LoadU32(p) == 1 && (offset > length || size > length - offset)) {
+    if (size != 0 && (offset > length || size > length - offset)) {
       return Refuse(error, FormatText("the ELF segment %u lies outside the file", i + 1));
     }
   }
