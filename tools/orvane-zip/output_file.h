@@ -33,6 +33,8 @@ class OutputFile {
   // Creates a new file at `path` (never through a link, never over an existing file); IsOpen()
   // tells whether that worked.
   explicit OutputFile(const std::wstring& path);
+  // Writes to a stream the caller opened (a temporary file); closed by Finish or the destructor.
+  explicit OutputFile(std::FILE* stream) : file(stream) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

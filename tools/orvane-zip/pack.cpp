@@ -269,8 +269,9 @@ int Pack(const PackRequest& request) {
   std::wstring launcherPath = request.launcher;
   if (launcherPath.empty()) launcherPath = EnvironmentValue("ORVANE_LAUNCHER");
   if (launcherPath.empty()) launcherPath = FolderOf(ProgramPath()) + LauncherFileName();
-  FileSource launcher(launcherPath);
-  if (!launcher.IsOpen()) return Fail(L"no launcher program at " + launcherPath + L" (give one with --launcher PATH)");
+  auto launcherFile = std::make_unique<FileSource>(launcherPath);
+  if (!launcherFile->IsOpen()) return Fail(L"no launcher program at " + launcherPath + L" (give one with --launcher PATH)");
+  const FileSource& launcher = *launcherFile;
   const LauncherKind kind = KindOfLauncher(launcher);
   PeImage image;
   std::wstring error;
@@ -348,19 +349,24 @@ int Pack(const PackRequest& request) {
   }
   if (!out.Flush()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
 
-  // Read back as the launcher will read it.
-  FileSource written(temporary.path);
-  if (!written.IsOpen()) return Fail(L"cannot read back " + temporary.path);
-  if (kind == LauncherKind::kWindows) {
-    PeImage packed;
-    if (!packed.Parse(written, &error)) return Fail(L"the written launcher: " + error);
-    std::uint32_t sum = 0;
-    if (!PeChecksum(written, packed.ChecksumOffset(), &sum)) return Fail(L"cannot read back " + temporary.path);
-    unsigned char checksum[4];
-    SetU32(checksum, sum);
-    out.Patch(packed.ChecksumOffset(), checksum, 4);
+  // Read back as the launcher will read it. Every file this pack opened is closed before the
+  // rename, which Windows refuses for an open file (also when OUTPUT is the launcher itself).
+  {
+    FileSource written(temporary.path);
+    if (!written.IsOpen()) return Fail(L"cannot read back " + temporary.path);
+    if (kind == LauncherKind::kWindows) {
+      PeImage packed;
+      if (!packed.Parse(written, &error)) return Fail(L"the written launcher: " + error);
+      std::uint32_t sum = 0;
+      if (!PeChecksum(written, packed.ChecksumOffset(), &sum)) return Fail(L"cannot read back " + temporary.path);
+      unsigned char checksum[4];
+      SetU32(checksum, sum);
+      out.Patch(packed.ChecksumOffset(), checksum, 4);
+    }
+    if (!CheckPacked(written, kind, summary.entries, &error)) return Fail(error);
   }
-  if (!CheckPacked(written, kind, summary.entries, &error)) return Fail(error);
+  launcherFile.reset();
+  zip.reset();
   const std::uint64_t outputLength = out.Position();
   if (!out.MakeExecutable()) return Fail(L"cannot make " + temporary.path + L" executable");
   if (!out.Finish()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
