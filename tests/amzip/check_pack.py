@@ -293,6 +293,12 @@ def check_icon_and_title(course, out, windows_launcher):
     version = [v for k, v in after.items() if k[0] == 16]
     check(len(version) == 1 and version[0].count(title.encode("utf-16-le") + b"\0\0") == 2, "the title in %r" % version)
     check([v for k, v in after.items() if k[0] == 24] == [v for k, v in before.items() if k[0] == 24], "the manifest kept")
+    # Under Wine: as Windows' own resource loading reads them.
+    probe = os.path.join(os.path.dirname(windows_launcher), "amzip_resource_probe.exe")
+    if args.emulator and os.path.exists(probe):
+        shown = subprocess.run([args.emulator, probe, tool_path(titled)], capture_output=True, timeout=120).stdout.decode()
+        check(shown.split() == ["FileDescription=Cours", "d'\u00e9t\u00e9", "\u2713", "ProductName=Cours", "d'\u00e9t\u00e9",
+                                "\u2713", "icons=1"], "Wine reads %r" % shown)
 
 
 def check_shipped(orvane):

@@ -244,6 +244,12 @@ bool CheckPacked(const FileSource& written, LauncherKind kind, std::size_t expec
 
 std::string Megabytes(std::uint64_t bytes) { return FormatText("%.1f MB", static_cast<double>(bytes) / 1e6); }
 
+int Refuse32Bit(std::uint64_t length) {
+  return Fail(AnsiToWide(FormatText("the archive (%s) is larger than a 32-bit Windows launcher can map (%s): pack it with "
+                                    "the 64-bit launcher (orvane.exe of the win64 build)",
+                                    Megabytes(length).c_str(), Megabytes(kMax32BitArchive).c_str())));
+}
+
 void PrintSummary(const PackRequest& request, LauncherKind kind, const Summary& summary, std::uint64_t archiveLength,
                   std::uint64_t outputLength, bool folder) {
   std::string counts;
@@ -313,6 +319,7 @@ int Pack(const PackRequest& request) {
     zip = std::make_unique<FileSource>(request.source);
     if (!zip->IsOpen()) return Fail(L"cannot read " + request.source);
     if (!OpenSourceArchive(request, *zip, &zipOffset, &zipLength, &summary.entries)) return kExitFailure;
+    if (kind == LauncherKind::kWindows && !image.Is64Bit() && zipLength > kMax32BitArchive) return Refuse32Bit(zipLength);
   }
 
   Temporary temporary(request.output);
@@ -339,11 +346,7 @@ int Pack(const PackRequest& request) {
     amzip::WriteEmbeddedTrailer(length, trailer);
     out.Write(trailer, sizeof trailer);
   } else {
-    if (!image.Is64Bit() && length > kMax32BitArchive) {
-      return Fail(AnsiToWide(FormatText("the archive (%s) is larger than a 32-bit Windows launcher can map (%s): pack it "
-                                        "with the 64-bit launcher (orvane.exe of the win64 build)",
-                                        Megabytes(length).c_str(), Megabytes(kMax32BitArchive).c_str())));
-    }
+    if (!image.Is64Bit() && length > kMax32BitArchive) return Refuse32Bit(length);
     if (length > packer.MaxArchiveLength()) return Fail(L"the archive is too large for a Windows resource (4 GiB)");
     packer.End(length);
   }

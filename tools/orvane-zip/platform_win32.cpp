@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "text/syserr.h"
@@ -46,7 +47,14 @@ std::FILE* CreateNewStream(const std::wstring& path) {
   // a reparse point that appears meanwhile from being followed.
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    // errno for the caller, which tries another name on EEXIST and reports the rest.
+    const DWORD code = GetLastError();
+    errno = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? EEXIST
+            : code == ERROR_ACCESS_DENIED                             ? EACCES
+                                                                      : ENOENT;
+    return nullptr;
+  }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
   if (fd < 0) {
     CloseHandle(file);
