@@ -15,8 +15,11 @@ launcher cannot tell apart only the first is packed. Two packs with SOURCE_DATE_
 byte-identical, and a pack into the folder itself does not grow. Refusals (an empty folder, a
 signed or broken Windows launcher, a broken ELF, orvane-zip itself, a text file as launcher,
 an OUTPUT that cannot be written) exit 1 with their reason and leave no OUTPUT behind; a link
-planted at the old temporary name is left alone. --icon and --title are read back from the
-Windows launcher's resources (orvane.exe beside it) and refused for a POSIX one.
+planted at the old temporary name is left alone. A packed launcher as SOURCE is packed again.
+--icon and --title are read back from the Windows launcher's resources (orvane.exe beside it;
+under Wine also through Windows' own calls) and refused for a POSIX one; the result, signed
+with osslsigncode, verifies. The shipped launchers (orvane beside each launcher, and --shipped)
+are under 1 MB, a Windows one with its manifest, version and the large-address flag.
 With --emulator (the Windows tool under Wine) no links are made: Wine shows a POSIX link as the
 file it points to, as a Windows program would see it.
 """
@@ -293,6 +296,18 @@ def check_icon_and_title(course, out, windows_launcher):
     version = [v for k, v in after.items() if k[0] == 16]
     check(len(version) == 1 and version[0].count(title.encode("utf-16-le") + b"\0\0") == 2, "the title in %r" % version)
     check([v for k, v in after.items() if k[0] == 24] == [v for k, v in before.items() if k[0] == 24], "the manifest kept")
+    # Signed after packing, the signature verifies (osslsigncode, as the README shows).
+    if shutil.which("osslsigncode") and shutil.which("openssl"):
+        key, cert, signed = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "signed.exe"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=Orvane test"], capture_output=True, check=True)
+        if os.path.exists(signed):
+            os.remove(signed)
+        sign = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", titled,
+                               "-out", signed], capture_output=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, signed], capture_output=True)
+        check(sign.returncode == 0 and verify.returncode == 0 and b"Signature verification: ok" in verify.stdout,
+              "signing after packing: %r" % (verify,))
     # Under Wine: as Windows' own resource loading reads them.
     probe = os.path.join(os.path.dirname(windows_launcher), "amzip_resource_probe.exe")
     if args.emulator and os.path.exists(probe):
@@ -377,6 +392,17 @@ def main():
         check(copies[0] == copies[1], "%s: two packs with SOURCE_DATE_EPOCH differ" % kind)
         with zipfile.ZipFile(os.path.join(out, "repro-%s-0" % kind)) as z:
             check(all(i.date_time == (2023, 11, 14, 22, 13, 20) for i in z.infolist()), "%s: stamps %r" % (kind, z.infolist()[0].date_time))
+
+    # A packed launcher as SOURCE: its archive is packed again, for the other platform too.
+    for kind, launcher in launchers.items():
+        source = os.path.join(out, "course-" + ("windows" if kind == "posix" and "windows" in launchers else "posix"))
+        if os.path.exists(source):
+            repacked = os.path.join(out, "repacked-" + kind)
+            result = pack(source, repacked, launcher)
+            check(result.returncode == 0, "repacking %s: %r" % (source, result))
+            with zipfile.ZipFile(source) as a, zipfile.ZipFile(repacked) as b:
+                check([(i.filename, i.CRC) for i in a.infolist()] == [(i.filename, i.CRC) for i in b.infolist()],
+                      "%s: repacked entries differ" % kind)
 
     # A folder without index.html is packed with a warning.
     bare = os.path.join(work, "bare")
