@@ -428,6 +428,9 @@ def main():
         with zipfile.ZipFile(os.path.join(out, "clash")) as z:
             check(z.namelist() == ["Index.html"], "clashing names packed as %r" % z.namelist())
 
+    result = run_tool("list", tool_path(any_launcher))
+    check(result.returncode == 1 and b"carries no course" in result.stderr, "list of a bare launcher: %r" % (result,))
+
     # A pack into the folder itself, twice, leaves out OUTPUT and a stopped pack's temporary file:
     # the same size both times.
     inside = os.path.join(course, "self")

@@ -131,21 +131,26 @@ std::string FormatStamp(const amzip::ZipEntry& entry) {
 }
 
 // Opens a zip archive, or the archive a packed launcher carries, where the launcher finds it.
-void OpenArchive(const std::wstring& path, amzip::ZipArchive* archive) {
+// False (nothing opened) for a program that carries none.
+bool OpenArchive(const std::wstring& path, amzip::ZipArchive* archive) {
   FileSource file(path);
   const LauncherKind kind = file.IsOpen() ? KindOfLauncher(file) : LauncherKind::kNone;
   std::uint64_t offset = 0, length = 0;
-  if (kind != LauncherKind::kNone && FindPackedArchive(file, kind, &offset, &length)) {
+  if (kind == LauncherKind::kNone) {
+    archive->OpenFile(path);
+  } else if (FindPackedArchive(file, kind, &offset, &length)) {
     archive->OpenSource(file.Part(offset, length), path);
   } else {
-    archive->OpenFile(path);
+    Complain(path + L" is a program that carries no course");
+    return false;
   }
+  return true;
 }
 
 int List(const std::wstring& archivePath) {
   amzip::ZipArchive archive;
   try {
-    OpenArchive(archivePath, &archive);
+    if (!OpenArchive(archivePath, &archive)) return kExitFailure;
   } catch (const amzip::AZError& error) {
     return ArchiveFailure(error);
   }
@@ -173,7 +178,7 @@ int List(const std::wstring& archivePath) {
 int Cat(const std::wstring& archivePath, const std::wstring& entryName) {
   amzip::ZipArchive archive;
   try {
-    OpenArchive(archivePath, &archive);
+    if (!OpenArchive(archivePath, &archive)) return kExitFailure;
     // Streamed in pieces, so an entry of any size is written; the reader checks the CRC-32
     // and the size as the last piece arrives, and a damaged entry ends with its error.
     const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(entryName);
