@@ -428,6 +428,13 @@ def main():
         with zipfile.ZipFile(os.path.join(out, "clash")) as z:
             check(z.namelist() == ["Index.html"], "clashing names packed as %r" % z.namelist())
 
+    if not args.emulator:
+        kept_in = os.path.join(out, "no-outside")
+        result = pack(course, kept_in, any_launcher, "--no-outside-links")
+        check(b"left out outside.js (a link to outside the folder, --no-outside-links)" in result.stdout,
+              "--no-outside-links: %r" % (result,))
+        with zipfile.ZipFile(kept_in) as z:
+            check("outside.js" not in z.namelist(), "--no-outside-links packed outside.js")
     result = run_tool("list", tool_path(any_launcher))
     check(result.returncode == 1 and b"carries no course" in result.stderr, "list of a bare launcher: %r" % (result,))
 
