@@ -71,6 +71,12 @@ void ZipArchive::OpenMemory(const void* data, std::uint64_t size, const std::wst
   ReadDirectory();
 }
 
+void ZipArchive::OpenSource(std::unique_ptr<ReadI> source, const std::wstring& label) {
+  Close();
+  AttachSource(std::move(source), label);
+  ReadDirectory();
+}
+
 bool ZipArchive::IsOpen() const { return reader != nullptr && reader->IsOpen(); }
 
 bool ZipArchive::IsLoaded() const { return loaded.load(std::memory_order_acquire); }

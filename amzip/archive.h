@@ -87,6 +87,11 @@ class ZipArchive {
   // `label` takes the place of the path. Throws AZError like OpenFile's directory errors.
   void OpenMemory(const void* data, std::uint64_t size, const std::wstring& label);
 
+  // Opens a source of the caller's making as an archive (an archive that lies inside a larger
+  // file, as in a packed launcher); `label` takes the place of the path. Throws AZError like
+  // OpenFile's directory errors.
+  void OpenSource(std::unique_ptr<ReadI> source, const std::wstring& label);
+
   bool IsOpen() const;
   // True when the directory was read up to its end record. An open source that was taken for
   // something other than an archive (the open returned without error) gives false.

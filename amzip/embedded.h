@@ -21,6 +21,12 @@ static_assert(sizeof(EmbeddedTrailer) == 24);
 
 constexpr std::uint32_t kEmbeddedMagic = 0x4E56524F;  // "ORVN"
 
+// A program that looks for an appended archive carries a section of this name holding
+// kLauncherMarkText (resource_mark_posix.cpp), so orvane-zip pack can refuse any other program,
+// which would never find the archive it was given.
+constexpr char kLauncherMarkSection[] = ".orvane";
+constexpr char kLauncherMarkText[] = "orvane launcher";
+
 // Decodes the last sizeof(EmbeddedTrailer) bytes of a file of `fileSize` bytes. True when they
 // are a trailer: the magic matches and a zip of the stated length fits in front of it.
 inline bool ReadEmbeddedTrailer(const unsigned char* bytes, std::uint64_t fileSize, EmbeddedTrailer* trailer) {

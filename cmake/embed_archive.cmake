@@ -71,6 +71,8 @@ function(orvane_embed_archive)
       VERBATIM)
     target_sources(${E_TARGET} PRIVATE "${object}")
   else()
+    # orvane-zip pack refuses a program without the launcher's mark.
+    target_link_libraries(${E_TARGET} PRIVATE orvane_launcher_mark)
     set_property(TARGET ${E_TARGET} APPEND PROPERTY LINK_DEPENDS "${zip}")
     add_dependencies(${E_TARGET} orvane-zip)
     add_custom_command(TARGET ${E_TARGET} POST_BUILD

@@ -4,14 +4,22 @@
 Usage: check_pack.py [--emulator PROGRAM] [--path-prefix PREFIX] [--posix LAUNCHER]
                      [--windows LAUNCHER] TOOL WORK
 
-The folder has nested folders, non-ASCII names, a page, a style sheet, a PNG, a WebM video, an
-empty file and links (one inside the folder, one to outside it). For each launcher given (a
-missing file is reported and left out: the other build may not exist) the output is read back
-with Python's zipfile: the names, the methods (media stored, text deflated), the UTF-8 flag and
-every byte. A packed POSIX launcher (the embedded-archive probe) is also run, natively, and
-must find every entry. Of names the launcher cannot tell apart only the first is packed. Two packs with SOURCE_DATE_EPOCH are byte-identical. Refusals (an empty
-folder, a signed Windows launcher, a text file as launcher, an OUTPUT that cannot be written)
-exit 1 with their reason and leave no OUTPUT behind.
+The folder has nested folders, non-ASCII names, a page, a style sheet, a PNG, a WebM video, a
+WAV, an empty file, links (one inside the folder, one to outside it, a loop and a fan of
+folder links), junk left out by default and by --exclude, and OUTPUT itself. For each launcher
+given (a missing file is reported and left out: the other build may not exist) the output is
+read back with Python's zipfile: the names, the methods (media stored, text deflated), the
+UTF-8 flag and every byte; `list` and `cat` read it too. A packed POSIX launcher (the
+embedded-archive probe) is also run, natively, and must find every entry. Of names the
+launcher cannot tell apart only the first is packed. Two packs with SOURCE_DATE_EPOCH are
+byte-identical, and a pack into the folder itself does not grow. Refusals (an empty folder, a
+signed or broken Windows launcher, a broken ELF, orvane-zip itself, a text file as launcher,
+an OUTPUT that cannot be written) exit 1 with their reason and leave no OUTPUT behind; a link
+planted at the old temporary name is left alone. A packed launcher as SOURCE is packed again.
+--icon and --title are read back from the Windows launcher's resources (orvane.exe beside it;
+under Wine also through Windows' own calls) and refused for a POSIX one; the result, signed
+with osslsigncode, verifies. The shipped launchers (orvane beside each launcher, and --shipped)
+are under 1 MB, a Windows one with its manifest, version and the large-address flag.
 With --emulator (the Windows tool under Wine) no links are made: Wine shows a POSIX link as the
 file it points to, as a Windows program would see it.
 """
@@ -29,6 +37,7 @@ parser.add_argument("--emulator")
 parser.add_argument("--path-prefix", default="")
 parser.add_argument("--posix")
 parser.add_argument("--windows")
+parser.add_argument("--shipped", action="append", default=[], help="a launcher beside which orvane(.exe) is checked")
 parser.add_argument("tool")
 parser.add_argument("work")
 args = parser.parse_args()
@@ -46,11 +55,14 @@ def tool_path(path):
     return args.path_prefix + os.path.abspath(path) if args.path_prefix else path
 
 
-def pack(source, output, launcher, *extra, env=None):
-    command = ([args.emulator] if args.emulator else []) + [args.tool, "pack", tool_path(source), "-o",
-                                                             tool_path(output), "--launcher", tool_path(launcher)]
-    return subprocess.run(command + list(extra), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300,
+def run_tool(*arguments, env=None):
+    command = ([args.emulator] if args.emulator else []) + [args.tool] + list(arguments)
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300,
                           env=dict(os.environ, **(env or {})))
+
+
+def pack(source, output, launcher, *extra, env=None):
+    return run_tool("pack", tool_path(source), "-o", tool_path(output), "--launcher", tool_path(launcher), *extra, env=env)
 
 
 def png(width, height):
@@ -93,15 +105,44 @@ def make_course(root):
     webm(os.path.join(root, "media", "clip.webm"))
     with open(os.path.join(root, "media", "clip.webm"), "rb") as f:
         files["media/clip.webm"] = f.read()
+    # Silence, which deflate would shrink to nothing: stored all the same.
+    files["media/tone.wav"] = b"RIFF" + b"\0" * 40000
+    # Left out: by default and by --exclude.
+    for junk in (".git/HEAD", ".DS_Store", "Thumbs.db", "media/desktop.ini", "index.html~", "css/.site.css.swp",
+                 "drafts/plan.txt", "media/raw.psd"):
+        os.makedirs(os.path.dirname(os.path.join(root, junk)), exist_ok=True)
+        with open(os.path.join(root, junk), "w") as f:
+            f.write("junk\n")
+    with open(os.path.join(root, "media", "tone.wav"), "wb") as f:
+        f.write(files["media/tone.wav"])
     if not args.emulator:
-        os.symlink("/etc/hostname", os.path.join(root, "outside.txt"))
+        outside = os.path.join(work, "shared.js")
+        with open(outside, "w") as f:
+            f.write("var shared = 1;\n")
+        os.symlink(outside, os.path.join(root, "outside.js"))
+        files["outside.js"] = b"var shared = 1;\n"
         os.symlink("../index.html", os.path.join(root, "css", "inside.html"))
         files["css/inside.html"] = files["index.html"]
-    return {(k.decode() if isinstance(k, bytes) else k): v for k, v in files.items()}
+        # A loop (a link to a folder that holds it) and a fan (two links to each folder, five
+        # deep): each folder is packed once, under its first name in name order, so they add
+        # nothing.
+        os.symlink("..", os.path.join(root, "deep", "loop"))
+        for level in range(5):
+            os.makedirs(os.path.join(root, "fan", "f%d" % level))
+            for link in ("a", "b"):
+                os.symlink("../f%d" % (level - 1) if level else "../../deep/er", os.path.join(root, "fan", "f%d" % level, link))
+        files[b"bad\xffname.txt"] = b"not UTF-8\n"
+        with open(os.path.join(root.encode(), b"bad\xffname.txt"), "wb") as f:
+            f.write(b"not UTF-8\n")
+    # A name without the UTF-8 flag reads as code page 437, as zipfile reads it.
+    return {(k.decode("utf-8") if k.isascii() or b"\xff" not in k else k.decode("cp437")) if isinstance(k, bytes) else k: v
+            for k, v in files.items()}
 
 
+EXCLUDES = ("--exclude", "drafts/", "--exclude", "*.psd")
 # .start: a few bytes that deflate cannot shrink.
-STORED = {"media/pic.png", "media/clip.webm", "empty.txt", ".start"}
+STORED = {"media/pic.png", "media/clip.webm", "media/tone.wav", "empty.txt", ".start", "outside.js", "bad\xa0name.txt"}
+NOT_UTF8 = {"bad\xa0name.txt"}
 
 
 def check_archive(output, expected, label):
@@ -115,7 +156,7 @@ def check_archive(output, expected, label):
                     continue
                 want = zipfile.ZIP_STORED if info.filename in STORED else zipfile.ZIP_DEFLATED
                 check(info.compress_type == want, "%s: %s has method %d" % (label, info.filename, info.compress_type))
-                check(bool(info.flag_bits & 0x800) == (not info.filename.isascii()),
+                check(bool(info.flag_bits & 0x800) == (not info.filename.isascii() and info.filename not in NOT_UTF8),
                       "%s: %s has flags %#x" % (label, info.filename, info.flag_bits))
                 check(z.read(info) == expected[info.filename], "%s: %s differs" % (label, info.filename))
     except zipfile.BadZipFile as error:
@@ -129,6 +170,93 @@ def check_refused(result, output, reason, label):
     check(not leftovers, "%s: left %r behind" % (label, leftovers))
 
 
+def u16(data, at):
+    return struct.unpack_from("<H", data, at)[0]
+
+
+def u32(data, at):
+    return struct.unpack_from("<I", data, at)[0]
+
+
+def pe_layout(data):
+    """Offsets of the PE header, optional header, section table and data directories; the sections."""
+    pe = u32(data, 0x3C)
+    optional = pe + 24
+    table = optional + u16(data, pe + 20)
+    sections = [struct.unpack_from("<III", data, table + 40 * i + 12) for i in range(u16(data, pe + 6))]
+    return pe, optional, table, optional + (96 if u16(data, optional) == 0x10B else 112), sections
+
+
+def pe_offset(data, rva):
+    for address, size, pointer in pe_layout(data)[4]:
+        if address <= rva < address + size:
+            return pointer + rva - address
+
+
+def pe_resources(data):
+    """{(type, name, language): bytes}, names as integers or strings, as the loader finds them."""
+    root = pe_offset(data, u32(data, pe_layout(data)[3] + 16))
+    found = {}
+
+    def walk(at, path):
+        for i in range(u16(data, root + at + 12) + u16(data, root + at + 14)):
+            name, target = struct.unpack_from("<II", data, root + at + 16 + 8 * i)
+            if name >> 31:
+                start = root + (name & 0x7FFFFFFF)
+                name = data[start + 2:start + 2 + 2 * u16(data, start)].decode("utf-16-le")
+            if target >> 31:
+                walk(target & 0x7FFFFFFF, path + (name,))
+            else:
+                rva, size = struct.unpack_from("<II", data, root + target)
+                found[path + (name,)] = data[pe_offset(data, rva):pe_offset(data, rva) + size]
+    walk(0, ())
+    return found
+
+
+def broken_copies(launchers, path):
+    """(label, file, reason) for each damaged copy of the launchers at hand."""
+    cases = []
+
+    def copy(label, source, reason, edit):
+        with open(source, "rb") as f:
+            data = bytearray(f.read())
+        edited = edit(data)
+        data = edited if isinstance(edited, (bytes, bytearray)) else data
+        name = os.path.join(path, label.replace(" ", "-"))
+        with open(name, "wb") as f:
+            f.write(data)
+        cases.append((label, name, reason))
+    if "windows" in launchers:
+        # orvane.exe has resources; the probe has none.
+        w = os.path.join(os.path.dirname(launchers["windows"]), "orvane.exe")
+        w = w if os.path.exists(w) else launchers["windows"]
+        pe = lambda d: pe_layout(d)  # noqa: E731
+        copy("SizeOfHeaders short of the sections", w, "does not cover the section table",
+             lambda d: struct.pack_into("<I", d, pe(d)[1] + 60, pe(d)[2] + 20))
+        copy("SizeOfHeaders 0", w, "SizeOfHeaders 0", lambda d: struct.pack_into("<I", d, pe(d)[1] + 60, 0))
+        copy("PE32+ of 96 bytes", w, "too small for a PE32+",
+             lambda d: (struct.pack_into("<H", d, pe(d)[1], 0x20B), struct.pack_into("<H", d, pe(d)[0] + 20, 96)))
+        copy("FileAlignment 3", w, "FileAlignment 3", lambda d: struct.pack_into("<I", d, pe(d)[1] + 36, 3))
+        copy("section past the end", w, "section 1's data", lambda d: struct.pack_into("<I", d, pe(d)[2] + 20, len(d)))
+        copy("resource directory entry outside", w, "data directory 2",
+             lambda d: struct.pack_into("<I", d, pe(d)[3] + 16, 0x7FFFFFF0))
+        root = lambda d: pe_offset(d, u32(d, pe(d)[3] + 16))  # noqa: E731
+        with open(w, "rb") as f:
+            has_resources = root(f.read()) is not None
+        has_resources and copy("resource loop", w, "reached twice", lambda d: struct.pack_into("<I", d, root(d) + 20, 0x80000000))
+        has_resources and copy("resource entries", w, "resource", lambda d: struct.pack_into("<HH", d, root(d) + 12, 0xFFFF, 0xFFFF))
+    if "posix" in launchers:
+        p = launchers["posix"]
+        copy("ELF of 100 bytes", p, "program headers", lambda d: d[:100])
+        # The first program header's file size (ELF64), far past the end.
+        copy("ELF segment past the end", p, "segment 1",
+             lambda d: struct.pack_into("<Q", d, u32(d, 32) + 32, len(d) * 2))
+        tool = os.path.join(os.path.dirname(p), "orvane-zip")
+        if os.path.exists(tool):
+            cases.append(("orvane-zip itself", tool, "no launcher mark"))
+    return cases
+
+
 def signed_copy(launcher, path):
     """The Windows launcher with a certificate table in its security directory entry."""
     with open(launcher, "rb") as f:
@@ -139,6 +267,70 @@ def signed_copy(launcher, path):
     struct.pack_into("<II", data, directories + 8 * 4, len(data), 8)
     with open(path, "wb") as f:
         f.write(data + b"\0" * 8)
+
+
+def check_icon_and_title(course, out, windows_launcher):
+    """--icon and --title on orvane.exe beside the Windows launcher: read back from the resources."""
+    orvane = os.path.join(os.path.dirname(windows_launcher), "orvane.exe")
+    if not os.path.exists(orvane):
+        print("no %s: --icon and --title are not checked here" % orvane)
+        return
+    image = png(32, 32)
+    icon = os.path.join(work, "course.ico")
+    with open(icon, "wb") as f:
+        f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, 32, 32, 0, 0, 1, 32, len(image), 22) + image)
+    titled = os.path.join(out, "titled.exe")
+    title = "Cours d'\u00e9t\u00e9 \u2713"
+    result = pack(course, titled, orvane, "--icon", tool_path(icon), "--title", title)
+    check(result.returncode == 0, "--icon --title: %r" % (result,))
+    if result.returncode != 0:
+        return
+    with open(orvane, "rb") as f:
+        before = pe_resources(f.read())
+    with open(titled, "rb") as f:
+        after = pe_resources(f.read())
+    groups = [key for key in after if key[0] == 14]
+    check(len(groups) == 1 and after[groups[0]][:6] == struct.pack("<HHH", 0, 1, 1) and u16(after[groups[0]], 18) == 1,
+          "icon group %r" % groups)
+    check([v for k, v in after.items() if k[:2] == (3, 1)] == [image], "the icon's image")
+    version = [v for k, v in after.items() if k[0] == 16]
+    check(len(version) == 1 and version[0].count(title.encode("utf-16-le") + b"\0\0") == 2, "the title in %r" % version)
+    check([v for k, v in after.items() if k[0] == 24] == [v for k, v in before.items() if k[0] == 24], "the manifest kept")
+    # Signed after packing, the signature verifies (osslsigncode, as the README shows).
+    if shutil.which("osslsigncode") and shutil.which("openssl"):
+        key, cert, signed = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "signed.exe"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=Orvane test"], capture_output=True, check=True)
+        if os.path.exists(signed):
+            os.remove(signed)
+        sign = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", titled,
+                               "-out", signed], capture_output=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, signed], capture_output=True)
+        check(sign.returncode == 0 and verify.returncode == 0 and b"Signature verification: ok" in verify.stdout,
+              "signing after packing: %r" % (verify,))
+    # Under Wine: as Windows' own resource loading reads them.
+    probe = os.path.join(os.path.dirname(windows_launcher), "amzip_resource_probe.exe")
+    if args.emulator and os.path.exists(probe):
+        shown = subprocess.run([args.emulator, probe, tool_path(titled)], capture_output=True, timeout=120).stdout.decode()
+        check(shown.split() == ["FileDescription=Cours", "d'\u00e9t\u00e9", "\u2713", "ProductName=Cours", "d'\u00e9t\u00e9",
+                                "\u2713", "icons=1"], "Wine reads %r" % shown)
+
+
+def check_shipped(orvane):
+    """The shipped launcher: under 1 MB; a Windows one with its manifest and version, large-address-aware."""
+    if not os.path.exists(orvane):
+        print("no %s: not checked here" % orvane)
+        return
+    check(os.path.getsize(orvane) < 1000000, "%s is %d bytes" % (orvane, os.path.getsize(orvane)))
+    with open(orvane, "rb") as f:
+        data = f.read()
+    if data[:2] == b"MZ":
+        found = pe_resources(data)
+        manifest = [v for k, v in found.items() if k[:2] == (24, 1)]
+        check(manifest and b'level="asInvoker"' in manifest[0] and b"longPathAware" in manifest[0] and
+              b"Microsoft.Windows.Common-Controls" in manifest[0], "%s: manifest %r" % (orvane, manifest))
+        check(any(k[0] == 16 and b"O\0r\0v\0a\0n\0e\0" in v for k, v in found.items()), "%s: no version resource" % orvane)
+        check(u16(data, u32(data, 0x3C) + 22) & 0x20, "%s is not large-address-aware" % orvane)
 
 
 def main():
@@ -159,20 +351,31 @@ def main():
 
     for kind, launcher in launchers.items():
         output = os.path.join(out, "course-" + kind)
-        result = pack(course, output, launcher, "--start", "Welcome \u00fc")
+        result = pack(course, output, launcher, "--start", "Welcome \u00fc", *EXCLUDES)
         stderr = result.stderr.decode("utf-8", "replace")
+        summary = result.stdout.decode("utf-8", "replace")
         check(result.returncode == 0, "%s: pack exits %d: %s" % (kind, result.returncode, stderr))
+        for item in (".git/ (left out by default", "index.html~", "drafts/ (--exclude drafts/)", "media/raw.psd (--exclude *.psd)",
+                     "%d files" % (len(expected) + 1)):
+            check(item in summary, "%s: %r not in the summary %r" % (kind, item, summary))
         if not args.emulator:
-            check("outside.txt" in stderr and "css/inside.html" not in stderr, "%s: skipped items: %r" % (kind, stderr))
+            check("followed outside.js -> " in summary and "deep/loop/ (the same folder as SOURCE)" in summary and
+                  "fan/f4/b/ (the same folder as fan/f3/)" in summary, "%s: links in the summary %r" % (kind, summary))
+            check("bad\ufffdname.txt is not a UTF-8 name" in stderr, "%s: no word of the name that is not UTF-8: %r" % (kind, stderr))
         with_start = dict(expected)
         with_start[".start"] = "Welcome \u00fc".encode("utf-16-le")
         check_archive(output, with_start, kind)
+        # list and cat read the packed launcher as they read a zip.
+        listed = run_tool("list", tool_path(output)).stdout.decode("utf-8", "replace").splitlines()
+        check(len(listed) == len(with_start), "%s: list gives %d lines" % (kind, len(listed)))
+        check(run_tool("cat", tool_path(output), "css/site.css").stdout == expected["css/site.css"], "%s: cat" % kind)
         if kind == "posix":
             if args.emulator:
                 # Windows keeps no POSIX mode bits: the Linux user marks the program executable.
                 os.chmod(output, 0o755)
             check(os.access(output, os.X_OK), "posix: output not executable")
-            run = subprocess.run([output] + sorted(with_start), capture_output=True, timeout=60)
+            names = [b"bad\xffname.txt" if n in NOT_UTF8 else os.fsencode(n) for n in sorted(with_start)]
+            run = subprocess.run([output] + names, capture_output=True, timeout=60)
             check(run.returncode == 0, "posix: the packed probe finds %r" % run.stdout)
 
         # The same folder and launcher with SOURCE_DATE_EPOCH give the same bytes, new file times
@@ -189,6 +392,17 @@ def main():
         check(copies[0] == copies[1], "%s: two packs with SOURCE_DATE_EPOCH differ" % kind)
         with zipfile.ZipFile(os.path.join(out, "repro-%s-0" % kind)) as z:
             check(all(i.date_time == (2023, 11, 14, 22, 13, 20) for i in z.infolist()), "%s: stamps %r" % (kind, z.infolist()[0].date_time))
+
+    # A packed launcher as SOURCE: its archive is packed again, for the other platform too.
+    for kind, launcher in launchers.items():
+        source = os.path.join(out, "course-" + ("windows" if kind == "posix" and "windows" in launchers else "posix"))
+        if os.path.exists(source):
+            repacked = os.path.join(out, "repacked-" + kind)
+            result = pack(source, repacked, launcher)
+            check(result.returncode == 0, "repacking %s: %r" % (source, result))
+            with zipfile.ZipFile(source) as a, zipfile.ZipFile(repacked) as b:
+                check([(i.filename, i.CRC) for i in a.infolist()] == [(i.filename, i.CRC) for i in b.infolist()],
+                      "%s: repacked entries differ" % kind)
 
     # A folder without index.html is packed with a warning.
     bare = os.path.join(work, "bare")
@@ -214,6 +428,30 @@ def main():
         with zipfile.ZipFile(os.path.join(out, "clash")) as z:
             check(z.namelist() == ["Index.html"], "clashing names packed as %r" % z.namelist())
 
+    if not args.emulator:
+        kept_in = os.path.join(out, "no-outside")
+        result = pack(course, kept_in, any_launcher, "--no-outside-links")
+        check(b"left out outside.js (a link to outside the folder, --no-outside-links)" in result.stdout,
+              "--no-outside-links: %r" % (result,))
+        with zipfile.ZipFile(kept_in) as z:
+            check("outside.js" not in z.namelist(), "--no-outside-links packed outside.js")
+    result = run_tool("list", tool_path(any_launcher))
+    check(result.returncode == 1 and b"carries no course" in result.stderr, "list of a bare launcher: %r" % (result,))
+
+    # A pack into the folder itself, twice, leaves out OUTPUT and a stopped pack's temporary file:
+    # the same size both times.
+    inside = os.path.join(course, "self")
+    with open(inside + ".orvane-zip-0badf00d", "w") as f:
+        f.write("a stopped pack's temporary file\n")
+    sizes = []
+    for _ in range(2):
+        result = pack(course, inside, any_launcher, *EXCLUDES)
+        check(result.returncode == 0 and b"self (OUTPUT itself)" in result.stdout or not sizes, "inside: %r" % (result,))
+        sizes.append(os.path.getsize(inside))
+    check(sizes[0] == sizes[1], "packing into the folder grows it: %r" % sizes)
+    os.remove(inside)
+    os.remove(inside + ".orvane-zip-0badf00d")
+
     # Refusals: exit 1, the reason, no OUTPUT.
     empty = os.path.join(work, "empty")
     shutil.rmtree(empty, ignore_errors=True)
@@ -228,6 +466,34 @@ def main():
         signed = os.path.join(work, "signed.exe")
         signed_copy(launchers["windows"], signed)
         check_refused(pack(course, refused, signed), refused, "Authenticode signature", "signed launcher")
+    broken = os.path.join(work, "broken")
+    shutil.rmtree(broken, ignore_errors=True)
+    os.makedirs(broken)
+    for label, launcher, reason in broken_copies(launchers, broken):
+        check_refused(pack(course, refused, launcher), refused, reason, label)
+    if "posix" in launchers:
+        check_refused(pack(course, refused, launchers["posix"], "--icon", launchers["posix"]), refused, "for Windows launchers",
+                      "--icon for POSIX")
+    if "windows" in launchers:
+        check_icon_and_title(course, out, launchers["windows"])
+    result = pack(course, out, any_launcher)
+    check(result.returncode == 1 and b"is a folder" in result.stderr, "OUTPUT a folder: %r" % (result,))
+    if not args.emulator:
+        # Links planted at OUTPUT and at the old temporary name are replaced or left alone, never
+        # written through.
+        victim = os.path.join(work, "victim")
+        with open(victim, "w") as f:
+            f.write("not to be overwritten\n")
+        planted = os.path.join(out, "planted")
+        for link in (planted, planted + ".orvane-zip-tmp"):
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(victim, link)
+        result = pack(course, planted, any_launcher)
+        with open(victim) as f:
+            check(result.returncode == 0 and f.read() == "not to be overwritten\n" and not os.path.islink(planted),
+                  "planted links: %r" % (result,))
+
     blocker = os.path.join(out, "a-file")
     with open(blocker, "w") as f:
         f.write("a file where a folder should be\n")
@@ -235,6 +501,9 @@ def main():
     result = pack(course, unwritable, any_launcher)
     check(result.returncode == 1 and b"cannot write" in result.stderr, "unwritable output: %r" % (result,))
     check(not os.path.exists(blocker + ".orvane-zip-tmp"), "unwritable output left a file")
+
+    for launcher in list(launchers.values()) + args.shipped:
+        check_shipped(os.path.join(os.path.dirname(launcher), "orvane.exe" if launcher.endswith(".exe") else "orvane"))
 
     print("%d failures" % len(failures))
     sys.exit(1 if failures else 0)

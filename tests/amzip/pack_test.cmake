@@ -14,6 +14,9 @@ endfunction()
 file(MAKE_DIRECTORY "${OUT}")
 # A launcher without an archive gets one.
 run(0 "${TOOL}" pack "${CONTENT}" -o "${OUT}/packed${EXE}" --launcher "${PLAIN}")
+if(NOT last_error MATCHES "no index.html at the top of the archive")
+  message(FATAL_ERROR "no warning for a zip without index.html: ${last_error}")
+endif()
 run(0 "${OUT}/packed${EXE}" page.html sub/data.txt)
 # A folder is packed as the archive of its files.
 run(0 "${TOOL}" pack "${FOLDER}" -o "${OUT}/folder${EXE}" --launcher "${PLAIN}")

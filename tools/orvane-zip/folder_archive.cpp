@@ -31,20 +31,24 @@ constexpr int kMemoryLevel = 9;
 // A file that deflate shrinks by less than this (percent) is stored: the few bytes saved do not
 // pay for inflating it on every read.
 constexpr std::uint64_t kMinimumSaving = 5;
-// Files up to this size are held in memory between reading and writing; larger ones are
-// streamed, and stored ones read a second time by the writer.
+// Files up to this size are held in memory between reading and writing. A larger one is read
+// by its worker for its CRC-32 and deflated size only (nothing kept), and again by the writer,
+// which copies or deflates it straight into the output.
 constexpr std::uint64_t kHoldLimit = 16u << 20;
-// How many files the workers may run ahead of the writer.
+// How many files, and how many bytes of held files, the workers may run ahead of the writer.
 constexpr std::size_t kWindow = 16;
+constexpr std::uint64_t kHeldAhead = 64u << 20;
 constexpr std::size_t kBlock = 1u << 20;
 
 const char* const kCompressedFormats[] = {
     // images
     "png", "jpg", "jpeg", "gif", "webp", "avif", "heic", "heif", "jxl", "jp2",
-    // audio
-    "mp3", "m4a", "aac", "ogg", "oga", "opus", "flac", "wma",
+    // audio, stored even when deflate would save (wav, aiff)
+    "mp3", "m4a", "aac", "ogg", "oga", "opus", "flac", "wma", "wav", "wave", "aif", "aiff", "aifc", "au", "snd",
+    "weba", "caf", "amr", "mka", "mid", "midi", "m3u8",
     // video
-    "mp4", "m4v", "webm", "mkv", "mov", "avi", "ogv", "wmv", "flv", "3gp", "mpg", "mpeg",
+    "mp4", "m4v", "webm", "mkv", "mov", "avi", "ogv", "wmv", "flv", "3gp", "3g2", "mpg", "mpeg", "mpe", "ts",
+    "m2ts", "mts", "asf", "vob", "f4v",
     // fonts
     "woff", "woff2",
     // archives, and documents that are archives
@@ -55,7 +59,7 @@ const char* const kCompressedFormats[] = {
 struct Packed {
   ZipEntryRecord record;
   std::vector<unsigned char> data;  // the entry's data, when held in memory
-  bool copyFile = false;            // stored data the writer copies from the file
+  bool fromFile = false;            // the writer reads the file again: stored, or deflated
   std::wstring error;
   bool done = false;
 };
@@ -103,15 +107,21 @@ class Deflater {
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
-  bool Add(const unsigned char* bytes, std::size_t count, bool last, std::vector<unsigned char>* out) {
+  // Adds input; with `keep` false the output grows to one block at a time and is only
+  // counted (Total), so a large file's deflated size is known without holding it.
+  bool Add(const unsigned char* bytes, std::size_t count, bool last, std::vector<unsigned char>* out, bool keep = true) {
     stream.next_in = const_cast<unsigned char*>(bytes);
     stream.avail_in = static_cast<uInt>(count);
     for (;;) {
-      if (out->size() - used < 65536) out->resize(std::max<std::size_t>(out->size() * 3 / 2, used + 65536));
+      if (out->size() - used < 65536) out->resize(std::max<std::size_t>(keep ? out->size() * 3 / 2 : 0, used + 65536));
       stream.next_out = out->data() + used;
       stream.avail_out = static_cast<uInt>(out->size() - used);
       const int status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
       used = out->size() - stream.avail_out;
+      if (!keep) {
+        total += used;
+        used = 0;
+      }
       if (status == Z_STREAM_END) {
         out->resize(used);
         return ok;
@@ -120,10 +130,18 @@ class Deflater {
       if (!last && stream.avail_in == 0) return ok;
     }
   }
+  std::uint64_t Total() const { return total + used; }
+  // The bytes of `out` made so far; Drop forgets them once the caller has written them.
+  std::size_t Used() const { return used; }
+  void Drop() {
+    total += used;
+    used = 0;
+  }
 
  private:
   z_stream stream{};
   std::size_t used = 0;
+  std::uint64_t total = 0;
   bool ok = false;
 };
 
@@ -147,17 +165,20 @@ void PackOne(const FolderFile& file, std::atomic<std::uint64_t>* progress, Packe
   const bool tryDeflate = !IsCompressedFormat(file.name);
   std::vector<unsigned char> compressed;
   bool deflated = false;
+  std::uint64_t compressedSize = 0;
   if (tryDeflate && !hold) {
-    // Streamed: deflated block by block as it is read.
+    // Deflated block by block as it is read, and only counted: the writer deflates it again.
     Deflater deflater;
     bool ok = true;
     if (!ReadBlocks(file, progress, &packed->error, [&](const unsigned char* bytes, std::size_t n) {
           crc = Crc(crc, bytes, n);
-          ok = ok && deflater.Add(bytes, n, false, &compressed);
+          ok = ok && deflater.Add(bytes, n, false, &compressed, false);
         })) {
       return;
     }
-    deflated = ok && deflater.Add(nullptr, 0, true, &compressed);
+    deflated = ok && deflater.Add(nullptr, 0, true, &compressed, false);
+    compressed.clear();
+    compressedSize = deflater.Total();
   } else {
     if (!ReadBlocks(file, progress, &packed->error, [&](const unsigned char* bytes, std::size_t n) {
           crc = Crc(crc, bytes, n);
@@ -169,22 +190,23 @@ void PackOne(const FolderFile& file, std::atomic<std::uint64_t>* progress, Packe
       Deflater deflater;
       compressed.reserve(static_cast<std::size_t>(file.size / 2));
       deflated = deflater.Add(raw.data(), raw.size(), true, &compressed);
+      compressedSize = compressed.size();
     }
   }
   record.crc = crc;
-  if (deflated && SavesEnough(compressed.size(), file.size)) {
+  packed->fromFile = !hold;
+  if (deflated && SavesEnough(compressedSize, file.size)) {
     record.method = kMethodDeflated;
-    record.compressedSize = compressed.size();
+    record.compressedSize = compressedSize;
     packed->data = std::move(compressed);
     return;
   }
   record.compressedSize = file.size;
-  if (hold) {
-    packed->data = std::move(raw);
-  } else {
-    packed->copyFile = true;
-  }
+  if (hold) packed->data = std::move(raw);
 }
+
+// What a file holds in memory between its worker and the writer.
+std::uint64_t HeldSize(const FolderFile& file) { return file.fromMemory ? file.content.size() : file.size <= kHoldLimit ? file.size : 0; }
 
 // The workers' shared state: the next file to take, the results, and the writer's progress.
 class Pipeline {
@@ -214,6 +236,7 @@ class Pipeline {
       std::lock_guard<std::mutex> lock(mutex);
       results[i] = Packed();
       written = i + 1;
+      held -= HeldSize(files[i]);
     }
     changed.notify_all();
   }
@@ -226,9 +249,15 @@ class Pipeline {
       std::size_t i;
       {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return stopping || next >= files.size() || next < written + kWindow; });
+        // The next file is taken while it is within the window and its bytes within the bound
+        // (the writer's next file always is, so the pack goes on whatever the sizes).
+        changed.wait(lock, [&] {
+          return stopping || next >= files.size() ||
+                 (next < written + kWindow && (next == written || held + HeldSize(files[next]) <= kHeldAhead));
+        });
         if (stopping || next >= files.size()) return;
         i = next++;
+        held += HeldSize(files[i]);
       }
       Packed packed;
       PackOne(files[i], &bytesRead, &packed);
@@ -248,19 +277,40 @@ class Pipeline {
   std::condition_variable changed;
   std::size_t next = 0;
   std::size_t written = 0;
+  std::uint64_t held = 0;  // bytes of the files taken and not yet written
   bool stopping = false;
 };
 
-// The writer's copy of a stored file too large to hold; its CRC must still be the worker's.
-bool CopyStoredFile(const FolderFile& file, const ZipEntryRecord& record, OutputFile* out, std::wstring* error) {
+// The writer's copy of a file too large to hold, stored or deflated as its worker decided; its
+// CRC-32 and deflated size must still be the worker's.
+bool WriteFromFile(const FolderFile& file, const ZipEntryRecord& record, OutputFile* out, std::wstring* error) {
   std::uint32_t crc = 0;
+  Deflater deflater;
+  std::vector<unsigned char> block;
+  std::uint64_t written = 0;
+  bool ok = true;
+  auto emit = [&] {
+    out->Write(block.data(), deflater.Used());
+    written += deflater.Used();
+    deflater.Drop();
+  };
   if (!ReadBlocks(file, nullptr, error, [&](const unsigned char* bytes, std::size_t n) {
         crc = Crc(crc, bytes, n);
-        out->Write(bytes, n);
+        if (record.method == kMethodStored) {
+          out->Write(bytes, n);
+          written += n;
+          return;
+        }
+        ok = ok && deflater.Add(bytes, n, false, &block);
+        if (deflater.Used() >= kBlock) emit();
       })) {
     return false;
   }
-  if (crc != record.crc) {
+  if (record.method != kMethodStored) {
+    ok = ok && deflater.Add(nullptr, 0, true, &block);
+    emit();
+  }
+  if (!ok || crc != record.crc || written != record.compressedSize) {
     *error = L"the file changed while it was packed: " + PathText(file.path);
     return false;
   }
@@ -279,7 +329,7 @@ bool IsCompressedFormat(const std::string& name) {
 }
 
 bool WriteFolderArchive(const std::vector<FolderFile>& files, const FolderArchiveOptions& options, OutputFile* out,
-                        std::uint64_t* length, std::wstring* error) {
+                        std::uint64_t* length, FolderArchiveStats* stats, std::wstring* error) {
   std::uint64_t total = 0;
   for (const FolderFile& file : files) total += file.size;
   Progress progress(options.progress, total);
@@ -294,6 +344,9 @@ bool WriteFolderArchive(const std::vector<FolderFile>& files, const FolderArchiv
       return false;
     }
     ZipEntryRecord& record = packed->record;
+    record.utf8Name = files[i].utf8Name;
+    ++(record.method == kMethodStored ? stats->stored : stats->deflated);
+    stats->bytesIn += record.uncompressedSize;
     if (options.fixedTime) {
       UtcDosStamp(options.fixedSeconds, &record.dosDate, &record.dosTime);
     } else {
@@ -304,8 +357,8 @@ bool WriteFolderArchive(const std::vector<FolderFile>& files, const FolderArchiv
       return false;
     }
     writer.BeginEntry(record);
-    if (packed->copyFile) {
-      if (!CopyStoredFile(files[i], record, out, error)) return false;
+    if (packed->fromFile) {
+      if (!WriteFromFile(files[i], record, out, error)) return false;
     } else {
       out->Write(packed->data);
     }

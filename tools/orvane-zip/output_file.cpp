@@ -5,7 +5,7 @@
 
 namespace orvanezip {
 
-OutputFile::OutputFile(const std::wstring& path) : file(OpenStream(path, "wb")) {}
+OutputFile::OutputFile(const std::wstring& path) : file(CreateNewStream(path)) {}
 
 OutputFile::~OutputFile() {
   if (file != nullptr) std::fclose(file);
@@ -28,6 +28,16 @@ void OutputFile::PadTo(std::uint64_t alignment) {
 void OutputFile::Patch(std::uint64_t at, const void* bytes, std::size_t count) {
   if (file == nullptr) return;
   if (!SeekStream(file, at) || std::fwrite(bytes, 1, count, file) != count || !SeekStream(file, position)) ok = false;
+}
+
+bool OutputFile::Flush() {
+  if (file == nullptr || std::fflush(file) != 0) ok = false;
+  return ok;
+}
+
+bool OutputFile::MakeExecutable() {
+  if (file == nullptr || !orvanezip::MakeExecutable(file)) ok = false;
+  return ok;
 }
 
 bool OutputFile::Finish() {

@@ -30,8 +30,11 @@ inline void SetU32(unsigned char* at, std::uint32_t value) {
 
 class OutputFile {
  public:
-  // Creates (or truncates) the file at `path`; IsOpen() tells whether that worked.
+  // Creates a new file at `path` (never through a link, never over an existing file); IsOpen()
+  // tells whether that worked.
   explicit OutputFile(const std::wstring& path);
+  // Writes to a stream the caller opened (a temporary file); closed by Finish or the destructor.
+  explicit OutputFile(std::FILE* stream) : file(stream) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -44,6 +47,10 @@ class OutputFile {
   // Rewrites `count` bytes at an earlier position `at` and comes back to the end.
   void Patch(std::uint64_t at, const void* bytes, std::size_t count);
   std::uint64_t Position() const { return position; }
+  // Pushes what was written to the file, so it can be read back by its path.
+  bool Flush();
+  // Marks the file executable (POSIX mode 0755).
+  bool MakeExecutable();
   // Flushes and closes; true when every write, patch and the close succeeded.
   bool Finish();
 

@@ -1,6 +1,7 @@
 // Pack: the launcher's kind decides how the archive is carried; the archive comes from a folder
-// (folder_archive.h) or a zip file; OUTPUT is written beside itself under a temporary name,
-// read back through the same lookup the launcher uses, CRC-checked, and renamed into place.
+// (folder_archive.h), a zip file or a packed launcher; OUTPUT is written beside itself under a
+// new temporary name, read back through the same lookup the launcher uses, CRC-checked, and
+// renamed into place.
 #include "tools/orvane-zip/pack.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "amzip/entry.h"
 #include "text/text.h"
 #include "text/url.h"
+#include "tools/orvane-zip/byte_source.h"
 #include "tools/orvane-zip/files.h"
 #include "tools/orvane-zip/folder_archive.h"
 #include "tools/orvane-zip/folder_walk.h"
@@ -26,6 +29,8 @@
 #include "tools/orvane-zip/output_file.h"
 #include "tools/orvane-zip/pe_image.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/utf16.h"
+#include "tools/orvane-zip/win_resources.h"
 
 namespace orvanezip {
 
@@ -33,6 +38,10 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
+// The most archive a 32-bit Windows launcher is given. Its archive is mapped with its image, as
+// one block of address space: large-address-aware, it has 4 GiB under 64-bit Windows, but a
+// 32-bit Windows gives it 2 GiB, which its DLLs, heaps and stacks split; 1 GiB leaves room.
+constexpr std::uint64_t kMax32BitArchive = 1ull << 30;
 
 int Fail(const std::wstring& text) {
   std::fprintf(stderr, "orvane-zip: %s\n", ConsoleText(text).c_str());
@@ -43,37 +52,41 @@ void Warn(const std::string& utf8) {
   std::fprintf(stderr, "orvane-zip: %s\n", ConsoleText(Utf8ToWide(utf8)).c_str());
 }
 
-// The text as UTF-16LE bytes, as the launcher reads .start (wchar_t is UTF-16 on Windows,
-// UTF-32 elsewhere).
+// The text as UTF-16LE bytes, as the launcher reads .start.
 std::string Utf16Le(const std::wstring& text) {
   std::string bytes;
-  auto unit = [&](std::uint32_t u) {
-    bytes += static_cast<char>(u & 0xFF);
-    bytes += static_cast<char>(u >> 8);
-  };
-  for (wchar_t c : text) {
-    const std::uint32_t code = static_cast<std::uint32_t>(c);
-    if (code > 0xFFFF) {
-      unit(0xD800 + ((code - 0x10000) >> 10));
-      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      unit(code);
-    }
+  for (char16_t unit : ToUtf16(text)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
   }
   return bytes;
 }
 
-// The temporary OUTPUT, removed unless it was renamed into place.
+// The temporary OUTPUT: a new file of its own name in OUTPUT's folder, removed unless it was
+// renamed into place.
 class Temporary {
  public:
-  explicit Temporary(const std::wstring& output) : path(output + L".orvane-zip-tmp") {}
+  explicit Temporary(const std::wstring& output) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && out == nullptr; ++attempt) {
+      path = output + AnsiToWide(FormatText(".orvane-zip-%08x", static_cast<unsigned>(random())));
+      out = std::make_unique<OutputFile>(path);
+      if (!out->IsOpen()) {
+        out.reset();
+        if (errno != EEXIST) break;
+      }
+    }
+  }
   ~Temporary() {
-    if (!kept) {
+    const bool created = out != nullptr;
+    out.reset();
+    if (created && !kept) {
       std::error_code ec;
       std::filesystem::remove(FileSystemPath(path), ec);
     }
   }
-  const std::wstring path;
+  std::wstring path;
+  std::unique_ptr<OutputFile> out;
   bool kept = false;
 };
 
@@ -88,11 +101,27 @@ bool SourceDateEpoch(std::int64_t* seconds) {
   return true;
 }
 
+const char kNoIndex[] =
+    "warning: no index.html at the top of %s; the launcher opens index.html, so the learner would see \"404 Not Found\"";
+
+// What the summary says besides the counts.
+struct Summary {
+  WalkReport walk;
+  FolderArchiveStats stats;
+  std::size_t entries = 0;
+};
+
 // The course folder's files, with the --start text as its .start entry.
-bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
-  std::vector<std::string> skipped;
+bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files, Summary* summary) {
+  WalkOptions options;
+  options.followOutside = !request.noOutsideLinks;
+  for (const std::wstring& pattern : request.excludes) options.excludes.push_back(PathBytes(pattern));
+  const std::filesystem::path output = FileSystemPath(request.output);
+  options.outputName = PathBytes(PathText(output.filename()));
+  options.hasOutput = IdentityOf(output, &options.output);
   std::wstring error;
-  if (!ListFolder(FileSystemPath(request.source), files, &skipped, &error)) {
+  WalkReport& report = summary->walk;
+  if (!ListFolder(FileSystemPath(request.source), options, files, &report, &error)) {
     Fail(error);
     return false;
   }
@@ -101,10 +130,14 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
   std::set<std::wstring> seen;
   std::erase_if(*files, [&](const FolderFile& file) {
     if (seen.insert(NormalizePath(Utf8ToWide(file.name))).second) return false;
-    skipped.push_back(file.name + " (the launcher cannot tell it from an earlier name)");
+    report.skipped.push_back(file.name + " (the launcher cannot tell it from an earlier name)");
     return true;
   });
-  for (const std::string& item : skipped) Warn("skipped " + item);
+  for (const std::string& item : report.skipped) Warn("skipped " + item);
+  for (const std::string& name : report.notUtf8) {
+    Warn("warning: " + name + " is not a UTF-8 name: stored as its bytes with the UTF-8 flag clear; a link to it may "
+         "not find it (rename it to UTF-8)");
+  }
   if (request.hasStart) {
     FolderFile start;
     start.name = ".start";
@@ -123,53 +156,78 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files) {
     Fail(request.source + L" has no files to pack");
     return false;
   }
-  bool hasIndex = false;
-  for (const FolderFile& file : *files) {
+  const bool hasIndex = std::any_of(files->begin(), files->end(), [](const FolderFile& file) {
     std::wstring name = Utf8ToWide(file.name);
     LowerAscii(name);  // as the launcher matches names
-    hasIndex = hasIndex || name == L"index.html";
-  }
-  if (!hasIndex) Warn("warning: no index.html at the top of the folder; the launcher opens index.html, so the learner would see \"404 Not Found\"");
+    return name == L"index.html";
+  });
+  if (!hasIndex) Warn(FormatText(kNoIndex, "the folder"));
   return true;
 }
 
-// Copies the zip at `path` to the output; its length in `*length`.
-bool CopyZip(const std::wstring& path, OutputFile* out, std::uint64_t* length) {
-  std::FILE* stream = OpenStream(path, "rb");
-  if (stream == nullptr) return false;
-  std::vector<unsigned char> block(1 << 20);
-  std::size_t n;
-  *length = 0;
-  while ((n = std::fread(block.data(), 1, block.size(), stream)) != 0) {
-    out->Write(block.data(), n);
-    *length += n;
+// A zip or packed launcher SOURCE: where its archive lies. The archive is opened to count its
+// entries and see its index.html.
+bool OpenSourceArchive(const PackRequest& request, const FileSource& source, std::uint64_t* offset, std::uint64_t* length,
+                       std::size_t* entries) {
+  *offset = 0;
+  *length = source.Size();
+  const LauncherKind kind = KindOfLauncher(source);
+  if (kind != LauncherKind::kNone && !FindPackedArchive(source, kind, offset, length)) {
+    Fail(request.source + L" is a program that carries no course");
+    return false;
   }
-  const bool ok = std::ferror(stream) == 0;
-  std::fclose(stream);
-  return ok;
+  amzip::ZipArchive archive;
+  try {
+    archive.OpenSource(source.Part(*offset, *length), request.source);
+  } catch (const amzip::AZError& error) {
+    Fail(request.source + L" cannot be read as an archive:");
+    std::fprintf(stderr, "%s\n", ConsoleText(error.Message()).c_str());
+    return false;
+  }
+  if (!archive.IsLoaded() || archive.Entries().empty()) {
+    Fail(request.source + L" is not a zip archive with entries");
+    return false;
+  }
+  *entries = archive.Entries().size();
+  amzip::EntryInfo info;
+  if (!archive.Find(L"index.html", &info)) Warn(FormatText(kNoIndex, "the archive"));
+  return true;
+}
+
+// Copies `length` bytes at `offset` of the source to the output.
+bool CopyPart(const FileSource& source, std::uint64_t offset, std::uint64_t length, OutputFile* out) {
+  std::vector<unsigned char> block;
+  for (std::uint64_t done = 0; done < length;) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 1u << 20));
+    if (!source.ReadVector(offset + done, piece, &block)) return false;
+    out->Write(block);
+    done += piece;
+  }
+  return true;
 }
 
 // Opens the archive the written launcher carries, as the launcher will find it, and reads every
-// entry back against its CRC. The launcher's kind tells where to look.
-bool CheckPacked(const std::vector<unsigned char>& bytes, LauncherKind kind, std::size_t expectedEntries,
-                 std::wstring* error) {
+// entry back against its CRC, through positional reads of the file: no size limit, and one
+// block of memory.
+bool CheckPacked(const FileSource& written, LauncherKind kind, std::size_t expectedEntries, std::wstring* error) {
   std::uint64_t offset = 0, length = 0;
-  if (!FindPackedArchive(bytes, kind, &offset, &length)) {
+  if (!FindPackedArchive(written, kind, &offset, &length)) {
     *error = L"the written launcher does not carry the archive where the launcher looks for it";
     return false;
   }
   amzip::ZipArchive archive;
   try {
-    archive.OpenMemory(bytes.data() + offset, length, L"RT_ZIP");
+    archive.OpenSource(written.Part(offset, length), L"RT_ZIP");
     if (archive.Entries().size() != expectedEntries) {
       *error = AnsiToWide(FormatText("the written archive has %zu entries, not %zu", archive.Entries().size(), expectedEntries));
       return false;
     }
-    // Each entry is read to its end through a checked reader, which fails on a CRC or length
-    // that does not match the directory; no size limit, and one block of memory.
     std::vector<unsigned char> block(1 << 16);
     for (const amzip::ZipEntry* entry : archive.Entries()) {
-      const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(entry->name);
+      // Looked up as the archive indexes it: a name without the UTF-8 flag by the ANSI code page.
+      const std::string raw(entry->rawName.c_str());
+      const std::unique_ptr<amzip::EntryReader> reader =
+          archive.OpenEntry((entry->flags & amzip::kFlagUtf8) != 0 ? entry->name : AnsiToWide(raw));
       if (reader == nullptr) {
         *error = L"the written entry " + entry->name + L" cannot be read back";
         return false;
@@ -184,99 +242,140 @@ bool CheckPacked(const std::vector<unsigned char>& bytes, LauncherKind kind, std
   return true;
 }
 
+std::string Megabytes(std::uint64_t bytes) { return FormatText("%.1f MB", static_cast<double>(bytes) / 1e6); }
+
+int Refuse32Bit(std::uint64_t length) {
+  return Fail(AnsiToWide(FormatText("the archive (%s) is larger than a 32-bit Windows launcher can map (%s): pack it with "
+                                    "the 64-bit launcher (orvane.exe of the win64 build)",
+                                    Megabytes(length).c_str(), Megabytes(kMax32BitArchive).c_str())));
+}
+
+void PrintSummary(const PackRequest& request, LauncherKind kind, const Summary& summary, std::uint64_t archiveLength,
+                  std::uint64_t outputLength, bool folder) {
+  std::string counts;
+  if (folder) {
+    counts = FormatText("%zu files, %zu deflated and %zu stored; ", summary.entries, summary.stats.deflated, summary.stats.stored) +
+             Megabytes(summary.stats.bytesIn) + " in, ";
+  } else {
+    counts = FormatText("%zu entries from the archive as it was; ", summary.entries);
+  }
+  std::wstring text = L"packed " + request.output + (kind == LauncherKind::kWindows ? L" (Windows launcher): " : L" (POSIX launcher): ") +
+                      Utf8ToWide(counts + Megabytes(archiveLength) + " archive, " + Megabytes(outputLength) + " in all\n");
+  for (const std::string& item : summary.walk.followed) text += Utf8ToWide("  followed " + item + " (a link to outside the folder)\n");
+  for (const std::string& item : summary.walk.leftOut) text += Utf8ToWide("  left out " + item + "\n");
+  for (const std::string& item : summary.walk.skipped) text += Utf8ToWide("  skipped " + item + "\n");
+  std::fputs(ConsoleText(text).c_str(), stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int Pack(const PackRequest& request) {
-  // The launcher decides the target.
+  // The launcher decides the target, and is checked before anything is written.
   std::wstring launcherPath = request.launcher;
   if (launcherPath.empty()) launcherPath = EnvironmentValue("ORVANE_LAUNCHER");
   if (launcherPath.empty()) launcherPath = FolderOf(ProgramPath()) + LauncherFileName();
-  std::vector<unsigned char> launcher;
-  if (!ReadWholeFile(launcherPath, &launcher)) {
-    return Fail(L"no launcher program at " + launcherPath + L" (give one with --launcher PATH)");
-  }
+  auto launcherFile = std::make_unique<FileSource>(launcherPath);
+  if (!launcherFile->IsOpen()) return Fail(L"no launcher program at " + launcherPath + L" (give one with --launcher PATH)");
+  const FileSource& launcher = *launcherFile;
   const LauncherKind kind = KindOfLauncher(launcher);
   PeImage image;
+  std::wstring error;
   if (kind == LauncherKind::kNone) {
     return Fail(launcherPath + L" is neither a POSIX launcher (ELF) nor a Windows launcher (PE)");
   }
-  if (kind == LauncherKind::kWindows) {
-    std::wstring error;
+  if (kind == LauncherKind::kPosix) {
+    if (!CheckPosixLauncher(launcher, PosixProgramLength(launcher), &error)) return Fail(launcherPath + L": " + error);
+    if (!request.icon.empty() || request.hasTitle) {
+      return Fail(L"--icon and --title are for Windows launchers: a POSIX launcher has no icon or version resource");
+    }
+  } else {
     if (!image.Parse(launcher, &error)) return Fail(launcherPath + L": " + error);
     if (image.IsSigned()) {
       return Fail(launcherPath + L" carries an Authenticode signature, which packing would break: "
                   L"pack the unsigned launcher, then sign the output");
     }
   }
+  std::vector<ResourceItem> resources;
+  if (kind == LauncherKind::kWindows && !LauncherResources(image, launcher, request, &resources, &error)) return Fail(error);
 
-  // The source: a folder, or a zip carried as it is.
   std::error_code ec;
+  if (std::filesystem::is_directory(FileSystemPath(request.output), ec)) {
+    return Fail(request.output + L" is a folder: give the file to write, such as " +
+                PathText(FileSystemPath(request.output) / (kind == LauncherKind::kWindows ? "course.exe" : "course")));
+  }
+
+  // The source: a folder, or a zip or a packed launcher, whose archive is carried as it is.
   const bool folder = std::filesystem::is_directory(FileSystemPath(request.source), ec);
   std::vector<FolderFile> files;
-  std::size_t entryCount = 0;
+  Summary summary;
+  std::unique_ptr<FileSource> zip;
+  std::uint64_t zipOffset = 0, zipLength = 0;
   if (folder) {
-    if (!CollectFolder(request, &files)) return kExitFailure;
-    entryCount = files.size();
+    if (!CollectFolder(request, &files, &summary)) return kExitFailure;
+    summary.entries = files.size();
   } else {
     if (request.hasStart) return Fail(L"--start needs a folder: a zip is carried as it is");
-    amzip::ZipArchive archive;
-    try {
-      archive.OpenFile(request.source);
-    } catch (const amzip::AZError& error) {
-      Fail(request.source + L" cannot be read as an archive:");
-      std::fprintf(stderr, "%s\n", ConsoleText(error.Message()).c_str());
-      return kExitFailure;
-    }
-    if (!archive.IsOpen() || archive.Entries().empty()) return Fail(request.source + L" is not a zip archive with entries");
-    entryCount = archive.Entries().size();
+    zip = std::make_unique<FileSource>(request.source);
+    if (!zip->IsOpen()) return Fail(L"cannot read " + request.source);
+    if (!OpenSourceArchive(request, *zip, &zipOffset, &zipLength, &summary.entries)) return kExitFailure;
+    if (kind == LauncherKind::kWindows && !image.Is64Bit() && zipLength > kMax32BitArchive) return Refuse32Bit(zipLength);
   }
 
   Temporary temporary(request.output);
-  std::wstring error;
-  {
-    OutputFile out(temporary.path);
-    if (!out.IsOpen()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
-    PeResourcePacker packer(image, &out);
-    if (kind == LauncherKind::kPosix) {
-      out.Write(launcher.data(), static_cast<std::size_t>(PosixProgramLength(launcher)));
-    } else if (!packer.Begin(&error)) {
-      return Fail(launcherPath + L": " + error);
-    }
-    std::uint64_t length = 0;
-    if (folder) {
-      FolderArchiveOptions options;
-      options.fixedTime = SourceDateEpoch(&options.fixedSeconds);
-      options.progress = ErrorIsTerminal();
-      if (!WriteFolderArchive(files, options, &out, &length, &error)) return Fail(error);
-    } else if (!CopyZip(request.source, &out, &length)) {
-      return Fail(L"cannot read " + request.source);
-    }
-    if (kind == LauncherKind::kPosix) {
-      unsigned char trailer[sizeof(amzip::EmbeddedTrailer)];
-      amzip::WriteEmbeddedTrailer(length, trailer);
-      out.Write(trailer, sizeof trailer);
-    } else {
-      if (length > 0xFFFFFFFFu - 0x10000u) return Fail(L"the archive is too large for a Windows resource (4 GiB)");
-      packer.End(length);
-    }
-    if (!out.Finish()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
+  if (temporary.out == nullptr) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
+  OutputFile& out = *temporary.out;
+  PeResourcePacker packer(image, std::move(resources), &out);
+  if (kind == LauncherKind::kPosix) {
+    if (!CopyPart(launcher, 0, PosixProgramLength(launcher), &out)) return Fail(L"cannot read " + launcherPath);
+  } else if (!packer.Begin(&error)) {
+    return Fail(launcherPath + L": " + error);
   }
+  std::uint64_t length = 0;
+  if (folder) {
+    FolderArchiveOptions options;
+    options.fixedTime = SourceDateEpoch(&options.fixedSeconds);
+    options.progress = ErrorIsTerminal();
+    if (!WriteFolderArchive(files, options, &out, &length, &summary.stats, &error)) return Fail(error);
+  } else {
+    if (!CopyPart(*zip, zipOffset, zipLength, &out)) return Fail(L"cannot read " + request.source);
+    length = zipLength;
+  }
+  if (kind == LauncherKind::kPosix) {
+    unsigned char trailer[sizeof(amzip::EmbeddedTrailer)];
+    amzip::WriteEmbeddedTrailer(length, trailer);
+    out.Write(trailer, sizeof trailer);
+  } else {
+    if (!image.Is64Bit() && length > kMax32BitArchive) return Refuse32Bit(length);
+    if (length > packer.MaxArchiveLength()) return Fail(L"the archive is too large for a Windows resource (4 GiB)");
+    packer.End(length);
+  }
+  if (!out.Flush()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
 
-  // Read back as the launcher will read it.
-  std::vector<unsigned char> written;
-  if (!ReadWholeFile(temporary.path, &written)) return Fail(L"cannot read back " + temporary.path);
-  if (kind == LauncherKind::kWindows) {
-    PeImage packed;
-    if (!packed.Parse(written, &error)) return Fail(L"the written launcher: " + error);
-    unsigned char checksum[4];
-    SetU32(checksum, PeChecksum(written, packed.ChecksumOffset()));
-    std::copy(checksum, checksum + 4, written.begin() + static_cast<std::ptrdiff_t>(packed.ChecksumOffset()));
-    if (!PatchWholeFile(temporary.path, packed.ChecksumOffset(), checksum, 4)) return Fail(L"cannot write " + request.output);
+  // Read back as the launcher will read it. Every file this pack opened is closed before the
+  // rename, which Windows refuses for an open file (also when OUTPUT is the launcher itself).
+  {
+    FileSource written(temporary.path);
+    if (!written.IsOpen()) return Fail(L"cannot read back " + temporary.path);
+    if (kind == LauncherKind::kWindows) {
+      PeImage packed;
+      if (!packed.Parse(written, &error)) return Fail(L"the written launcher: " + error);
+      std::uint32_t sum = 0;
+      if (!PeChecksum(written, packed.ChecksumOffset(), &sum)) return Fail(L"cannot read back " + temporary.path);
+      unsigned char checksum[4];
+      SetU32(checksum, sum);
+      out.Patch(packed.ChecksumOffset(), checksum, 4);
+    }
+    if (!CheckPacked(written, kind, summary.entries, &error)) return Fail(error);
   }
-  if (!CheckPacked(written, kind, entryCount, &error)) return Fail(error);
-  if (!MakeExecutable(temporary.path)) return Fail(L"cannot make " + temporary.path + L" executable");
+  launcherFile.reset();
+  zip.reset();
+  const std::uint64_t outputLength = out.Position();
+  if (!out.MakeExecutable()) return Fail(L"cannot make " + temporary.path + L" executable");
+  if (!out.Finish()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
   if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
   temporary.kept = true;
+  PrintSummary(request, kind, summary, length, outputLength, folder);
   return kExitOk;
 }
 

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "amzip/little_endian.h"
+#include "text/text.h"
 
 namespace orvanezip {
 
@@ -19,18 +21,42 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20b;
 constexpr std::uint32_t kResourceDirectory = 2;
 constexpr std::uint32_t kSecurityDirectory = 4;
 constexpr std::uint32_t kSectionHeaderSize = 40;
+constexpr std::uint32_t kMaxSections = 96;  // the loader's own limit
 constexpr std::uint32_t kHighBit = 0x80000000;
 // Initialised data, readable: what a linker gives .rsrc.
 constexpr std::uint32_t kResourceSectionFlags = 0x40000040;
 constexpr std::uint16_t kZipId = 777;
+// A launcher has a handful of resources; a tree of more entries than this is not one of ours,
+// and a crafted one could otherwise name the same data millions of times.
+constexpr std::uint32_t kMaxResourceEntries = 4096;
+constexpr std::size_t kCopyBlock = 1u << 20;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
   return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
 }
 
+bool IsPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
 const ResourceKey& ZipType() {
   static const ResourceKey key{true, 0, u"RT_ZIP"};
   return key;
+}
+
+bool Refuse(std::wstring* error, const std::string& what) {
+  *error = Utf8ToWide(what);
+  return false;
+}
+
+// Copies [from, to) of the source to the output in blocks.
+bool CopyRange(const ByteSource& source, std::uint64_t from, std::uint64_t to, OutputFile* out) {
+  std::vector<unsigned char> block;
+  while (from < to) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kCopyBlock));
+    if (!source.ReadVector(from, piece, &block)) return false;
+    out->Write(block);
+    from += piece;
+  }
+  return true;
 }
 
 }  // namespace
@@ -40,84 +66,144 @@ bool ResourceKey::operator<(const ResourceKey& other) const {
   return named ? name < other.name : id < other.id;
 }
 
-bool PeImage::LooksLikePe(const std::vector<unsigned char>& bytes) {
-  if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
-  const std::uint64_t pe = LoadU32(bytes.data() + 0x3C);
-  return pe + 4 <= bytes.size() && std::equal(bytes.begin() + pe, bytes.begin() + pe + 4, "PE\0\0");
+bool PeImage::LooksLikePe(const ByteSource& source) {
+  unsigned char dos[64], signature[4];
+  if (!source.Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  return source.Read(LoadU32(dos + 0x3C), signature, 4) && std::equal(signature, signature + 4, "PE\0\0");
 }
 
 bool PeImage::RvaToOffset(std::uint32_t rva, std::uint32_t size, std::uint64_t* offset) const {
   for (const Section& section : sections) {
-    const std::uint64_t start = section.virtualAddress;
-    if (rva >= start && static_cast<std::uint64_t>(rva) + size <= start + std::max(section.virtualSize, section.rawSize) &&
-        static_cast<std::uint64_t>(rva) - start + size <= section.rawSize) {
-      *offset = section.rawOffset + (rva - start);
-      return *offset + size <= bytes->size();
+    if (rva >= section.virtualAddress && std::uint64_t{rva} - section.virtualAddress + size <= section.rawSize) {
+      *offset = std::uint64_t{section.rawOffset} + (rva - section.virtualAddress);
+      return true;  // Parse checked that every section's raw data lies inside the file
     }
   }
   return false;
 }
 
-bool PeImage::Parse(const std::vector<unsigned char>& image, std::wstring* error) {
-  bytes = &image;
-  const unsigned char* b = image.data();
-  *error = L"the launcher is not a well-formed Windows executable";
-  if (!LooksLikePe(image)) return false;
-  peHeader = LoadU32(b + 0x3C);
-  if (peHeader + 24 > image.size()) return false;
-  const std::uint32_t sectionCount = LoadU16(b + peHeader + 6);
-  const std::uint32_t optionalSize = LoadU16(b + peHeader + 20);
+bool PeImage::Parse(const ByteSource& input, std::wstring* error) {
+  source = &input;
+  sections.clear();
+  resources.clear();
+  const std::uint64_t fileSize = input.Size();
+  if (!LooksLikePe(input)) return Refuse(error, "not a Windows executable (no PE signature)");
+  unsigned char dos[64], fileHeader[20];
+  input.Read(0, dos, sizeof dos);
+  peHeader = LoadU32(dos + 0x3C);
+  if (!input.Read(peHeader + 4, fileHeader, sizeof fileHeader)) return Refuse(error, "the PE file header ends past the end of the file");
+  const std::uint32_t sectionCount = LoadU16(fileHeader + 2);
+  const std::uint32_t optionalSize = LoadU16(fileHeader + 16);
+  if (sectionCount == 0 || sectionCount > kMaxSections) {
+    return Refuse(error, FormatText("NumberOfSections %u is not from 1 to %u", sectionCount, kMaxSections));
+  }
   optionalHeader = peHeader + 24;
+  std::vector<unsigned char> optional;
+  if (optionalSize < 2 || !input.ReadVector(optionalHeader, optionalSize, &optional)) {
+    return Refuse(error, "the optional header ends past the end of the file");
+  }
+  const std::uint16_t magic = LoadU16(optional.data());
+  if (magic != kPe32Magic && magic != kPe32PlusMagic) return Refuse(error, "the optional header is neither PE32 nor PE32+");
+  pe32Plus = magic == kPe32PlusMagic;
+  const std::uint32_t fixedSize = pe32Plus ? 112 : 96;
+  if (optionalSize < fixedSize) {
+    return Refuse(error, FormatText("SizeOfOptionalHeader %u is too small for a %s optional header (%u bytes)", optionalSize,
+                                    pe32Plus ? "PE32+" : "PE32", fixedSize));
+  }
+  const unsigned char* o = optional.data();
+  sectionAlignment = LoadU32(o + 32);
+  fileAlignment = LoadU32(o + 36);
+  sizeOfImage = LoadU32(o + 56);
+  sizeOfHeaders = LoadU32(o + 60);
+  directoryCount = LoadU32(o + fixedSize - 4);
+  dataDirectories = optionalHeader + fixedSize;
+  if (directoryCount > 16 || fixedSize + 8 * directoryCount > optionalSize) {
+    return Refuse(error, FormatText("NumberOfRvaAndSizes %u does not fit the optional header", directoryCount));
+  }
+  if (!IsPowerOfTwo(fileAlignment) || fileAlignment < 512 || fileAlignment > 65536) {
+    return Refuse(error, FormatText("FileAlignment %u is not a power of two from 512 to 65536", fileAlignment));
+  }
+  if (!IsPowerOfTwo(sectionAlignment) || sectionAlignment < fileAlignment) {
+    return Refuse(error, FormatText("SectionAlignment %u is not a power of two of at least FileAlignment", sectionAlignment));
+  }
   sectionTable = optionalHeader + optionalSize;
-  if (sectionTable + std::uint64_t{sectionCount} * kSectionHeaderSize > image.size() || optionalSize < 96) return false;
-  const std::uint16_t magic = LoadU16(b + optionalHeader);
-  if (magic != kPe32Magic && magic != kPe32PlusMagic) return false;
-  const std::uint64_t directoriesAt = optionalHeader + (magic == kPe32Magic ? 96 : 112);
-  directoryCount = LoadU32(b + directoriesAt - 4);
-  dataDirectories = directoriesAt;
-  if (dataDirectories + std::uint64_t{directoryCount} * 8 > sectionTable) return false;
-  sectionAlignment = LoadU32(b + optionalHeader + 32);
-  fileAlignment = LoadU32(b + optionalHeader + 36);
-  sizeOfHeaders = LoadU32(b + optionalHeader + 60);
-  if (fileAlignment == 0 || sectionAlignment == 0) return false;
+  const std::uint64_t tableEnd = sectionTable + std::uint64_t{sectionCount} * kSectionHeaderSize;
+  if (sizeOfHeaders < tableEnd) {
+    return Refuse(error, FormatText("SizeOfHeaders %u does not cover the section table, which ends at %llu", sizeOfHeaders,
+                                    static_cast<unsigned long long>(tableEnd)));
+  }
+  if (sizeOfHeaders > fileSize) return Refuse(error, FormatText("SizeOfHeaders %u is larger than the file", sizeOfHeaders));
+  std::vector<unsigned char> table;
+  input.ReadVector(sectionTable, sectionCount * kSectionHeaderSize, &table);
   for (std::uint32_t i = 0; i < sectionCount; ++i) {
-    const unsigned char* s = b + sectionTable + i * kSectionHeaderSize;
-    sections.push_back({LoadU32(s + 8), LoadU32(s + 12), LoadU32(s + 16), LoadU32(s + 20)});
+    const unsigned char* s = table.data() + i * kSectionHeaderSize;
+    const Section section{LoadU32(s + 8), LoadU32(s + 12), LoadU32(s + 16), LoadU32(s + 20)};
+    if (section.rawSize != 0 && (section.rawOffset < sizeOfHeaders || std::uint64_t{section.rawOffset} + section.rawSize > fileSize)) {
+      return Refuse(error, FormatText("section %u's data (%u bytes at %u) lies outside the file or in its headers", i + 1,
+                                      section.rawSize, section.rawOffset));
+    }
+    if (std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.rawSize) > sizeOfImage) {
+      return Refuse(error, FormatText("section %u lies outside SizeOfImage", i + 1));
+    }
+    sections.push_back(section);
   }
-  if (directoryCount > kSecurityDirectory) securitySize = LoadU32(b + dataDirectories + 8 * kSecurityDirectory + 4);
-  if (directoryCount > kResourceDirectory) {
-    resourceRva = LoadU32(b + dataDirectories + 8 * kResourceDirectory);
-    if (resourceRva != 0 && !ReadResourceTree(resourceRva, error)) return false;
+  for (std::uint32_t i = 0; i < directoryCount; ++i) {
+    const std::uint32_t rva = LoadU32(o + fixedSize + 8 * i);
+    const std::uint32_t size = LoadU32(o + fixedSize + 8 * i + 4);
+    // The certificate table's address is a file offset; every other is an RVA in the image.
+    const std::uint64_t limit = i == kSecurityDirectory ? fileSize : sizeOfImage;
+    if ((rva != 0 || size != 0) && std::uint64_t{rva} + size > limit) {
+      return Refuse(error, FormatText("data directory %u (%u bytes at %u) lies outside the %s", i, size, rva,
+                                      i == kSecurityDirectory ? "file" : "image"));
+    }
+    if (i == kSecurityDirectory) securitySize = size;
+    if (i == kResourceDirectory) resourceRva = rva;
   }
+  if (directoryCount <= kResourceDirectory) resourceRva = 0;
+  if (resourceRva != 0 && !ReadResourceTree(resourceRva, LoadU32(o + fixedSize + 8 * kResourceDirectory + 4), error)) return false;
   error->clear();
   return true;
 }
 
-bool PeImage::ReadResourceTree(std::uint32_t rootRva, std::wstring* error) {
-  *error = L"the launcher's resources cannot be read";
-  const unsigned char* b = bytes->data();
-  // A directory at `rva`: its entries as (key, offset from the root with the subdirectory bit).
+bool PeImage::ReadResourceTree(std::uint32_t rootRva, std::uint32_t rootSize, std::wstring* error) {
   struct Entry {
     ResourceKey key;
     std::uint32_t target;
   };
-  auto readDirectory = [&](std::uint32_t offsetFromRoot, std::vector<Entry>* entries) {
-    std::uint64_t at;
-    if (!RvaToOffset(rootRva + offsetFromRoot, 16, &at)) return false;
-    const std::uint32_t count = std::uint32_t{LoadU16(b + at + 12)} + LoadU16(b + at + 14);
-    if (!RvaToOffset(rootRva + offsetFromRoot, 16 + count * 8, &at)) return false;
+  std::uint32_t entriesLeft = kMaxResourceEntries;
+  std::set<std::uint32_t> visited;
+  std::uint64_t totalData = 0;
+  // The entries of the directory at `at` (from the root); each directory is read once.
+  auto readDirectory = [&](std::uint32_t at, std::vector<Entry>* entries) {
+    std::uint64_t offset;
+    unsigned char header[16];
+    if (!visited.insert(at).second) return Refuse(error, FormatText("the resource directory at %u is reached twice", at));
+    if (at > rootSize || !RvaToOffset(rootRva + at, 16, &offset) || !source->Read(offset, header, 16)) {
+      return Refuse(error, FormatText("the resource directory at %u lies outside the resource section", at));
+    }
+    const std::uint32_t count = std::uint32_t{LoadU16(header + 12)} + LoadU16(header + 14);
+    if (count > entriesLeft) return Refuse(error, FormatText("the resource tree has more than %u entries", kMaxResourceEntries));
+    entriesLeft -= count;
+    std::vector<unsigned char> list;
+    if (!RvaToOffset(rootRva + at, 16 + count * 8, &offset) || !source->ReadVector(offset + 16, count * 8, &list)) {
+      return Refuse(error, FormatText("the resource directory at %u lies outside the resource section", at));
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
-      const unsigned char* e = b + at + 16 + i * 8;
+      const unsigned char* e = list.data() + i * 8;
       Entry entry;
       const std::uint32_t nameField = LoadU32(e);
       entry.target = LoadU32(e + 4);
       if (nameField & kHighBit) {
-        std::uint64_t nameAt;
-        if (!RvaToOffset(rootRva + (nameField & ~kHighBit), 2, &nameAt)) return false;
-        const std::uint32_t length = LoadU16(b + nameAt);
-        if (!RvaToOffset(rootRva + (nameField & ~kHighBit), 2 + 2 * length, &nameAt)) return false;
+        const std::uint32_t nameAt = nameField & ~kHighBit;
+        unsigned char lengthBytes[2];
+        std::vector<unsigned char> units;
+        if (!RvaToOffset(rootRva + nameAt, 2, &offset) || !source->Read(offset, lengthBytes, 2) ||
+            !RvaToOffset(rootRva + nameAt, 2 + 2 * std::uint32_t{LoadU16(lengthBytes)}, &offset) ||
+            !source->ReadVector(offset + 2, 2 * std::size_t{LoadU16(lengthBytes)}, &units)) {
+          return Refuse(error, "a resource name lies outside the resource section");
+        }
         entry.key.named = true;
-        for (std::uint32_t c = 0; c < length; ++c) entry.key.name += static_cast<char16_t>(LoadU16(b + nameAt + 2 + 2 * c));
+        for (std::size_t c = 0; c < units.size(); c += 2) entry.key.name += static_cast<char16_t>(LoadU16(&units[c]));
       } else {
         entry.key.id = static_cast<std::uint16_t>(nameField);
       }
@@ -128,23 +214,30 @@ bool PeImage::ReadResourceTree(std::uint32_t rootRva, std::wstring* error) {
   std::vector<Entry> types;
   if (!readDirectory(0, &types)) return false;
   for (const Entry& type : types) {
-    if (!(type.target & kHighBit)) return false;
     std::vector<Entry> names;
+    if (!(type.target & kHighBit)) return Refuse(error, "a resource type entry is not a directory");
     if (!readDirectory(type.target & ~kHighBit, &names)) return false;
     for (const Entry& name : names) {
-      if (!(name.target & kHighBit)) return false;
       std::vector<Entry> languages;
+      if (!(name.target & kHighBit)) return Refuse(error, "a resource name entry is not a directory");
       if (!readDirectory(name.target & ~kHighBit, &languages)) return false;
       for (const Entry& language : languages) {
         std::uint64_t dataEntry;
-        if ((language.target & kHighBit) || !RvaToOffset(rootRva + language.target, 16, &dataEntry)) return false;
+        unsigned char data[16];
+        if (language.target & kHighBit) return Refuse(error, "the resource tree is deeper than three levels");
+        if (!visited.insert(language.target).second) return Refuse(error, "a resource data entry is reached twice");
+        if (!RvaToOffset(rootRva + language.target, 16, &dataEntry) || !source->Read(dataEntry, data, 16)) {
+          return Refuse(error, "a resource data entry lies outside the resource section");
+        }
         ResourceItem item;
         item.type = type.key;
         item.name = name.key;
         item.language = language.key.id;
-        item.size = LoadU32(b + dataEntry + 4);
-        item.codePage = LoadU32(b + dataEntry + 8);
-        if (!RvaToOffset(LoadU32(b + dataEntry), item.size, &item.offset)) return false;
+        item.size = LoadU32(data + 4);
+        item.codePage = LoadU32(data + 8);
+        totalData += item.size;
+        if (!RvaToOffset(LoadU32(data), item.size, &item.offset)) return Refuse(error, "a resource's data lies outside the file's sections");
+        if (totalData > source->Size()) return Refuse(error, "the resources' data add up to more than the file");
         resources.push_back(std::move(item));
       }
     }
@@ -165,7 +258,7 @@ bool PeImage::FindResourceData(const ResourceKey& type, std::uint16_t id, std::u
 }
 
 bool PeResourcePacker::Begin(std::wstring* error) {
-  const std::vector<unsigned char>& bytes = *image.bytes;
+  const ByteSource& bytes = *image.source;
   const std::vector<PeImage::Section>& sections = image.sections;
   if (image.directoryCount <= kResourceDirectory) {
     *error = L"the launcher has no resource directory entry";
@@ -177,9 +270,12 @@ bool PeResourcePacker::Begin(std::wstring* error) {
   std::uint64_t virtualEnd = 0, rawEnd = 0;
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const PeImage::Section& s = sections[i];
-    virtualEnd = std::max<std::uint64_t>(virtualEnd, s.virtualAddress + std::max(s.virtualSize, s.rawSize));
+    virtualEnd = std::max<std::uint64_t>(virtualEnd, std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize));
     if (s.rawSize != 0) rawEnd = std::max<std::uint64_t>(rawEnd, std::uint64_t{s.rawOffset} + s.rawSize);
-    if (image.resourceRva >= s.virtualAddress && image.resourceRva < s.virtualAddress + std::max(s.virtualSize, s.rawSize)) last = i;
+    if (image.resourceRva != 0 && image.resourceRva >= s.virtualAddress &&
+        image.resourceRva < std::uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize)) {
+      last = i;
+    }
   }
   std::size_t index = last;
   if (last != sections.size()) {
@@ -189,19 +285,22 @@ bool PeResourcePacker::Begin(std::wstring* error) {
     if (!lastInMemory || !lastInFile) index = sections.size();
   }
   appended = index == sections.size();
-  headers.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(image.sizeOfHeaders, bytes.size())));
+  if (!bytes.ReadVector(0, image.sizeOfHeaders, &headers)) {
+    *error = L"the launcher cannot be read";
+    return false;
+  }
   sectionHeader = image.sectionTable + index * kSectionHeaderSize;
   if (appended) {
     std::uint64_t firstRaw = image.sizeOfHeaders;
     for (const PeImage::Section& s : sections) {
       if (s.rawSize != 0) firstRaw = std::min<std::uint64_t>(firstRaw, s.rawOffset);
     }
-    if (sectionHeader + kSectionHeaderSize > firstRaw || sectionHeader + kSectionHeaderSize > headers.size()) {
+    if (sectionHeader + kSectionHeaderSize > firstRaw) {
       *error = L"the launcher's headers have no room for another section";
       return false;
     }
     sectionRva = static_cast<std::uint32_t>(AlignUp(virtualEnd, image.sectionAlignment));
-    sectionStart = AlignUp(bytes.size(), image.fileAlignment);
+    sectionStart = AlignUp(bytes.Size(), image.fileAlignment);
     std::fill(headers.begin() + static_cast<std::ptrdiff_t>(sectionHeader),
               headers.begin() + static_cast<std::ptrdiff_t>(sectionHeader + kSectionHeaderSize), 0);
     std::copy_n(".rsrc", 5, headers.begin() + static_cast<std::ptrdiff_t>(sectionHeader));
@@ -214,15 +313,16 @@ bool PeResourcePacker::Begin(std::wstring* error) {
     oldRawSize = sections[index].rawSize;
   }
   // The launcher up to the section (all of it, when a section is added), then the section.
-  out->Write(bytes.data(), static_cast<std::size_t>(std::min<std::uint64_t>(sectionStart, bytes.size())));
+  if (!CopyRange(bytes, 0, std::min<std::uint64_t>(sectionStart, bytes.Size()), out)) {
+    *error = L"the launcher cannot be read";
+    return false;
+  }
   out->PadTo(image.fileAlignment);
 
-  // The tree: the launcher's resources without an earlier archive, and the new archive.
+  // The tree: the resources given, and the new archive.
   std::map<ResourceKey, std::map<ResourceKey, std::map<std::uint16_t, const ResourceItem*>>> tree;
-  static const ResourceItem archive{ZipType(), ResourceKey{false, kZipId, u""}, 0, 0, 0, 0};
-  for (const ResourceItem& item : image.resources) {
-    if (!(item.type == ZipType() && !item.name.named && item.name.id == kZipId)) tree[item.type][item.name][item.language] = &item;
-  }
+  static const ResourceItem archive{ZipType(), ResourceKey{false, kZipId, u""}, 0, 0, 0, 0, false, {}};
+  for (const ResourceItem& item : items) tree[item.type][item.name][item.language] = &item;
   tree[archive.type][archive.name][archive.language] = &archive;
 
   // Layout: directories (root, types, names), data entries, strings, then the data, each piece
@@ -247,7 +347,7 @@ bool PeResourcePacker::Begin(std::wstring* error) {
   std::uint64_t dataAt = AlignUp(stringsAt + stringsSize, 8);
 
   std::vector<unsigned char> section;
-  std::vector<unsigned char> entries, strings, data;
+  std::vector<unsigned char> entries, strings, data, itemBytes;
   std::uint64_t nextDirectory = 16 + 8 * tree.size();
   auto directoryHeader = [&](std::vector<unsigned char>& to, std::size_t namedCount, std::size_t idCount) {
     PutU32(to, 0);  // characteristics
@@ -290,10 +390,14 @@ bool PeResourcePacker::Begin(std::wstring* error) {
           PutU32(entries, 0);
           PutU32(entries, 0);  // both written by End, once the archive's place and length are known
         } else {
+          if (!item->inMemory && !bytes.ReadVector(item->offset, item->size, &itemBytes)) {
+            *error = L"the launcher's resources cannot be read";
+            return false;
+          }
+          const std::vector<unsigned char>& content = item->inMemory ? item->content : itemBytes;
           PutU32(entries, static_cast<std::uint32_t>(sectionRva + dataAt + data.size()));
-          PutU32(entries, item->size);
-          data.insert(data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(item->offset),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(item->offset + item->size));
+          PutU32(entries, static_cast<std::uint32_t>(content.size()));
+          data.insert(data.end(), content.begin(), content.end());
           data.resize(AlignUp(data.size(), 8));
         }
         PutU32(entries, item->codePage);
@@ -347,17 +451,23 @@ void PeResourcePacker::End(std::uint64_t archiveLength) {
   out->Patch(0, headers.data(), headers.size());
 }
 
-std::uint32_t PeChecksum(const std::vector<unsigned char>& bytes, std::uint64_t checksumOffset) {
+bool PeChecksum(const ByteSource& source, std::uint64_t checksumOffset, std::uint32_t* checksum) {
   std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    if (i == checksumOffset || i == checksumOffset + 2) continue;
-    std::uint32_t word = bytes[i];
-    if (i + 1 < bytes.size()) word |= std::uint32_t{bytes[i + 1]} << 8;
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
+  std::vector<unsigned char> block;
+  const std::uint64_t size = source.Size();
+  for (std::uint64_t at = 0; at < size; at += kCopyBlock) {  // an even block: words stay whole
+    if (!source.ReadVector(at, static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBlock, size - at)), &block)) return false;
+    for (std::size_t i = 0; i < block.size(); i += 2) {
+      if (at + i == checksumOffset || at + i == checksumOffset + 2) continue;
+      std::uint32_t word = block[i];
+      if (i + 1 < block.size()) word |= std::uint32_t{block[i + 1]} << 8;
+      sum += word;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<std::uint32_t>(sum + bytes.size());
+  *checksum = static_cast<std::uint32_t>(sum + size);
+  return true;
 }
 
 }  // namespace orvanezip

@@ -1,5 +1,6 @@
 // orvane-zip's platform services on POSIX: arguments and paths as their own bytes (PathToWide),
 // UTF-8 console text, /proc/self/exe, local time, file modes and renames.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,22 @@ const wchar_t* LauncherFileName() { return L"orvane"; }
 
 std::FILE* OpenStream(const std::wstring& path, const char* mode) { return std::fopen(WideToPath(path).c_str(), mode); }
 
+std::FILE* CreateNewStream(const std::wstring& path) {
+  const int fd = open(WideToPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+bool IdentityOf(const std::filesystem::path& path, FileId* id) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  id->device = static_cast<std::uint64_t>(info.st_dev);
+  id->index = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
 void SetBinaryOutput() {}
 
 std::string ConsoleText(const std::wstring& text) { return WideToAnsi(text); }
@@ -46,7 +63,9 @@ std::wstring EnvironmentValue(const char* name) {
 
 std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToPath(path)); }
 
-std::wstring PathText(const std::filesystem::path& path) { return AnsiToWide(path.native()); }
+std::wstring PathText(const std::filesystem::path& path) { return PathToWide(path.native()); }
+
+std::string PathBytes(const std::wstring& path) { return WideToPath(path); }
 
 bool SeekStream(std::FILE* stream, std::uint64_t offset) {
   return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -65,7 +84,7 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
              dosDate, dosTime);
 }
 
-bool MakeExecutable(const std::wstring& path) { return chmod(WideToPath(path).c_str(), 0755) == 0; }
+bool MakeExecutable(std::FILE* stream) { return std::fflush(stream) == 0 && fchmod(fileno(stream), 0755) == 0; }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
   if (std::rename(WideToPath(from).c_str(), WideToPath(to).c_str()) == 0) return true;

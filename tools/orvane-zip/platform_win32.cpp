@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "text/syserr.h"
@@ -41,6 +42,43 @@ std::FILE* OpenStream(const std::wstring& path, const char* mode) {
   return _wfopen(path.c_str(), std::wstring(narrow.begin(), narrow.end()).c_str());
 }
 
+std::FILE* CreateNewStream(const std::wstring& path) {
+  // CREATE_NEW fails on any existing name, a link included; FILE_FLAG_OPEN_REPARSE_POINT keeps
+  // a reparse point that appears meanwhile from being followed.
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // errno for the caller, which tries another name on EEXIST and reports the rest.
+    const DWORD code = GetLastError();
+    errno = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? EEXIST
+            : code == ERROR_ACCESS_DENIED                             ? EACCES
+                                                                      : ENOENT;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "wb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+bool IdentityOf(const std::filesystem::path& path, FileId* id) {
+  // FILE_FLAG_BACKUP_SEMANTICS opens folders too.
+  const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return false;
+  id->device = info.dwVolumeSerialNumber;
+  id->index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
 void SetBinaryOutput() {
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);
@@ -62,6 +100,11 @@ std::filesystem::path FileSystemPath(const std::wstring& path) { return std::fil
 
 std::wstring PathText(const std::filesystem::path& path) { return path.native(); }
 
+std::string PathBytes(const std::wstring& path) {
+  const std::u8string text = std::filesystem::path(path).u8string();
+  return std::string(text.begin(), text.end());
+}
+
 bool SeekStream(std::FILE* stream, std::uint64_t offset) {
   return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
@@ -82,7 +125,7 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
   *dosTime = time;
 }
 
-bool MakeExecutable(const std::wstring&) { return true; }
+bool MakeExecutable(std::FILE*) { return true; }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;

@@ -3,8 +3,10 @@
 //
 //   orvane-zip list ARCHIVE                 one line per entry in directory order
 //   orvane-zip cat ARCHIVE ENTRY            the entry's bytes on standard output
-//   orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]
+//   orvane-zip pack SOURCE -o OUTPUT [OPTIONS]
 //                                           a launcher that carries a folder or a zip
+// ARCHIVE may be a packed launcher of either platform: its archive is read where the launcher
+// finds it.
 //
 // Exit status: 0 success; 1 an archive error (its message on standard error) or a failed
 // pack; 2 the entry is not in the archive; 64 wrong usage.
@@ -17,6 +19,8 @@
 #include "amzip/entry.h"
 #include "text/filetime.h"
 #include "text/text.h"
+#include "tools/orvane-zip/byte_source.h"
+#include "tools/orvane-zip/launcher_file.h"
 #include "tools/orvane-zip/pack.h"
 #include "tools/orvane-zip/platform.h"
 
@@ -32,7 +36,8 @@ constexpr int kExitUsage = 64;
 const char kUsage[] =
     "usage: orvane-zip list ARCHIVE\n"
     "       orvane-zip cat ARCHIVE ENTRY\n"
-    "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]\n"
+    "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT] [--exclude PATTERN]...\n"
+    "                       [--no-outside-links] [--icon FILE.ico] [--title TEXT]\n"
     "       orvane-zip --help\n";
 
 const char kHelp[] =
@@ -43,27 +48,47 @@ const char kHelp[] =
     "    One line per directory entry, in directory order, fields separated by tabs:\n"
     "    compression method, compressed size, uncompressed size, modification time in UTC\n"
     "    (YYYY-MM-DD HH:MM:SS; \"-\" for an entry without an MS-DOS time stamp) and the\n"
-    "    entry's name (\"\\\" as separator).\n"
+    "    entry's name (\"\\\" as separator). ARCHIVE may also be a packed launcher (POSIX or\n"
+    "    Windows): its course is listed.\n"
     "\n"
     "cat ARCHIVE ENTRY\n"
     "    Writes the entry's uncompressed bytes to standard output. ENTRY is matched as the\n"
     "    launcher's server matches a request: ASCII case ignored, \"/\" and \"\\\" alike.\n"
     "\n"
-    "pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT]\n"
+    "pack SOURCE -o OUTPUT [OPTIONS]\n"
     "    Writes OUTPUT: a copy of the launcher that carries SOURCE as its archive, for the\n"
     "    platform of that launcher, whichever platform orvane-zip runs on: a Windows\n"
     "    launcher (PE) gets it as its resource \"RT_ZIP\" 777, a POSIX launcher (ELF)\n"
     "    appended with a trailer; an archive the launcher carries already is replaced.\n"
     "    The launcher is PATH, else $ORVANE_LAUNCHER, else \"orvane\" (\"orvane.exe\" on\n"
-    "    Windows) in the folder of orvane-zip. A signed Windows launcher is refused (sign\n"
-    "    after packing).\n"
-    "    SOURCE is a zip archive, carried as it is, or a folder: every file under it, in\n"
-    "    name order, stored when its format is compressed already (images, audio, video,\n"
-    "    fonts, archives) or deflate saves less than 5%, deflated otherwise; symbolic\n"
-    "    links only when they stay inside the folder. Entries are stamped with the files'\n"
-    "    times, or with $SOURCE_DATE_EPOCH when it is set (the same folder and launcher\n"
-    "    then give the same bytes). --start TEXT writes the .start entry (UTF-16LE).\n"
-    "    OUTPUT is written only once its archive reads back with every CRC right.\n"
+    "    Windows) in the folder of orvane-zip. It is checked before anything is written: a\n"
+    "    damaged program, a program that is not an Orvane launcher and a signed Windows\n"
+    "    launcher are refused (sign after packing).\n"
+    "    SOURCE is a zip archive or a packed launcher, whose archive is carried as it is, or a\n"
+    "    folder: every file under it, in name order, stored when it is audio or video (so a\n"
+    "    seek never inflates), when its format is compressed already (images, fonts,\n"
+    "    archives) or deflate saves less than 5%, deflated otherwise. Links are followed,\n"
+    "    also to outside the folder (named in the summary); each folder is packed once\n"
+    "    however many links lead to it. Left out, and named in the summary: .git/, .svn/,\n"
+    "    .hg/, .DS_Store, Thumbs.db, desktop.ini, *~, .*.swp, and OUTPUT and its temporary\n"
+    "    files. A name that is not UTF-8 is stored as its bytes. Entries are stamped with\n"
+    "    the files' times, or with $SOURCE_DATE_EPOCH when it is set (the same folder and\n"
+    "    launcher then give the same bytes).\n"
+    "    OUTPUT is written under a new temporary name beside it and renamed into place\n"
+    "    only once its archive reads back with every CRC right; a summary follows. A\n"
+    "    32-bit Windows launcher takes an archive of at most 1 GiB, which it maps with its\n"
+    "    image: pack a larger course with the 64-bit launcher.\n"
+    "\n"
+    "    --start TEXT          the .start entry (UTF-16LE), which the course's page gets as\n"
+    "                          ?show=TEXT\n"
+    "    --exclude PATTERN     leaves out more, matched against the path inside SOURCE: \"*\"\n"
+    "                          any characters but \"/\", \"**\" any, \"?\" one; a pattern\n"
+    "                          without \"/\" matches names in every folder (\"*.psd\"), one\n"
+    "                          ending in \"/\" folders only (\"drafts/\"); repeatable\n"
+    "    --no-outside-links    skips links to outside the folder instead of following them\n"
+    "    --icon FILE.ico       Windows launchers: the course's icon, shown by Explorer\n"
+    "    --title TEXT          Windows launchers: the course's title, as the program's\n"
+    "                          description and product name\n"
     "\n"
     "    From a course folder to launchers for both platforms:\n"
     "      orvane-zip pack course/ -o course.exe --launcher orvane.exe   # Windows\n"
@@ -108,10 +133,27 @@ std::string FormatStamp(const amzip::ZipEntry& entry) {
   return text;
 }
 
+// Opens a zip archive, or the archive a packed launcher carries, where the launcher finds it.
+// False (nothing opened) for a program that carries none.
+bool OpenArchive(const std::wstring& path, amzip::ZipArchive* archive) {
+  FileSource file(path);
+  const LauncherKind kind = file.IsOpen() ? KindOfLauncher(file) : LauncherKind::kNone;
+  std::uint64_t offset = 0, length = 0;
+  if (kind == LauncherKind::kNone) {
+    archive->OpenFile(path);
+  } else if (FindPackedArchive(file, kind, &offset, &length)) {
+    archive->OpenSource(file.Part(offset, length), path);
+  } else {
+    Complain(path + L" is a program that carries no course");
+    return false;
+  }
+  return true;
+}
+
 int List(const std::wstring& archivePath) {
   amzip::ZipArchive archive;
   try {
-    archive.OpenFile(archivePath);
+    if (!OpenArchive(archivePath, &archive)) return kExitFailure;
   } catch (const amzip::AZError& error) {
     return ArchiveFailure(error);
   }
@@ -139,7 +181,7 @@ int List(const std::wstring& archivePath) {
 int Cat(const std::wstring& archivePath, const std::wstring& entryName) {
   amzip::ZipArchive archive;
   try {
-    archive.OpenFile(archivePath);
+    if (!OpenArchive(archivePath, &archive)) return kExitFailure;
     // Streamed in pieces, so an entry of any size is written; the reader checks the CRC-32
     // and the size as the last piece arrives, and a damaged entry ends with its error.
     const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(entryName);
@@ -174,10 +216,19 @@ int RunTool(const std::vector<std::wstring>& args) {
   if (command == L"pack") {
     PackRequest request;
     for (std::size_t i = 1; i < args.size(); ++i) {
-      if ((args[i] == L"-o" || args[i] == L"--launcher" || args[i] == L"--start") && i + 1 < args.size()) {
-        if (args[i] == L"--start") request.hasStart = true;
-        (args[i] == L"-o" ? request.output : args[i] == L"--launcher" ? request.launcher : request.start) = args[i + 1];
-        ++i;
+      const std::wstring& option = args[i];
+      const bool hasValue = i + 1 < args.size();
+      if (option == L"--no-outside-links") {
+        request.noOutsideLinks = true;
+      } else if (hasValue && (option == L"-o" || option == L"--launcher" || option == L"--start" ||
+                              option == L"--exclude" || option == L"--icon" || option == L"--title")) {
+        const std::wstring& value = args[++i];
+        if (option == L"-o") request.output = value;
+        if (option == L"--launcher") request.launcher = value;
+        if (option == L"--start") request.hasStart = true, request.start = value;
+        if (option == L"--exclude") request.excludes.push_back(value);
+        if (option == L"--icon") request.icon = value;
+        if (option == L"--title") request.hasTitle = true, request.title = value;
       } else if (request.source.empty() && !args[i].empty() && args[i][0] != L'-') {
         request.source = args[i];
       } else {

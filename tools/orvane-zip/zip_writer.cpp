@@ -29,7 +29,7 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-std::uint16_t FlagsOf(const ZipEntryRecord& entry) { return IsAscii(entry.name) ? 0 : kFlagUtf8; }
+std::uint16_t FlagsOf(const ZipEntryRecord& entry) { return IsAscii(entry.name) || !entry.utf8Name ? 0 : kFlagUtf8; }
 
 std::uint32_t Narrow(std::uint64_t value) { return value >= kMax32 ? kMax32 : static_cast<std::uint32_t>(value); }
 

@@ -17,7 +17,8 @@ constexpr std::uint16_t kMethodDeflated = 8;
 
 // One entry as the directory describes it; the data follows its local header.
 struct ZipEntryRecord {
-  std::string name;  // UTF-8, "/" separators; the UTF-8 flag is set when it is not ASCII
+  std::string name;  // "/" separators; the UTF-8 flag is set when it is not ASCII and utf8Name
+  bool utf8Name = true;  // false: the name's own bytes, not UTF-8 (the flag stays clear)
   std::uint16_t method = kMethodStored;
   std::uint16_t dosTime = 0;
   std::uint16_t dosDate = 0;
