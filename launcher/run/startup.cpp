@@ -151,7 +151,6 @@ std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
 int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   DebugLog("program started.\n");
   const std::string sessionPrefix = FormatSessionPrefix(platform.TickCount());
-  platform.BeginComApartment();
   // The run's objects, destroyed in reverse: the server (its thread stopped) before the handler
   // and the archive it reads.
   amzip::ZipArchive archive;
@@ -189,11 +188,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
       std::unique_ptr<Browser> browser =
           ChooseCourseBrowser(platform, std::move(facts), identity, startUrl, *server);
       LaunchAndWatch(platform, *browser, sessionUrl);
-      // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
-      // then (leaving this block) the start URL, and last (leaving the function) the server with
-      // its thread, the handler and the archive.
+      // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then
+      // (leaving this block) the start URL, and last (leaving the function) the server with its
+      // thread, the handler and the archive.
     }
-    platform.EndComApartment();
   }
   return 0;
 }
