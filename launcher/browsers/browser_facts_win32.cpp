@@ -42,7 +42,9 @@ bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& sub
 // The program of `protocol`'s handler as Windows itself answers (Settings' default browser, from
 // whichever key this version keeps it in: UserChoice, UserChoiceLatest ...), when it exists.
 std::wstring ProtocolHandler(const wchar_t* protocol) {
-  for (const ASSOCF flags : {ASSOCF_IS_PROTOCOL, ASSOCF_NONE}) {
+  // ASSOCF_IS_PROTOCOL (Windows 8 and later; the headers show it only to programs built for 8).
+  constexpr ASSOCF kIsProtocol = 0x00001000;
+  for (const ASSOCF flags : {kIsProtocol, ASSOCF_NONE}) {
     // ASSOCF_NONE: systems that know no protocol query (Wine) answer from the class's own key.
     wchar_t program[32768];
     DWORD size = ARRAYSIZE(program);

@@ -10,7 +10,6 @@ time-out."""
 import argparse
 import glob
 import html.parser
-import json
 import os
 import shutil
 import signal
@@ -19,7 +18,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
 import zipfile
 
 from e2e_common import Failure, check, free_port
@@ -127,7 +125,7 @@ class Case:
         check(argv[0].startswith("--user-data-dir="), argv[0])
         self.profile_of(argv[0][len("--user-data-dir="):])
         check(argv[1:4] == ["--no-first-run", "--no-default-browser-check",
-                            "--remote-debugging-port=0"], argv)
+                            "--remote-debugging-pipe"], argv)
         return argv[4]
 
     def check_ended_after(self, gone, low, high):
@@ -188,7 +186,7 @@ def test_packed_course(case):
 
 def test_devtools_probe(case):
     """A browser process that hands off and ends while its page stays open keeps the run alive,
-    found through Chromium's DevTools page list; closing the page ends the run."""
+    found through the DevTools pipe the Chromium it started inherited; ending it ends the run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="detach")
     deadline = time.time() + 30
@@ -458,73 +456,137 @@ def test_latin1_path(case):
     check(case.argv()[-1].endswith("?show=" + START_TEXT), case.argv())
 
 
-def devtools_pages(profile):
-    """The pages the browser holding `profile` shows, as (id, url); [] when it does not answer."""
-    try:
-        with open(os.path.join(profile, "DevToolsActivePort")) as f:
-            port = int(f.readline())
-        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5) as answer:
-            return [(p["id"], p["url"]) for p in json.load(answer) if p.get("type") == "page"], port
-    except (OSError, ValueError):
-        return [], 0
+def descendants(root):
+    """The processes below `root`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            children.setdefault(ppid, []).append(int(entry))
+        except (OSError, ValueError, IndexError):
+            pass
+    found, todo = [], [root]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
 
 
-def test_two_runs(case):
-    """Two runs of the same course at once, Chromium with windows (on a private Xvfb): the second
-    run's Chromium hands its page to the first run's and ends; both runs live while their window
-    is open, and closing one window ends only that run."""
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    runs = []
+def listening_tcp(pids):
+    """The TCP ports on which any of `pids` listens, from /proc/net/tcp and tcp6."""
+    inodes = set()
+    for pid in pids:
+        try:
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except OSError:
+            pass
+    ports = []
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if fields[3] == "0A" and fields[9] in inodes:
+                    ports.append(int(fields[1].rsplit(":", 1)[1], 16))
+    return ports
+
+
+# The course's window opens a page out of the course in a window of its own and closes itself
+# (a script may close a window only when it has no history or a script opened it); the page out
+# there leads back to the course, which closes that window too.
+LINK_OUT_PAGE = """<!doctype html><p id=state></p><script>
+const outside = "http://127.0.0.1:%d/";
+if (!location.search.includes("returned")) {
+  setTimeout(() => {
+    const back = location.href.split("?")[0] + "?returned=1";
+    window.open(outside + "out.html?back=" + encodeURIComponent(back));
+    setTimeout(() => window.close(), 500);
+  }, 1000);
+} else {
+  fetch(outside + "came-back", {mode: "no-cors"});
+  setTimeout(() => window.close(), 3000);
+}
+</script>"""
+OUT_PAGE = (b"<!doctype html><p>elsewhere</p><script>setTimeout(() => { location.href ="
+            b" new URLSearchParams(location.search).get('back'); }, %d);</script>")
+
+
+def test_pipe_watch(case):
+    """Headless Chromium driven over the DevTools pipe: no socket of the browser listens while
+    the course is open; a link out of the course for longer than three watch periods and back
+    keeps the run; once the window closes the run ends within 20 s, and the browser with it."""
+    import http.server
+    import threading
+    out_seconds = 4 * PERIOD
+    requests = []
+
+    class Outside(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            requests.append((time.time(), self.path))
+            body = OUT_PAGE % int(out_seconds * 1000) if self.path.startswith("/out.html") else b""
+            self.send_response(200 if body else 204)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Outside)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
-        display = ":" + xvfb.stdout.readline().strip()
+        course = make_course(os.path.join(case.dir, "links.zip"), LINK_OUT_PAGE % server.server_address[1])
         browser = case.browser("chromium", "headless_chromium.sh")
-        course = make_course(os.path.join(case.dir, "two.zip"))
-        profile = None
-        for n in range(2):
-            process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="window",
-                                 DISPLAY=display)
-            deadline = time.time() + 30
-            while len(case.argv() if os.path.exists(os.path.join(case.out, "argv")) else []) < 5:
-                check(time.time() < deadline, "run %d started no browser" % n)
-                time.sleep(0.2)
-            argv = case.argv()
-            profile = argv[0][len("--user-data-dir="):]
-            session = session_url_of(argv[4])
-            runs.append((process, session))
-            os.remove(os.path.join(case.out, "argv"))
-            while not any(url.startswith(session) for _, url in devtools_pages(profile)[0]):
-                check(time.time() < deadline, "run %d's page never showed" % n)
-                time.sleep(0.5)
-        time.sleep(4 * PERIOD)
-        check(all(p.poll() is None for p, _ in runs), "a run ended while its window was open")
-        pages, port = devtools_pages(profile)
-        check(len(pages) == 2, "pages: %s" % pages)
-        print("two windows in one browser: %s" % [url for _, url in pages])
-        # Close the first run's window: only the first run ends.
-        first = [i for i, url in pages if url.startswith(runs[0][1])][0]
-        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, first), timeout=5).read()
-        closed = time.time()
-        case.finish(runs[0][0], timeout=60)
-        waited = case.ended - closed
-        check(waited <= 20, "the first run ended %.1f s after its window closed" % waited)
-        print("the first run ended %.1f s after its window closed" % waited)
-        time.sleep(PERIOD)
-        check(runs[1][0].poll() is None, "the second run ended with the first")
-        check(any(url.startswith(runs[1][1]) for _, url in devtools_pages(profile)[0]),
-              "the second run's window went with the first run")
-        second = [i for i, url in devtools_pages(profile)[0] if url.startswith(runs[1][1])][0]
-        urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, second), timeout=5).read()
-        closed = time.time()
-        case.finish(runs[1][0], timeout=60)
-        print("the second run ended %.1f s after its window closed" % (case.ended - closed))
-        check(case.ended - closed <= 20, "the second run took %.1f s" % (case.ended - closed))
+        process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="foreground")
+        deadline = time.time() + out_seconds + 60
+        looked = 0
+        while not any(path == "/came-back" for _, path in requests):
+            check(time.time() < deadline, "the page never came back: %s" % requests)
+            check(process.poll() is None, "orvane ended while the page was out of the course")
+            browsers = descendants(process.pid)
+            if browsers:
+                listening = listening_tcp(browsers)
+                check(not listening, "the browser listens on %s" % listening)
+                looked += 1
+            time.sleep(1)
+        went = [t for t, path in requests if path.startswith("/out.html")][0]
+        back = [t for t, path in requests if path == "/came-back"][0]
+        print("out of the course for %.1f s; looked for listening sockets of the browser %d times"
+              % (back - went, looked))
+        check(back - went >= 3 * PERIOD and looked >= 10, "out %.1f s, looked %d times" % (back - went, looked))
+        chromium_pid = int(case.read("chromium.pid"))
+        case.finish(process, timeout=60)
+        case.check_ended_after(back + 3, 0, 20)
+        check(not os.path.exists("/proc/%d" % chromium_pid), "the browser still runs after orvane ended")
+        case.check_chromium_arguments(case.argv())
     finally:
-        for process, _ in runs:
-            if process.poll() is None:
-                process.kill()
-        xvfb.terminate()
-        xvfb.wait()
+        server.shutdown()
+    case.check_temp_clean()
+
+
+def test_devtools_refused(case):
+    """A Chromium whose DevTools pipe is closed at once (remote debugging turned off) is watched by
+    its process: the run lives while it runs and ends after it does."""
+    browser = case.browser("chromium", "headless_chromium.sh")
+    process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="refuse")
+    deadline = time.time() + 30
+    while not os.path.exists(os.path.join(case.out, "chromium.pid")) and time.time() < deadline:
+        time.sleep(0.2)
+    chromium_pid = int(case.read("chromium.pid"))
+    try:
+        time.sleep(5 * PERIOD)
+        check(process.poll() is None, "orvane ended while the browser ran")
+    finally:
+        os.kill(chromium_pid, signal.SIGTERM)
+    gone = time.time()
+    case.finish(process, timeout=60)
+    case.check_ended_after(gone, 0, 20)
+    case.check_temp_clean()
 
 
 VIDEO_PAGE = """<!doctype html><meta charset=utf-8><title>lecture</title>
