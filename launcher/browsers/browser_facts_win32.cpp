@@ -41,18 +41,24 @@ bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& sub
 
 // The program of `protocol`'s handler as Windows itself answers (Settings' default browser, from
 // whichever key this version keeps it in: UserChoice, UserChoiceLatest ...), when it exists.
+// The command is asked for rather than the executable, which some systems (Wine) cannot give
+// for a path with blanks; its program is its first word, as the system reads it.
 std::wstring ProtocolHandler(const wchar_t* protocol) {
   // ASSOCF_IS_PROTOCOL (Windows 8 and later; the headers show it only to programs built for 8).
   constexpr ASSOCF kIsProtocol = 0x00001000;
-  for (const ASSOCF flags : {kIsProtocol, ASSOCF_NONE}) {
-    // ASSOCF_NONE: systems that know no protocol query (Wine) answer from the class's own key.
-    wchar_t program[32768];
-    DWORD size = ARRAYSIZE(program);
-    const HRESULT result = AssocQueryStringW(flags | ASSOCF_NOTRUNCATE, ASSOCSTR_EXECUTABLE, protocol,
-                                             L"open", program, &size);
-    if (SUCCEEDED(result) && os::IsExistingWindowsFile(program)) return program;
-    DebugLog("AssocQueryString(%S, 0x%x) failed [0x%08x].\n", protocol, static_cast<unsigned>(flags),
-             static_cast<unsigned>(result));
+  for (const ASSOCF flags : {kIsProtocol, ASSOCF{ASSOCF_NONE}}) {
+    // ASSOCF_NONE: systems that know no protocol query answer from the class's own key.
+    std::wstring command(32768, L'\0');
+    DWORD size = static_cast<DWORD>(command.size());
+    const HRESULT result = AssocQueryStringW(flags | ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, protocol,
+                                             L"open", command.data(), &size);
+    if (SUCCEEDED(result)) {
+      command.resize(wcsnlen(command.c_str(), command.size()));
+      const std::vector<std::wstring> words = SplitWindowsCommandLine(os::ExpandEnvironment(command));
+      if (!words.empty() && os::IsExistingWindowsFile(words[0])) return words[0];
+    }
+    DebugLog("AssocQueryString(%S, 0x%x) gave no program [0x%08x].\n", protocol,
+             static_cast<unsigned>(flags), static_cast<unsigned>(result));
   }
   return std::wstring();
 }
