@@ -517,8 +517,9 @@ OUT_PAGE = (b"<!doctype html><p>elsewhere</p><script>setTimeout(() => { location
 
 def test_pipe_watch(case):
     """Headless Chromium driven over the DevTools pipe: no socket of the browser listens while
-    the course is open; a link out of the course for longer than three watch periods and back
-    keeps the run; once the window closes the run ends within 20 s, and the browser with it."""
+    the course is open; it runs in its profile folder; a page out of the course for longer than
+    three watch periods and back keeps the run; once the window closes the run ends within 20 s,
+    and the browser with it."""
     import http.server
     import threading
     out_seconds = 4 * PERIOD
@@ -554,12 +555,16 @@ def test_pipe_watch(case):
                 check(not listening, "the browser listens on %s" % listening)
                 looked += 1
             time.sleep(1)
+        # It runs in its profile folder, not the launcher's (a course's stick can be ejected).
+        chromium_pid = int(case.read("chromium.pid"))
+        profile = case.argv()[0][len("--user-data-dir="):]
+        check(os.readlink("/proc/%d/cwd" % chromium_pid) == profile, "the browser runs in %s"
+              % os.readlink("/proc/%d/cwd" % chromium_pid))
         went = [t for t, path in requests if path.startswith("/out.html")][0]
         back = [t for t, path in requests if path == "/came-back"][0]
         print("out of the course for %.1f s; looked for listening sockets of the browser %d times"
               % (back - went, looked))
         check(back - went >= 3 * PERIOD and looked >= 10, "out %.1f s, looked %d times" % (back - went, looked))
-        chromium_pid = int(case.read("chromium.pid"))
         case.finish(process, timeout=60)
         case.check_ended_after(back + 3, 0, 20)
         check(not os.path.exists("/proc/%d" % chromium_pid), "the browser still runs after orvane ended")
