@@ -21,7 +21,7 @@ enum class ProcessState {
 
 // What a look at the browser's windows tells.
 enum class PageCheck {
-  kShown,       // a window shows a page whose URL begins with the prefix
+  kShown,       // a window shows a page of the run (a browser of the course's own: any page)
   kNotShown,    // the browser answered, and no window does
   kCannotTell,  // no answer (not started up yet, slow, or a browser that cannot be asked)
 };
@@ -31,8 +31,8 @@ enum class WatchRule {
   // Internet Explorer and browsers the run cannot watch: alive while the process runs; once it
   // has exited, while the page check keeps answering kShown.
   kProcessThenPages,
-  // A browser of the course's own: alive while a window shows a page of the run, or while its
-  // process runs and cannot tell yet; a lingering process without such a page is closed.
+  // A browser of the course's own: alive while it shows any page, or while its process runs and
+  // the browser cannot tell; a lingering process without a page is closed.
   kPagesDecide,
 };
 
@@ -46,15 +46,15 @@ class Browser {
   // A zero-time-out wait on the process started.
   virtual ProcessState CheckProcess() = 0;
 
-  // Whether a window of this browser shows a URL that begins with `prefix` (character for
-  // character, letter case included). The system opener and a user's command answer from the
-  // server's activity: kShown while a request under the run's prefix was answered within the
-  // last 30 minutes.
+  // Internet Explorer: whether a window shows a URL that begins with `prefix` (character for
+  // character, letter case included). A browser of the course's own: whether it shows any page
+  // at all (a link out of the course may lead back). The system opener and a user's command
+  // answer from the server's activity: kShown while a request under the run's prefix was
+  // answered within the last 30 minutes.
   virtual PageCheck ShowsPageUnder(const std::wstring& prefix) = 0;
 
   // Called once the watch has ended: lets go of the process. A browser of the course's own whose
-  // process still runs (Chromium-family in background mode) is ended here, unless it still shows
-  // a page of another run of the same course.
+  // process still runs (without a window, or the user asked the run to end) is ended here.
   virtual void Close() = 0;
 
   virtual WatchRule Rule() const = 0;
@@ -64,8 +64,9 @@ class Browser {
 // 0 when none: what a browser the run cannot watch is judged by.
 using LastRequestClock = std::function<std::uint64_t()>;
 
-// The browser for `choice`. Internet Explorer comes from the platform (Windows only); the others
-// are portable and use the platform's process, file and loopback services.
+// The browser for `choice`, never null. Internet Explorer comes from the platform (Windows only;
+// elsewhere it is started as a command the run cannot watch); the others are portable and use
+// the platform's process services.
 std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform,
                                      LastRequestClock lastRequestMs);
 

@@ -44,7 +44,8 @@ BrowserChoice CommandChoice(BrowserKind kind, const std::wstring& program,
 // POSIX: $BROWSER's ":"-separated commands, the first whose program is on PATH.
 bool ChooseFromSetting(const BrowserFacts& facts, const std::wstring& url, BrowserChoice& choice) {
   if (facts.windows) {
-    std::vector<std::wstring> words = ExpandBrowserWords(SplitWindowsCommandLine(facts.setting), url);
+    std::vector<std::wstring> words =
+        ExpandBrowserWords(SplitWindowsCommandLine(facts.setting), url, /*percentOne=*/true);
     if (words.empty() || words[0].empty()) return false;
     const std::wstring program = words[0];
     words.erase(words.begin());
@@ -79,6 +80,45 @@ bool ChooseOwnBrowser(const BrowserFacts& facts, const std::wstring& url, Browse
   return false;
 }
 
+// The folder a choice starts in: its profile's, else its program's own.
+void SetWorkingFolder(BrowserChoice& choice, bool windows) {
+  if (!choice.profileDir.empty()) {
+    choice.workingDir = choice.profileDir;
+    return;
+  }
+  const std::size_t slash = choice.program.find_last_of(windows ? L"\\/" : L"/");
+  if (slash == std::wstring::npos) return;
+  // "C:\x.exe" starts in "C:\", "/x" in "/".
+  const bool root = slash == 0 || (windows && slash == 2 && choice.program[1] == L':');
+  choice.workingDir = choice.program.substr(0, root ? slash + 1 : slash);
+}
+
+BrowserChoice Choose(const BrowserFacts& facts, const std::wstring& url) {
+  BrowserChoice choice;
+  if (!facts.setting.empty() && ChooseFromSetting(facts, url, choice)) return choice;
+  if (facts.windows) {
+    if (facts.versionMajor >= 10 && ChooseOwnBrowser(facts, url, choice)) return choice;
+    choice.kind = BrowserKind::kInternetExplorer;
+    if (!facts.programFiles.empty()) {
+      choice.program = facts.programFiles + L"\\Internet Explorer\\iexplore.exe";
+    }
+    choice.args = {L"-nohome"};
+    if (!url.empty()) choice.args.push_back(url);
+    return choice;
+  }
+  if (ChooseOwnBrowser(facts, url, choice)) return choice;
+  for (const wchar_t* opener : {L"xdg-open", L"open"}) {
+    const auto found = facts.onPath.find(opener);
+    if (found == facts.onPath.end()) continue;
+    choice.kind = BrowserKind::kOpener;
+    choice.program = found->second.path;
+    choice.args = {url};
+    return choice;
+  }
+  choice.kind = BrowserKind::kCommand;  // nothing to start
+  return choice;
+}
+
 }  // namespace
 
 BrowserKind BrowserKindOfProgram(const std::wstring& program) {
@@ -104,7 +144,7 @@ std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstri
   switch (kind) {
     case BrowserKind::kChromium:
       return {L"--user-data-dir=" + profileDir, L"--no-first-run", L"--no-default-browser-check",
-              L"--remote-debugging-port=0"};
+              L"--remote-debugging-pipe"};
     case BrowserKind::kFirefox:
       if (windows) return {L"-profile", profileDir, L"-no-remote", L"-new-instance", L"-wait-for-browser"};
       return {L"-profile", profileDir, L"-no-remote", L"-new-instance"};
@@ -114,28 +154,8 @@ std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstri
 }
 
 BrowserChoice ChooseBrowser(const BrowserFacts& facts, const std::wstring& url) {
-  BrowserChoice choice;
-  if (!facts.setting.empty() && ChooseFromSetting(facts, url, choice)) return choice;
-  if (facts.windows) {
-    if (facts.versionMajor >= 10 && ChooseOwnBrowser(facts, url, choice)) return choice;
-    choice.kind = BrowserKind::kInternetExplorer;
-    if (!facts.programFiles.empty()) {
-      choice.program = facts.programFiles + L"\\Internet Explorer\\iexplore.exe";
-    }
-    choice.args = {L"-nohome"};
-    if (!url.empty()) choice.args.push_back(url);
-    return choice;
-  }
-  if (ChooseOwnBrowser(facts, url, choice)) return choice;
-  for (const wchar_t* opener : {L"xdg-open", L"open"}) {
-    const auto found = facts.onPath.find(opener);
-    if (found == facts.onPath.end()) continue;
-    choice.kind = BrowserKind::kOpener;
-    choice.program = found->second.path;
-    choice.args = {url};
-    return choice;
-  }
-  choice.kind = BrowserKind::kCommand;  // nothing to start
+  BrowserChoice choice = Choose(facts, url);
+  SetWorkingFolder(choice, facts.windows);
   return choice;
 }
 

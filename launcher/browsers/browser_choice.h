@@ -51,10 +51,15 @@ struct BrowserChoice {
   std::wstring program;            // the program started (a path, or a name CreateProcessW finds)
   std::vector<std::wstring> args;  // its arguments after the program, the URL among them
   std::wstring profileDir;         // kChromium / kFirefox: the browser's profile folder
+  // The folder it starts in: the profile folder, else the program's own folder; "" (the
+  // launcher's) only for a program named without a folder. Never the launcher's working folder
+  // by choice, which may be on a stick the user wants to eject while the browser runs.
+  std::wstring workingDir;
 };
 
 // The browser for `url`:
-// - the setting's first command whose program is there (Windows: the setting as one command);
+// - the setting's first command whose program is there (Windows: the setting as one command, in
+//   which "%1" stands for the URL as "%s" does, as in a ProgId's registered command);
 //   a Chromium-family or Firefox program by file name gets the course's profile, else kCommand;
 // - Windows 10 and later: the default browser when Chromium-family or Firefox, else the first
 //   installed; with the course's profile;
@@ -84,7 +89,8 @@ std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& line);
 
 // The words that give a browser of `kind` the course's own profile; they go right after the
 // program. Chromium: --user-data-dir=DIR --no-first-run --no-default-browser-check
-// --remote-debugging-port=0. Firefox: -profile DIR -no-remote -new-instance, and on Windows
+// --remote-debugging-pipe (DevTools over the pipe StartProcess gives it; no TCP port that other
+// users of the machine could reach). Firefox: -profile DIR -no-remote -new-instance, and on Windows
 // -wait-for-browser (there firefox.exe is a launcher that starts the browser and ends at once
 // unless told to wait for it). Else none.
 std::vector<std::wstring> OwnProfileArguments(BrowserKind kind, const std::wstring& profileDir,

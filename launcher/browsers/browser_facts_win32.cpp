@@ -2,6 +2,7 @@
 #include "launcher/browsers/browser_facts_win32.h"
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <vector>
 
@@ -12,8 +13,6 @@
 namespace {
 
 const wchar_t kSettingsKey[] = L"SOFTWARE\\keltrix\\Orvane";
-const wchar_t kUserChoiceKey[] =
-    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
 const wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 // The browsers looked for when the default one is none of the family, in order.
 const wchar_t* const kInstalledBrowsers[] = {L"msedge.exe", L"chrome.exe", L"firefox.exe"};
@@ -40,20 +39,28 @@ bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& sub
          os::ReadRegistryStringAnyView(roots.machine, subkey, name, value);
 }
 
-// The default browser's program for http, "" when there is none or its file is missing.
-std::wstring DefaultBrowser(const os::RegistryRoots& roots) {
-  std::wstring progId, command;
-  if (!os::RegistryKey(roots.user, kUserChoiceKey).ReadString(L"ProgId", progId) || progId.empty()) {
-    return std::wstring();
+// The program of `protocol`'s handler as Windows itself answers (Settings' default browser, from
+// whichever key this version keeps it in: UserChoice, UserChoiceLatest ...), when it exists.
+// The command is asked for rather than the executable, which some systems (Wine) cannot give
+// for a path with blanks; its program is its first word, as the system reads it.
+std::wstring ProtocolHandler(const wchar_t* protocol) {
+  // ASSOCF_IS_PROTOCOL (Windows 8 and later; the headers show it only to programs built for 8).
+  constexpr ASSOCF kIsProtocol = 0x00001000;
+  for (const ASSOCF flags : {kIsProtocol, ASSOCF{ASSOCF_NONE}}) {
+    // ASSOCF_NONE: systems that know no protocol query answer from the class's own key.
+    std::wstring command(32768, L'\0');
+    DWORD size = static_cast<DWORD>(command.size());
+    const HRESULT result = AssocQueryStringW(flags | ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, protocol,
+                                             L"open", command.data(), &size);
+    if (SUCCEEDED(result)) {
+      command.resize(wcsnlen(command.c_str(), command.size()));
+      const std::vector<std::wstring> words = SplitWindowsCommandLine(os::ExpandEnvironment(command));
+      if (!words.empty() && os::IsExistingWindowsFile(words[0])) return words[0];
+    }
+    DebugLog("AssocQueryString(%S, 0x%x) gave no program [0x%08x].\n", protocol,
+             static_cast<unsigned>(flags), static_cast<unsigned>(result));
   }
-  if (!ReadUserThenMachine(roots, L"Software\\Classes\\" + progId + L"\\shell\\open\\command",
-                           nullptr, command)) {
-    return std::wstring();
-  }
-  // The program a registered command starts is its first word, as the system reads it.
-  const std::vector<std::wstring> words = SplitWindowsCommandLine(command);
-  const std::wstring program = words.empty() ? std::wstring() : words[0];
-  return os::IsExistingWindowsFile(program) ? program : std::wstring();
+  return std::wstring();
 }
 
 std::wstring ProgramFilesFolder() {
@@ -70,12 +77,14 @@ std::wstring ProgramFilesFolder() {
 
 namespace os {
 
+std::wstring DefaultHttpBrowser() { return ProtocolHandler(L"http"); }
+
 BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots) {
   BrowserFacts facts;
   facts.windows = true;
   RealVersion(facts.versionMajor, facts.versionMinor);
   RegistryKey(roots.user, kSettingsKey).ReadString(L"Browser", facts.setting);
-  facts.defaultBrowser = DefaultBrowser(roots);
+  facts.defaultBrowser = DefaultHttpBrowser();
   for (const wchar_t* name : kInstalledBrowsers) {
     std::wstring path = RegisteredAppPath(roots, name);
     if (!path.empty()) facts.installed.push_back(std::move(path));

@@ -45,14 +45,15 @@ std::vector<std::wstring> ShellWords(const std::wstring& command) {
 
 }  // namespace
 
-std::vector<std::wstring> ExpandBrowserWords(std::vector<std::wstring> words, const std::wstring& url) {
+std::vector<std::wstring> ExpandBrowserWords(std::vector<std::wstring> words, const std::wstring& url,
+                                             bool percentOne) {
   if (words.empty()) return words;
   bool usedUrl = false;
   for (std::wstring& word : words) {
     std::wstring out;
     for (std::size_t i = 0; i < word.size(); ++i) {
       const wchar_t code = i + 1 < word.size() && word[i] == L'%' ? word[i + 1] : L'\0';
-      if (code == L's') {
+      if (code == L's' || (percentOne && code == L'1')) {
         out += url;
         usedUrl = true;
       } else if (code == L'%' || code == L'c') {

@@ -39,51 +39,52 @@ class ProcessBrowser : public Browser {
   std::unique_ptr<ChildProcess> process_;
 };
 
-// Chromium-family: the page list of its DevTools endpoint, whose port the browser writes into
-// the profile's DevToolsActivePort. A second run of the same course finds the first run's
-// browser there (its own process handed the URL over and ended), so it asks that one.
+// Chromium-family, driven over its DevTools pipe: the run lives while it shows any page (a
+// learner who followed a link out of the course may come back). Without an answer on the pipe
+// (remote debugging refused by policy, the pipe closed early, an old browser) its process is
+// the watch; so is it until the browser has once listed a page, since a policy may hide pages
+// behind an empty list.
 class ChromiumBrowser final : public ProcessBrowser {
  public:
   using ProcessBrowser::ProcessBrowser;
 
-  PageCheck ShowsPageUnder(const std::wstring& prefix) override {
-    prefix_ = prefix;
-    const DevToolsPages pages = AskPages();
-    if (!pages.readable) return PageCheck::kCannotTell;
-    return pages.matching > 0 ? PageCheck::kShown : PageCheck::kNotShown;
+  bool Start() override {
+    if (!ProcessBrowser::Start()) return false;
+    if (MessagePipe* pipe = process_->DevToolsPipe()) session_ = std::make_unique<DevToolsSession>(*pipe);
+    return true;
   }
 
-  // A process of ours that lingers (background mode, or the watch was stopped) is ended, unless
-  // it shows a page that is not this run's: another run of the course handed its page to it.
+  PageCheck ShowsPageUnder(const std::wstring&) override {
+    if (!session_) return PageCheck::kCannotTell;
+    const DevToolsPages pages = session_->ListPages(kAnswerTimeoutMs);
+    if (!pages.readable) return PageCheck::kCannotTell;
+    if (pages.pages > 0) {
+      listedPage_ = true;
+      return PageCheck::kShown;
+    }
+    return listedPage_ ? PageCheck::kNotShown : PageCheck::kCannotTell;
+  }
+
+  // A process that lingers without a window (the pipe keeps it, or background mode), or one the
+  // user asked the run to end with, is asked to close, and ended when it does not.
   void Close() override {
     if (!ProcessRuns()) return;
-    const DevToolsPages pages = AskPages();
-    if (pages.readable && pages.pages > pages.matching) return;
-    process_->End();
+    if (session_ && session_->CloseBrowser()) {
+      // A stop request cuts the wait short; End's own grace period follows.
+      for (int waited = 0; waited < kCloseWaitMs && ProcessRuns(); waited += kCloseStepMs) {
+        if (!platform_.Sleep(kCloseStepMs)) break;
+      }
+    }
+    if (ProcessRuns()) process_->End();
   }
 
  private:
-  static constexpr std::size_t kPortFileMax = 4096;
   static constexpr int kAnswerTimeoutMs = 1500;
+  static constexpr int kCloseWaitMs = 3000;
+  static constexpr int kCloseStepMs = 100;
 
-  // The pages of the browser that holds the profile now, counted against prefix_.
-  DevToolsPages AskPages() {
-    std::string portFile;
-    if (!platform_.ReadSmallFile(choice_.profileDir + kPathSeparator + L"DevToolsActivePort",
-                                 kPortFileMax, portFile)) {
-      return DevToolsPages{};
-    }
-    const std::uint16_t port = DevToolsPortFromFile(portFile);
-    int status = 0;
-    std::string body;
-    if (port == 0 || !platform_.LoopbackGet(port, "/json/list", kAnswerTimeoutMs, status, body) ||
-        status != 200) {
-      return DevToolsPages{};
-    }
-    return ReadDevToolsPages(body, WideToAnsi(prefix_));
-  }
-
-  std::wstring prefix_;  // the run's SessionUrl, as last asked for
+  std::unique_ptr<DevToolsSession> session_;
+  bool listedPage_ = false;  // the browser has listed a page at least once
 };
 
 // Firefox with a profile and instance of its own: its process lives exactly as long as its
@@ -138,7 +139,9 @@ std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& plat
                                      LastRequestClock lastRequestMs) {
   switch (choice.kind) {
     case BrowserKind::kInternetExplorer:
-      return platform.NewInternetExplorer(choice);
+      // Only Windows has it; elsewhere the choice is started as a command that is not watched.
+      if (std::unique_ptr<Browser> explorer = platform.NewInternetExplorer(choice)) return explorer;
+      break;
     case BrowserKind::kChromium:
       return std::make_unique<ChromiumBrowser>(choice, platform);
     case BrowserKind::kFirefox:

@@ -1,22 +1,68 @@
-// What a Chromium-family browser's DevTools endpoint tells about its open pages. The text comes
-// from another program, so everything here accepts any bytes.
+// The DevTools protocol over the pipe a Chromium-family browser is given with
+// --remote-debugging-pipe: JSON messages, each ended by a NUL byte, the browser reading ours on
+// its descriptor 3 and writing its own on descriptor 4. The browser is another program, so
+// everything read here accepts any bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The port in the first line of a DevToolsActivePort file (the second line is the browser's
-// target path); 0 when the line is not a decimal port from 1 to 65535.
-std::uint16_t DevToolsPortFromFile(const std::string& text);
+// The launcher's ends of the two pipes (platform.h gives one per started Chromium-family
+// browser).
+class MessagePipe {
+ public:
+  enum class ReadResult { kData, kTimeout, kClosed };
 
-// What the /json/list answer tells about pages whose URL begins with a prefix.
-struct DevToolsPages {
-  bool readable = false;   // the text is a JSON array (of anything)
-  int pages = 0;           // entries whose "type" is "page"
-  int matching = 0;        // of those, the ones whose "url" begins with the prefix
+  virtual ~MessagePipe() = default;
+  // Writes all of `bytes`; false once the browser's end is closed.
+  virtual bool Write(const std::string& bytes) = 0;
+  // Appends what arrives within `timeoutMs` (at least one byte when kData); kClosed once the
+  // browser's end is closed and nothing is left to read.
+  virtual ReadResult Read(std::string& to, int timeoutMs) = 0;
 };
 
-// Reads /json/list's array with nlohmann-json. `urlPrefix` is compared byte for byte with the
-// UTF-8 of each "url", letter case included. Entries that are not objects, or whose "type" or
-// "url" is not a string, are no pages. Malformed JSON gives readable false.
-DevToolsPages ReadDevToolsPages(const std::string& json, const std::string& urlPrefix);
+// What an answer to Target.getTargets tells.
+struct DevToolsPages {
+  bool readable = false;  // an answer with a "targetInfos" array (of anything)
+  int pages = 0;          // entries whose "type" is "page": a tab or window showing something
+};
+
+// The message for a method without parameters, NUL included: {"id":ID,"method":"METHOD"}.
+std::string DevToolsCommand(int id, const char* method);
+
+// The "id" of a message, or -1 when it has none (an event) or is no JSON object.
+long long DevToolsMessageId(const std::string& message);
+
+// Reads the answer to Target.getTargets with nlohmann-json: {"id":..,"result":{"targetInfos":
+// [..]}}. An error answer, malformed JSON or a missing array gives readable false.
+DevToolsPages ReadDevToolsTargets(const std::string& message);
+
+// One conversation with the browser over its pipe: a command at a time, its answer picked out of
+// the messages that arrive (events are skipped).
+class DevToolsSession {
+ public:
+  explicit DevToolsSession(MessagePipe& pipe) : pipe_(pipe) {}
+
+  // Target.getTargets, waiting up to `timeoutMs` for its answer; readable false without one.
+  // While an earlier one is unanswered, its answer is waited for instead of asking again, so a
+  // browser that never reads (remote debugging refused) never has more than one command waiting
+  // in the pipe and a write never blocks on a full pipe.
+  DevToolsPages ListPages(int timeoutMs);
+  // Browser.close: the browser closes its windows and ends. False when it could not be sent.
+  bool CloseBrowser();
+  // True once the browser's end of the pipe is closed, or it sent more than a message may hold.
+  bool Closed() const { return closed_; }
+
+ private:
+  // The answer to command `id` within `timeoutMs`; false on time-out or a closed pipe.
+  bool AwaitAnswer(long long id, int timeoutMs, std::string& answer);
+
+  static constexpr std::size_t kMaxMessageBytes = 16u << 20;
+
+  MessagePipe& pipe_;
+  std::string pending_;  // bytes read past the last complete message
+  int nextId_ = 1;
+  long long unanswered_ = -1;  // the Target.getTargets still waiting for its answer
+  bool closed_ = false;
+};

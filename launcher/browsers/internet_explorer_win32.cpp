@@ -72,12 +72,18 @@ bool WindowUrl(IShellWindows* windows, long index, std::wstring& url) {
 class IExploreBrowser final : public Browser {
  public:
   explicit IExploreBrowser(const BrowserChoice& choice) : choice_(choice) {}
+  ~IExploreBrowser() override { Close(); }
+  IExploreBrowser(const IExploreBrowser&) = delete;
+  IExploreBrowser& operator=(const IExploreBrowser&) = delete;
 
+  // COM for the main thread is begun here, for the shell's window collection: no other browser
+  // needs the apartment, whose thread must then dispatch messages (Platform::Sleep does).
   bool Start() override {
+    if (!comBegun_) comBegun_ = SUCCEEDED(CoInitialize(nullptr));
     // Without the program-files folder there is no browser to start; that was reported when
     // the folder was asked for.
     if (choice_.program.empty()) return false;
-    process_ = os::StartWindowsProcess(std::wstring(), WindowsCommandLine(choice_));
+    process_ = os::StartWindowsProcess(std::wstring(), WindowsCommandLine(choice_), choice_.workingDir);
     return process_ != nullptr;
   }
 
@@ -108,10 +114,12 @@ class IExploreBrowser final : public Browser {
     return PageCheck::kNotShown;
   }
 
-  // Lets go of the process and of the shell-windows object, before the COM apartment ends.
+  // Lets go of the process and of the shell-windows object, then ends the COM apartment.
   void Close() override {
     process_.reset();
     shellWindows_.Reset();
+    if (comBegun_) CoUninitialize();
+    comBegun_ = false;
   }
 
   WatchRule Rule() const override { return WatchRule::kProcessThenPages; }
@@ -131,6 +139,7 @@ class IExploreBrowser final : public Browser {
   BrowserChoice choice_;
   std::unique_ptr<ChildProcess> process_;
   ComHolder<IShellWindows> shellWindows_;
+  bool comBegun_ = false;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
-// The portable half of the loopback client: reading a raw response.
+// The portable half of the loopback client: reading a raw response, and the platform's GET.
 #include "launcher/os/loopback_get.h"
+
+#include "launcher/os/platform.h"
 
 #include <charconv>
 
@@ -44,4 +46,10 @@ bool ResponseComplete(const std::string& raw) {
            raw.size() - (end + 4) >= length;
   }
   return false;
+}
+
+bool Platform::LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs, int& status,
+                           std::string& body) {
+  std::string raw;
+  return os::LoopbackGet(port, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
 }

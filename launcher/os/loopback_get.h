@@ -1,5 +1,5 @@
 // A tiny blocking HTTP/1.0 client for 127.0.0.1 only (loopback_get_win32.cpp / _posix.cpp): the
-// POSIX probe asks a browser's DevTools endpoint with it, and tests fetch pages with it.
+// launcher asks whether a run of the course already serves it, and tests fetch pages with it.
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/browser_choice.h"
+#include "launcher/browsers/devtools.h"
 
 // The separator of the paths the platform takes.
 #ifdef _WIN32
@@ -28,6 +29,8 @@ class ChildProcess {
   // Ends it if it still runs: POSIX SIGTERM, up to 3 s of grace, then SIGKILL; Windows
   // TerminateProcess. Returns once it has ended (or could not be ended).
   virtual void End() = 0;
+  // The DevTools pipe of a Chromium-family browser (StartProcess); null for any other.
+  virtual MessagePipe* DevToolsPipe() { return nullptr; }
 };
 
 // A lock the run holds on a folder; let go when destroyed (or when the process ends, however).
@@ -52,12 +55,9 @@ class Platform {
   virtual std::int64_t UnixSeconds() = 0;
 
   // Sleeps `ms` milliseconds. False, possibly early, once the user asked the run to end
-  // (SIGINT / SIGTERM on POSIX); always true on Windows.
+  // (SIGINT / SIGTERM on POSIX, WM_QUIT on Windows). On Windows the thread's messages are
+  // dispatched meanwhile (a program that broadcasts must not wait on us).
   virtual bool Sleep(std::uint32_t ms) = 0;
-
-  // CoInitialize / CoUninitialize for the main thread on Windows; nothing on POSIX.
-  virtual void BeginComApartment() = 0;
-  virtual void EndComApartment() = 0;
 
   // The HttpPort setting; 0 when missing or unreadable.
   virtual std::uint32_t ReadHttpPort() = 0;
@@ -106,19 +106,23 @@ class Platform {
     return false;
   }
 
-  // Starts the chosen program: Windows CreateProcessW with WindowsCommandLine(choice); POSIX
-  // posix_spawn of choice.program with choice.args. Null when it could not be started (the
-  // reason went to DebugLog).
+  // Starts the chosen program in choice.workingDir (when set): Windows CreateProcessW with
+  // WindowsCommandLine(choice); POSIX posix_spawn of choice.program with choice.args. A
+  // kChromium choice gets a DevTools pipe (ChildProcess::DevToolsPipe): POSIX on descriptors 3
+  // and 4, Windows as the C runtime hands descriptors 3 and 4 to a child; when the pipe cannot
+  // be made the browser starts without one. Null when it could not be started (the reason went
+  // to DebugLog).
   virtual std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) = 0;
 
   // GET `target` from 127.0.0.1:port (HTTP/1.1, Connection: close), within `timeoutMs`. True
   // with the status code and body of a complete response; false on a refused connection, a
-  // time-out or no readable response.
+  // time-out or no readable response. The same on every platform (os::LoopbackGet); tests
+  // answer for themselves.
   virtual bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs,
-                           int& status, std::string& body) = 0;
+                           int& status, std::string& body);
 
-  // Internet Explorer for `choice` (Windows: the process and the shell-window probe); null on
-  // POSIX, where it is never chosen.
+  // Internet Explorer for `choice` (Windows: the process and the shell-window probe, COM for the
+  // main thread while it lives); null on POSIX, where it is never chosen.
   virtual std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) = 0;
 };
 

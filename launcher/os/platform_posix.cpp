@@ -23,7 +23,6 @@
 #include "http/server.h"
 #include "launcher/os/alert.h"
 #include "launcher/browsers/browser_facts_posix.h"
-#include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
 #include "launcher/run/settings.h"
 #include "launcher/os/spawn_posix.h"
@@ -78,7 +77,7 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 class PosixProcess final : public ChildProcess {
  public:
-  explicit PosixProcess(pid_t pid) : pid_(pid) {}
+  PosixProcess(pid_t pid, std::unique_ptr<os::PosixMessagePipe> pipe) : pid_(pid), pipe_(std::move(pipe)) {}
 
   ProcessState Check() override {
     if (pid_ < 0) return ProcessState::kExited;
@@ -103,8 +102,11 @@ class PosixProcess final : public ChildProcess {
     pid_ = -1;
   }
 
+  MessagePipe* DevToolsPipe() override { return pipe_.get(); }
+
  private:
   pid_t pid_;
+  std::unique_ptr<os::PosixMessagePipe> pipe_;
 };
 
 // A lock file held open with flock(): the kernel lets go of it when the process ends.
@@ -142,9 +144,6 @@ class PosixPlatform final : public Platform {
     }
     return false;
   }
-
-  void BeginComApartment() override {}
-  void EndComApartment() override {}
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
 
@@ -270,18 +269,24 @@ class PosixPlatform final : public Platform {
     std::vector<std::string> argv = {path};
     // Byte for byte: a profile path that is not UTF-8 stays the folder it names.
     for (const std::wstring& arg : choice.args) argv.push_back(WideToPath(arg));
-    const pid_t pid = os::SpawnProgram(path, argv);
+    os::SpawnOptions options;
+    options.folder = WideToPath(choice.workingDir);
+    // Chromium reads the DevTools pipe on its descriptor 3 and writes on its 4.
+    std::unique_ptr<os::PosixMessagePipe> pipe;
+    int childReads = -1, childWrites = -1;
+    if (choice.kind == BrowserKind::kChromium) pipe = os::PosixMessagePipe::Make(childReads, childWrites);
+    if (pipe) options.descriptors = {{childReads, 3}, {childWrites, 4}};
+    const pid_t pid = os::SpawnProgram(path, argv, options);
+    const int error = errno;
+    if (pipe) {
+      close(childReads);
+      close(childWrites);
+    }
     if (pid < 0) {
-      DebugLog("cannot start '%s' [%d].\n", path.c_str(), errno);
+      DebugLog("cannot start '%s' [%d].\n", path.c_str(), error);
       return nullptr;
     }
-    return std::make_unique<PosixProcess>(pid);
-  }
-
-  bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs, int& status,
-                   std::string& body) override {
-    std::string raw;
-    return os::LoopbackGet(port, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+    return std::make_unique<PosixProcess>(pid, std::move(pipe));
   }
 
   std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }

@@ -1,7 +1,6 @@
 // The Platform of Windows: each service is the Win32 call the program has always made, or the
 // Windows file beside this one that provides it (registry, process, folders, Internet Explorer).
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 
@@ -10,7 +9,6 @@
 #include "launcher/browsers/browser_facts_win32.h"
 #include "launcher/os/folders_win32.h"
 #include "launcher/browsers/internet_explorer_win32.h"
-#include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
 #include "launcher/os/process_win32.h"
 #include "launcher/run/settings.h"
@@ -33,13 +31,22 @@ class WindowsPlatform final : public Platform {
     GetSystemTimeAsFileTime(&now);
     return os::UnixSecondsOf(now);
   }
+  // Waits while dispatching the thread's messages: Internet Explorer's COM apartment and any
+  // window of the thread stay responsive. WM_QUIT ends the run as a stop request.
   bool Sleep(std::uint32_t ms) override {
-    ::Sleep(ms);
-    return true;
+    const std::uint64_t deadline = SteadyClockMs() + ms;
+    for (;;) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) return false;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      const std::uint64_t now = SteadyClockMs();
+      if (now >= deadline) return true;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
   }
-
-  void BeginComApartment() override { CoInitialize(nullptr); }
-  void EndComApartment() override { CoUninitialize(); }
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
 
@@ -96,13 +103,8 @@ class WindowsPlatform final : public Platform {
   }
 
   std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
-    return os::StartWindowsProcess(ApplicationName(choice.program), WindowsCommandLine(choice));
-  }
-
-  bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs, int& status,
-                   std::string& body) override {
-    std::string raw;
-    return os::LoopbackGet(port, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+    return os::StartWindowsProcess(ApplicationName(choice.program), WindowsCommandLine(choice),
+                                   choice.workingDir, choice.kind == BrowserKind::kChromium);
   }
 
   std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) override {

@@ -15,17 +15,13 @@ RegistryKey::~RegistryKey() {
   if (key_ != nullptr) RegCloseKey(key_);
 }
 
-namespace {
-
-std::wstring ExpandVariables(const std::wstring& text) {
+std::wstring ExpandEnvironment(const std::wstring& text) {
   const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
   if (size == 0) return text;
   std::vector<wchar_t> out(size + 1, L'\0');
   if (ExpandEnvironmentStringsW(text.c_str(), out.data(), size + 1) == 0) return text;
   return out.data();
 }
-
-}  // namespace
 
 bool RegistryKey::ReadString(const wchar_t* name, std::wstring& value) const {
   if (key_ == nullptr) return false;
@@ -41,7 +37,7 @@ bool RegistryKey::ReadString(const wchar_t* name, std::wstring& value) const {
     if (result == ERROR_MORE_DATA) continue;
     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     value.assign(text.data());  // up to the first zero
-    if (type == REG_EXPAND_SZ) value = ExpandVariables(value);
+    if (type == REG_EXPAND_SZ) value = ExpandEnvironment(value);
     return true;
   }
   return false;

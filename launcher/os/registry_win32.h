@@ -28,6 +28,9 @@ class RegistryKey {
   HKEY key_ = nullptr;
 };
 
+// `text` with its %VARIABLES% expanded from the environment; as it is when that fails.
+std::wstring ExpandEnvironment(const std::wstring& text);
+
 // ReadString of `root`\`subkey`, first in the 64-bit view, then in the 32-bit one: where a
 // browser installed for the machine registers itself depends on the installer's bitness.
 bool ReadRegistryStringAnyView(HKEY root, const std::wstring& subkey, const wchar_t* name,

@@ -75,8 +75,96 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& argv,
 
 }  // namespace
 
-pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& argv) {
-  return Spawn(path, argv, nullptr);
+pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& argv,
+                   const SpawnOptions& options) {
+  if (options.folder.empty() && options.descriptors.empty()) return Spawn(path, argv, nullptr);
+  posix_spawn_file_actions_t files;
+  if (posix_spawn_file_actions_init(&files) != 0) return -1;
+  for (const auto& [ours, theirs] : options.descriptors) {
+    posix_spawn_file_actions_adddup2(&files, ours, theirs);
+  }
+  if (!options.folder.empty()) posix_spawn_file_actions_addchdir_np(&files, options.folder.c_str());
+  const pid_t pid = Spawn(path, argv, &files);
+  const int saved = errno;
+  posix_spawn_file_actions_destroy(&files);
+  errno = saved;
+  return pid;
+}
+
+namespace {
+
+// `fd` moved to a number of at least 10, close-on-exec; -1 on failure (`fd` is closed either way).
+int MovedUp(int fd) {
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  close(fd);
+  return moved;
+}
+
+}  // namespace
+
+std::unique_ptr<PosixMessagePipe> PosixMessagePipe::Make(int& childReads, int& childWrites) {
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0) return nullptr;
+  if (pipe(fromChild) != 0) {
+    close(toChild[0]);
+    close(toChild[1]);
+    return nullptr;
+  }
+  int ends[4] = {MovedUp(toChild[0]), MovedUp(toChild[1]), MovedUp(fromChild[0]), MovedUp(fromChild[1])};
+  bool ok = true;
+  for (int fd : ends) ok = ok && fd >= 0;
+  // Ours do not block: a browser that stops reading must not stop the run.
+  ok = ok && MakeNonBlockingCloseOnExec(ends[1]) && MakeNonBlockingCloseOnExec(ends[2]);
+  if (!ok) {
+    for (int fd : ends) {
+      if (fd >= 0) close(fd);
+    }
+    return nullptr;
+  }
+  childReads = ends[0];
+  childWrites = ends[3];
+  return std::unique_ptr<PosixMessagePipe>(new PosixMessagePipe(ends[1], ends[2]));
+}
+
+PosixMessagePipe::~PosixMessagePipe() {
+  close(toChild_);
+  close(fromChild_);
+}
+
+bool PosixMessagePipe::Write(const std::string& bytes) {
+  constexpr int kWriteTimeoutMs = 5000;
+  const std::uint64_t deadline = SteadyClockMs() + kWriteTimeoutMs;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(toChild_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;  // EPIPE: the browser's end is closed
+    const std::uint64_t now = SteadyClockMs();
+    if (now >= deadline) return false;
+    pollfd ready{toChild_, POLLOUT, 0};
+    poll(&ready, 1, static_cast<int>(deadline - now));
+  }
+  return true;
+}
+
+MessagePipe::ReadResult PosixMessagePipe::Read(std::string& to, int timeoutMs) {
+  const std::uint64_t deadline = SteadyClockMs() + static_cast<std::uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    char buffer[65536];
+    const ssize_t n = read(fromChild_, buffer, sizeof buffer);
+    if (n > 0) {
+      to.append(buffer, static_cast<std::size_t>(n));
+      return ReadResult::kData;
+    }
+    if (n == 0) return ReadResult::kClosed;
+    if (errno != EAGAIN && errno != EINTR) return ReadResult::kClosed;
+    const std::uint64_t now = SteadyClockMs();
+    if (now >= deadline) return ReadResult::kTimeout;
+    pollfd ready{fromChild_, POLLIN, 0};
+    poll(&ready, 1, static_cast<int>(deadline - now));
+  }
 }
 
 bool RunForOutput(const std::string& path, const std::vector<std::string>& argv, int timeoutMs,

@@ -316,7 +316,6 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   const std::wstring startUrl = sessionUrl + startPage;
   DebugLog("start url is '%S'\n", startUrl.c_str());
 
-  platform.BeginComApartment();
   bool started = false;
   {
     const BrowserChoice choice =
@@ -325,11 +324,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     AnnouncingBrowser browser(MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); }),
                               [&] { AnnounceServingPort(platform, profile.dir, port); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
-    // Tear-down: the browser (Internet Explorer's cached shell-windows object with it), COM,
-    // then (leaving the function) the server with its thread, the handler, the archive and the
+    // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then
+    // (leaving the function) the server with its thread, the handler, the archive and the
     // profile's lock.
   }
-  platform.EndComApartment();
   if (started) return 0;
   platform.ShowError(os::NoBrowserMessage());
   return 1;

@@ -10,7 +10,6 @@ time-out."""
 import argparse
 import glob
 import html.parser
-import json
 import os
 import shutil
 import signal
@@ -20,7 +19,6 @@ import sys
 import tempfile
 import time
 import urllib.parse
-import urllib.request
 import zipfile
 
 from e2e_common import Failure, check, free_port
@@ -128,7 +126,7 @@ class Case:
         check(argv[0].startswith("--user-data-dir="), argv[0])
         self.profile_of(argv[0][len("--user-data-dir="):])
         check(argv[1:4] == ["--no-first-run", "--no-default-browser-check",
-                            "--remote-debugging-port=0"], argv)
+                            "--remote-debugging-pipe"], argv)
         return argv[4]
 
     def check_ended_after(self, gone, low, high):
@@ -189,7 +187,7 @@ def test_packed_course(case):
 
 def test_devtools_probe(case):
     """A browser process that hands off and ends while its page stays open keeps the run alive,
-    found through Chromium's DevTools page list; closing the page ends the run."""
+    found through the DevTools pipe the Chromium it started inherited; ending it ends the run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="detach")
     deadline = time.time() + 30
@@ -474,15 +472,150 @@ def test_latin1_path(case):
     check(case.argv()[-1].endswith("?show=" + urllib.parse.quote(START_TEXT)), case.argv())
 
 
-def devtools_pages(profile):
-    """The pages the browser holding `profile` shows, as (id, url); [] when it does not answer."""
+def descendants(root):
+    """The processes below `root`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            children.setdefault(ppid, []).append(int(entry))
+        except (OSError, ValueError, IndexError):
+            pass
+    found, todo = [], [root]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def listening_tcp(pids):
+    """The TCP ports on which any of `pids` listens, from /proc/net/tcp and tcp6."""
+    inodes = set()
+    for pid in pids:
+        try:
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except OSError:
+            pass
+    ports = []
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if fields[3] == "0A" and fields[9] in inodes:
+                    ports.append(int(fields[1].rsplit(":", 1)[1], 16))
+    return ports
+
+
+# The course's window opens a page out of the course in a window of its own and closes itself
+# (a script may close a window only when it has no history or a script opened it); the page out
+# there leads back to the course, which closes that window too.
+LINK_OUT_PAGE = """<!doctype html><p id=state></p><script>
+const outside = "http://127.0.0.1:%d/";
+if (!location.search.includes("returned")) {
+  setTimeout(() => {
+    const back = location.href.split("?")[0] + "?returned=1";
+    window.open(outside + "out.html?back=" + encodeURIComponent(back));
+    setTimeout(() => window.close(), 500);
+  }, 1000);
+} else {
+  fetch(outside + "came-back", {mode: "no-cors"});
+  setTimeout(() => window.close(), 3000);
+}
+</script>"""
+OUT_PAGE = (b"<!doctype html><p>elsewhere</p><script>setTimeout(() => { location.href ="
+            b" new URLSearchParams(location.search).get('back'); }, %d);</script>")
+
+
+def test_pipe_watch(case):
+    """Headless Chromium driven over the DevTools pipe: no socket of the browser listens while
+    the course is open; it runs in its profile folder; a page out of the course for longer than
+    three watch periods and back keeps the run; once the window closes the run ends within 20 s,
+    and the browser with it."""
+    import http.server
+    import threading
+    out_seconds = 4 * PERIOD
+    requests = []
+
+    class Outside(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            requests.append((time.time(), self.path))
+            body = OUT_PAGE % int(out_seconds * 1000) if self.path.startswith("/out.html") else b""
+            self.send_response(200 if body else 204)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Outside)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
-        with open(os.path.join(profile, "DevToolsActivePort")) as f:
-            port = int(f.readline())
-        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port, timeout=5) as answer:
-            return [(p["id"], p["url"]) for p in json.load(answer) if p.get("type") == "page"], port
-    except (OSError, ValueError):
-        return [], 0
+        course = make_course(os.path.join(case.dir, "links.zip"), LINK_OUT_PAGE % server.server_address[1])
+        browser = case.browser("chromium", "headless_chromium.sh")
+        process = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="foreground")
+        deadline = time.time() + out_seconds + 60
+        looked = 0
+        while not any(path == "/came-back" for _, path in requests):
+            check(time.time() < deadline, "the page never came back: %s" % requests)
+            check(process.poll() is None, "orvane ended while the page was out of the course")
+            browsers = descendants(process.pid)
+            if browsers:
+                listening = listening_tcp(browsers)
+                check(not listening, "the browser listens on %s" % listening)
+                looked += 1
+            time.sleep(1)
+        # It runs in its profile folder, not the launcher's (a course's stick can be ejected).
+        chromium_pid = int(case.read("chromium.pid"))
+        profile = case.argv()[0][len("--user-data-dir="):]
+        check(os.readlink("/proc/%d/cwd" % chromium_pid) == profile, "the browser runs in %s"
+              % os.readlink("/proc/%d/cwd" % chromium_pid))
+        went = [t for t, path in requests if path.startswith("/out.html")][0]
+        back = [t for t, path in requests if path == "/came-back"][0]
+        print("out of the course for %.1f s; looked for listening sockets of the browser %d times"
+              % (back - went, looked))
+        check(back - went >= 3 * PERIOD and looked >= 10, "out %.1f s, looked %d times" % (back - went, looked))
+        case.finish(process, timeout=60)
+        case.check_ended_after(back + 3, 0, 20)
+        check(not os.path.exists("/proc/%d" % chromium_pid), "the browser still runs after orvane ended")
+        case.check_chromium_arguments(case.argv())
+    finally:
+        server.shutdown()
+    case.check_temp_clean()
+
+
+def test_devtools_refused(case):
+    """A Chromium whose DevTools pipe is closed at once (remote debugging turned off) is watched by
+    its process: the run lives while it runs and ends after it does."""
+    browser = case.browser("chromium", "headless_chromium.sh")
+    process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="refuse")
+    deadline = time.time() + 30
+    while not os.path.exists(os.path.join(case.out, "chromium.pid")) and time.time() < deadline:
+        time.sleep(0.2)
+    chromium_pid = int(case.read("chromium.pid"))
+    try:
+        time.sleep(5 * PERIOD)
+        check(process.poll() is None, "orvane ended while the browser ran")
+    finally:
+        os.kill(chromium_pid, signal.SIGTERM)
+    gone = time.time()
+    case.finish(process, timeout=60)
+    case.check_ended_after(gone, 0, 20)
+    case.check_temp_clean()
+
+
+# Reports each load of the page (its address) to the test's own server, and closes itself after
+# the seconds its query's "close" names (a window with one page of history may close itself).
+TWO_RUNS_PAGE = """<!doctype html><script>
+fetch("http://127.0.0.1:%d/loaded?" + encodeURIComponent(location.href), {mode: "no-cors"});
+setTimeout(() => window.close(), 1000 * Number(new URLSearchParams(location.search).get("close")));
+</script>"""
 
 
 def test_two_runs(case):
@@ -490,46 +623,62 @@ def test_two_runs(case):
     started right after the first, waits for the first to serve and hands its page to the first
     run's browser, at the first run's address, and ends with 0; the first run serves both windows
     and ends once both are closed."""
+    import http.server
+    import threading
+    loads = []
+
+    class Reports(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            loads.append((time.time(), urllib.parse.unquote(self.path.partition("?")[2])))
+            self.send_response(204)
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Reports)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     first = None
     try:
         display = ":" + xvfb.stdout.readline().strip()
         browser = case.browser("chromium", "headless_chromium.sh")
-        course = make_course(os.path.join(case.dir, "two.zip"))
-        first = case.start("orvane", [course], BROWSER=browser, ORVANE_E2E_MODE="window", DISPLAY=display)
+        course = make_course(os.path.join(case.dir, "two.zip"), TWO_RUNS_PAGE % server.server_address[1])
+        first = case.start("orvane", [course, "close=%d" % (6 * PERIOD)], BROWSER=browser,
+                           ORVANE_E2E_MODE="window", DISPLAY=display)
         deadline = time.time() + 30
         while not os.path.exists(os.path.join(case.out, "argv")):
             check(time.time() < deadline, "the first run started no browser")
             time.sleep(0.05)
         argv = case.argv()
-        second = case.start("orvane", [course, "from=second"], BROWSER=browser, ORVANE_E2E_MODE="window",
-                            DISPLAY=display)
+        second = case.start("orvane", [course, "from=second", "close=%d" % (2 * PERIOD)], BROWSER=browser,
+                            ORVANE_E2E_MODE="window", DISPLAY=display)
         case.finish(second, timeout=30)
         print("the second run ended %.1f s after it started" % (case.ended - case.started))
         profile = argv[0][len("--user-data-dir="):]
         session = session_url_of(argv[4])
-        check(case.argv() == ["--user-data-dir=" + profile, session + "index.html?from=second"],
+        check(case.argv() == ["--user-data-dir=" + profile, session + "index.html?from=second&close=%d" % (2 * PERIOD)],
               "hand-over: %s" % case.argv())
-        while len(devtools_pages(profile)[0]) < 2:
-            check(time.time() < deadline + 30, "the second window never showed")
+        while len(loads) < 2:
+            check(time.time() < deadline + 30, "the second window never showed: %s" % loads)
+            time.sleep(0.2)
+        check(all(url.startswith(session) for _, url in loads), "pages: %s" % loads)
+        print("two windows at one address: %s" % [url for _, url in loads])
+        # The first window closes last; the run lives until then and ends within 20 s after.
+        closed = loads[0][0] + 6 * PERIOD
+        while time.time() < closed - 1:
+            check(first.poll() is None, "the first run ended while a window of it was open")
             time.sleep(0.5)
-        pages, port = devtools_pages(profile)
-        check(all(url.startswith(session) for _, url in pages), "pages: %s" % pages)
-        print("two windows at one address: %s" % [url for _, url in pages])
-        time.sleep(2 * PERIOD)
-        check(first.poll() is None, "the first run ended while its windows were open")
-        for page, _ in pages:
-            urllib.request.urlopen("http://127.0.0.1:%d/json/close/%s" % (port, page), timeout=5).read()
-        closed = time.time()
         case.finish(first, timeout=60)
-        print("the first run ended %.1f s after its windows closed" % (case.ended - closed))
+        print("the first run ended %.1f s after its last window closed" % (case.ended - closed))
         check(case.ended - closed <= 20, "the first run took %.1f s" % (case.ended - closed))
     finally:
         if first is not None and first.poll() is None:
             first.kill()
         xvfb.terminate()
         xvfb.wait()
+        server.shutdown()
 
 
 VIDEO_PAGE = """<!doctype html><meta charset=utf-8><title>lecture</title>

@@ -9,10 +9,10 @@ setting it runs orvane.exe, orvane-demo.exe and a launcher made by `orvane-zip.e
 time Internet Explorer's recorded command line, the pages it fetched and the exit code are
 checked; then the Browser setting starts the stand-in Edge instead. Set to Windows 10 it runs a
 course twice with the stand-in Edge: the course's own profile, how long the run lives around the
-browser's window, the browser that lingers after it, and the temporary folder. Every Wine run is bounded in time; running into a bound is a failure."""
+browser's window, the browser driven over its DevTools pipe and closed by it when it lingers, a
+browser that refuses the pipe, and the temporary folder. Every Wine run is bounded in time; running into a bound is a failure."""
 import argparse
 import glob
-import http.client
 import os
 import re
 import shutil
@@ -128,12 +128,12 @@ class Wine:
         print("%s %s: %.1f s, recorded %s" % (os.path.basename(exe), " ".join(args), taken, sorted(recorded)))
         return taken, recorded
 
-    def launch_with_window(self, exe, args, window_ms, linger, timeout=150, while_open=None):
+    def launch_with_window(self, exe, args, window_ms, linger, timeout=150, while_open=None, **extra):
         """Runs a launcher whose browser is the stand-in Edge, its window open for `window_ms`;
         returns (seconds from the window's closing to the launcher's end, recorded files)."""
         shutil.rmtree(self.out, ignore_errors=True)
         os.makedirs(self.out)
-        env = dict(self.env, ORVANE_E2E_WINDOW_MS=str(window_ms))
+        env = dict(self.env, ORVANE_E2E_WINDOW_MS=str(window_ms), **extra)
         if linger:
             env["ORVANE_E2E_LINGER"] = "1"
         closed_file = os.path.join(self.out, "chromium-closed.txt")
@@ -185,36 +185,30 @@ def check_pages(recorded, index_html, session_url):
 
 
 def check_own_browser_run(wine, recorded, query):
-    """The stand-in Edge's arguments and the page it fetched; returns (profile folder, port)."""
+    """The stand-in Edge's arguments, folder and pipe, and the page it fetched; returns (profile
+    folder, port)."""
     check("cmdline.txt" not in recorded, "Internet Explorer was started: %s" % recorded.get("cmdline.txt"))
     args = recorded.get("chromium-args.txt")
     check(args is not None, "the stand-in Edge did not run")
     args = args.split("\n")[:-1]
     check(len(args) == 5, "arguments: %r" % args)
     check(args[0].startswith("--user-data-dir="), "arguments: %r" % args)
-    check(args[1:4] == ["--no-first-run", "--no-default-browser-check", "--remote-debugging-port=0"],
+    check(args[1:4] == ["--no-first-run", "--no-default-browser-check", "--remote-debugging-pipe"],
           "arguments: %r" % args)
     profile = args[0][len("--user-data-dir="):]
     check(re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Local\\keltrix\\Orvane\\.+", profile, re.I) is not None,
           "profile folder: %s" % profile)
-    check(os.path.isfile(os.path.join(wine.host_path(profile), "DevToolsActivePort")),
-          "no DevToolsActivePort in %s" % profile)
+    check(recorded.get("chromium-folder.txt", "").lower() == profile.lower(),
+          "started in %r, not its profile" % recorded.get("chromium-folder.txt"))
+    # Its C runtime found the pipe's handles where the launcher put them.
+    check(recorded.get("chromium-pipe.txt") == "descriptors 3 and 4\n", "pipe: %r" % recorded.get("chromium-pipe.txt"))
     match = re.fullmatch(r"(http://127\.0\.0\.1:(\d+)/[0-9a-f]+/)index\.html%s" % re.escape(query), args[4])
     check(match is not None, "start URL: %s" % args[4])
     return profile, int(match.group(2))
 
 
-def devtools_answers(wine, profile):
-    """Whether something still answers on the port the profile's DevToolsActivePort names."""
-    with open(os.path.join(wine.host_path(profile), "DevToolsActivePort")) as f:
-        port = int(f.readline())
-    try:
-        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
-        connection.request("GET", "/json/list")
-        connection.getresponse().read()
-        return True
-    except OSError:
-        return False
+def methods(recorded):
+    return recorded.get("chromium-methods.txt", "").splitlines()
 
 
 def main():
@@ -276,11 +270,16 @@ def main():
 
         # The Browser setting comes before everything, on Windows 7 too. Its program, named
         # without a folder, is found through App Paths; being Edge, it gets the course's profile.
-        wine.reg_add(r"HKCU\Software\keltrix\Orvane", "Browser", "msedge %s")
+        # "%1" stands for the URL, as in a ProgId's command.
+        wine.reg_add(r"HKCU\Software\keltrix\Orvane", "Browser", "msedge --single-argument %1")
         after_close, recorded = wine.launch_with_window(orvane, [demo_zip], window_ms=3000, linger=False)
-        set_profile, _ = check_own_browser_run(wine, recorded, "?" + SHOW)
+        args = recorded.get("chromium-args.txt", "").split("\n")[:-1]
+        check(len(args) == 6 and args[4] == "--single-argument" and args[5].startswith("http://127.0.0.1:"),
+              "arguments: %r" % args)
+        set_profile = args[0][len("--user-data-dir="):]
         check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
         wine.set_port(None)
+        wine.run(["reg", "delete", r"HKCU\Software\keltrix\Orvane", "/v", "Browser", "/f"], timeout=60)
 
         # Windows 10: Internet Explorer is retired; the first installed browser, Edge, opens the
         # course with its own profile. The run lives while the window is open and ends soon after
@@ -293,8 +292,10 @@ def main():
         check(recorded.get("chromium-page.txt") == "200\n" + index_html,
               "start page: %r" % recorded.get("chromium-page.txt", "")[:200])
         check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
-        check("chromium-ended.txt" not in recorded, "the browser ended by itself, though it lingers")
-        check(not devtools_answers(wine, profile), "the lingering browser still runs")
+        # Driven over the pipe: asked for its pages while open, then told to close.
+        check(methods(recorded).count("Target.getTargets") >= 3 and methods(recorded)[-1] == "Browser.close",
+              "methods: %r" % methods(recorded))
+        check(recorded.get("chromium-ended.txt") == "Browser.close\n", "the lingering browser was not closed")
         check(wine.temp_entries() == temp_before, "left in the temporary folder: %s" %
               sorted(wine.temp_entries() - temp_before))
 
@@ -325,6 +326,14 @@ def main():
         check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
         check(wine.temp_entries() == temp_before, "left in the temporary folder: %s" %
               sorted(wine.temp_entries() - temp_before))
+
+        # A browser that refuses remote debugging (its pipe closed at once) is watched by its
+        # process: the run lives while its window is open, and ends after it.
+        after_close, recorded = wine.launch_with_window(orvane, [demo_zip], window_ms=25000, linger=False,
+                                                        ORVANE_E2E_REFUSE="1")
+        check_own_browser_run(wine, recorded, "?show=" + START_TEXT)
+        check(methods(recorded) == [], "answered over a closed pipe: %r" % methods(recorded))
+        check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
     except Failure as failure:
         print("FAILED:", failure)
         sys.exit(1)

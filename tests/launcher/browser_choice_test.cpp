@@ -34,7 +34,7 @@ BrowserFacts Windows(unsigned major, unsigned minor) {
 
 TEST(ChooseBrowser, WindowsTable) {
   const std::wstring chromiumFlags = L" \"--user-data-dir=" + kWinProfile +
-                                     L"\\chromium\" --no-first-run --no-default-browser-check --remote-debugging-port=0 ";
+                                     L"\\chromium\" --no-first-run --no-default-browser-check --remote-debugging-pipe ";
   const std::wstring firefoxFlags = L" -profile \"" + kWinProfile + L"\\firefox\" -no-remote -new-instance -wait-for-browser ";
   const std::wstring ie = L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome \"" + kUrl + L"\"";
   struct Case {
@@ -70,6 +70,9 @@ TEST(ChooseBrowser, WindowsTable) {
        with(win10, [&](BrowserFacts& f) { all(f); f.setting = L"\"" + kChrome + L"\" --kiosk \"--app=%s\""; }),
        BrowserKind::kChromium,
        L"\"" + kChrome + L"\"" + chromiumFlags + L"--kiosk " + QuoteWindowsArgument(L"--app=" + kUrl)},
+      {"Browser copied from a ProgId's command: %1 is the URL",
+       with(win10, [&](BrowserFacts& f) { f.setting = L"\"" + kChrome + L"\" --single-argument %1"; }),
+       BrowserKind::kChromium, L"\"" + kChrome + L"\"" + chromiumFlags + L"--single-argument " + kQuotedUrl},
       {"Browser set to Opera on Windows 7: a command the run cannot watch, URL appended",
        with(win7, [&](BrowserFacts& f) { f.setting = L"\"" + kOpera + L"\" -private"; }),
        BrowserKind::kCommand, L"\"" + kOpera + L"\" -private " + kQuotedUrl},
@@ -83,6 +86,9 @@ TEST(ChooseBrowser, WindowsTable) {
     const BrowserChoice choice = ChooseBrowser(c.facts, kUrl);
     EXPECT_EQ(choice.kind, c.kind) << c.name;
     EXPECT_EQ(WindowsCommandLine(choice), c.line) << c.name;
+    // It starts in its profile, else in its program's folder.
+    const std::wstring folder = choice.program.substr(0, choice.program.find_last_of(L'\\'));
+    EXPECT_EQ(choice.workingDir, choice.profileDir.empty() ? folder : choice.profileDir) << c.name;
     // Each argument comes back whole, the URL among them.
     if (c.kind != BrowserKind::kInternetExplorer) {
       WideWords want = {choice.program};
@@ -107,7 +113,7 @@ BrowserFacts Posix() {
 TEST(ChooseBrowser, PosixTable) {
   const std::wstring course = Posix().profileDir;
   const WideWords chromiumFlags = {L"--user-data-dir=" + course + L"/chromium", L"--no-first-run",
-                                   L"--no-default-browser-check", L"--remote-debugging-port=0"};
+                                   L"--no-default-browser-check", L"--remote-debugging-pipe"};
   const WideWords firefoxFlags = {L"-profile", course + L"/firefox", L"-no-remote", L"-new-instance"};
   auto plus = [](WideWords words, const WideWords& more) {
     words.insert(words.end(), more.begin(), more.end());
@@ -169,6 +175,7 @@ TEST(ChooseBrowser, PosixTable) {
                                  : c.kind == BrowserKind::kFirefox ? course + L"/firefox"
                                                                    : L"";
     EXPECT_EQ(choice.profileDir, profile) << c.name;
+    EXPECT_EQ(choice.workingDir, profile.empty() ? c.program.substr(0, c.program.rfind(L'/')) : profile) << c.name;
   }
 }
 

@@ -33,11 +33,14 @@ class FakePlatform : public Platform {
   int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
   int maxSleeps = 100000;                        // and from this one on in any case (a test's bound)
   std::function<void(FakePlatform&)> onSleep;    // runs after each sleep, clock advanced
-  // Answers LoopbackGet for a port (DevTools); ports not here go to the real loopback client.
-  std::map<std::uint16_t, std::function<bool(int& status, std::string& body)>> answers;
+  // A started Chromium-family browser's DevTools pipe: `devTools` gives the "result" JSON of
+  // each command by its method ("" = no answer; unset = the browser never answers), until
+  // `pipeClosed`.
+  std::function<std::string(const std::string& method)> devTools;
+  bool pipeClosed = false;
 
   // Recorded.
-  std::vector<std::string> calls;  // port, com-begin, facts, start, sleep, end, com-end
+  std::vector<std::string> calls;  // port, facts, start, sleep, end, error, and each DevTools method
   std::vector<std::wstring> fileChecks;
   std::vector<std::wstring> errors;
   std::vector<std::wstring> notices;
@@ -67,8 +70,6 @@ class FakePlatform : public Platform {
     if (onSleep) onSleep(*this);
     return true;
   }
-  void BeginComApartment() override { calls.push_back("com-begin"); }
-  void EndComApartment() override { calls.push_back("com-end"); }
   std::uint32_t ReadHttpPort() override {
     calls.push_back("port");
     return port;
@@ -134,14 +135,7 @@ class FakePlatform : public Platform {
     started.push_back(choice);
     if (!choice.args.empty()) FetchStartPage(WideToAnsi(choice.args.back()));
     if (!startSucceeds) return nullptr;
-    return std::make_unique<Process>(*this);
-  }
-  bool LoopbackGet(std::uint16_t to, const std::string& target, int timeoutMs, int& status,
-                   std::string& body) override {
-    const auto answer = answers.find(to);
-    if (answer != answers.end()) return answer->second(status, body);
-    std::string raw;
-    return os::LoopbackGet(to, target, raw, timeoutMs) && ParseHttpResponse(raw, status, body);
+    return std::make_unique<Process>(*this, choice.kind == BrowserKind::kChromium);
   }
   std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
 
@@ -156,17 +150,50 @@ class FakePlatform : public Platform {
     std::wstring folder_;
   };
 
+  // Commands come as {"id":N,"method":"M"}; answers go back as {"id":N,"result":R}, NUL-ended.
+  class Pipe : public MessagePipe {
+   public:
+    explicit Pipe(FakePlatform& platform) : platform_(platform) {}
+    bool Write(const std::string& bytes) override {
+      if (platform_.pipeClosed) return false;
+      const std::size_t id = bytes.find("\"id\":"), method = bytes.find("\"method\":\"");
+      if (id == std::string::npos || method == std::string::npos) return true;
+      const std::string name = bytes.substr(method + 10, bytes.find('"', method + 10) - method - 10);
+      platform_.calls.push_back(name);
+      const std::string result = platform_.devTools ? platform_.devTools(name) : "";
+      if (!result.empty()) {
+        unread_ += "{\"id\":" + std::to_string(std::stoll(bytes.substr(id + 5))) + ",\"result\":" + result + "}";
+        unread_ += '\0';
+      }
+      return true;
+    }
+    ReadResult Read(std::string& to, int) override {
+      if (platform_.pipeClosed) return ReadResult::kClosed;
+      if (unread_.empty()) return ReadResult::kTimeout;
+      to += unread_;
+      unread_.clear();
+      return ReadResult::kData;
+    }
+
+   private:
+    FakePlatform& platform_;
+    std::string unread_;
+  };
+
   class Process : public ChildProcess {
    public:
-    explicit Process(FakePlatform& platform) : platform_(platform) {}
+    Process(FakePlatform& platform, bool pipe) : platform_(platform), pipe_(platform) , hasPipe_(pipe) {}
     ProcessState Check() override { return platform_.process; }
     void End() override {
       platform_.calls.push_back("end");
       platform_.process = ProcessState::kExited;
     }
+    MessagePipe* DevToolsPipe() override { return hasPipe_ ? &pipe_ : nullptr; }
 
    private:
     FakePlatform& platform_;
+    Pipe pipe_;
+    bool hasPipe_;
   };
 
   // GETs the path of http://127.0.0.1:PORT/PATH?QUERY; the server ignores the query.

@@ -1,4 +1,4 @@
-// The portable readers: the settings file's HttpPort line, the session prefix, DevTools' answers.
+// The portable readers: the settings file's HttpPort line, the session prefix, DevTools' messages.
 #include <gtest/gtest.h>
 
 #include "launcher/browsers/devtools.h"
@@ -46,78 +46,84 @@ TEST(AppendQueryArguments, QuestionMarkThenAmpersands) {
   EXPECT_EQ(url, L"u?c");
 }
 
-TEST(DevToolsPortFromFile, FirstLine) {
-  EXPECT_EQ(DevToolsPortFromFile("40123\n/devtools/browser/abc\n"), 40123);
-  EXPECT_EQ(DevToolsPortFromFile("9222"), 9222);
-  EXPECT_EQ(DevToolsPortFromFile("9222\r\n"), 9222);
-  EXPECT_EQ(DevToolsPortFromFile(""), 0);
-  EXPECT_EQ(DevToolsPortFromFile("65536\n"), 0);
-  EXPECT_EQ(DevToolsPortFromFile("99999999999\n"), 0);
-  EXPECT_EQ(DevToolsPortFromFile(" 80\n"), 0);
-  EXPECT_EQ(DevToolsPortFromFile("80x\n"), 0);
-}
-
-bool DevToolsListHasPage(const std::string& json, const std::string& prefix) {
-  return ReadDevToolsPages(json, prefix).matching > 0;
-}
-
-TEST(ReadDevToolsPages, PagesUnderThePrefix) {
-  const std::string prefix = "http://127.0.0.1:4711/1a2b3c/";
-  const std::string list = R"([ {
-   "description": "", "devtoolsFrontendUrl": "/devtools/inspector.html?ws=x",
-   "id": "A1", "title": "Orvane demo course", "type": "page",
-   "url": "http:\/\/127.0.0.1:4711\/1a2b3c\/index.html?show=welcome-\u00fc",
-   "webSocketDebuggerUrl": "ws://127.0.0.1:9222/devtools/page/A1", "nested": {"a": [1, 2.5e3, true, null]}
-} ])";
-  EXPECT_TRUE(DevToolsListHasPage(list, prefix));
-  EXPECT_TRUE(DevToolsListHasPage(R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"}])", prefix));
-  // Escapes are decoded before the comparison.
-  EXPECT_TRUE(DevToolsListHasPage(R"([{"type":"page","url":"http:\/\/127.0.0.1:4711\/1a2b3c\/ü"}])", prefix));
-  EXPECT_TRUE(DevToolsListHasPage(R"([{"url":"x"},{"url":"http://127.0.0.1:4711/1a2b3c/a","type":"page"}])", prefix));
-  struct Case {
-    const char* json;
-    const char* why;
-  } misses[] = {
-      {"[]", "no targets"},
-      {R"([{"type":"service_worker","url":"http://127.0.0.1:4711/1a2b3c/sw.js"}])", "not a page"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/999/index.html"}])", "another run's prefix"},
-      {R"([{"type":"page","url":"HTTP://127.0.0.1:4711/1a2b3c/index.html"}])", "letter case differs"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3"}])", "shorter than the prefix"},
-      {R"([{"type":"page","url":"about:blank"}])", "another page"},
-      {R"([{"type":"page"}])", "no url"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3\u00e7/"}])", "a non-ASCII character in the prefix's place"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/\x"}])", "an unknown escape"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"})", "unterminated array"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"}] x)", "trailing text"},
-      {R"([{"type":"page","url":"http://127.0.0.1:4711/1a2b3c/}])", "unterminated string"},
-      {R"({"type":"page","url":"http://127.0.0.1:4711/1a2b3c/"})", "not an array"},
-      {"", "empty"},
-  };
-  for (const Case& c : misses) EXPECT_FALSE(DevToolsListHasPage(c.json, prefix)) << c.why;
-}
-
-TEST(ReadDevToolsPages, DeepNestingIsRefusedNotRecursedWithoutEnd) {
-  const std::string deep = "[{\"type\":\"page\",\"x\":" + std::string(100000, '[') + "]}]";
-  EXPECT_FALSE(ReadDevToolsPages(deep, "http://").readable);
-  const std::string closed = "[" + std::string(100000, '[') + std::string(100000, ']') + "]";
-  EXPECT_TRUE(ReadDevToolsPages(closed, "http://").readable);
-}
-
-TEST(ReadDevToolsPages, CountsPagesAndTheRunsOwn) {
-  const std::string prefix = "http://127.0.0.1:4711/ab/";
-  const DevToolsPages pages = ReadDevToolsPages(
-      R"([{"type":"page","url":"http://127.0.0.1:4711/ab/index.html"},
-          {"type":"page","url":"http://127.0.0.1:4711/cd/index.html"},
-          {"type":"background_page","url":"chrome-extension://x/"},
-          {"type":"page","url":7}, "page", null, {"type":["page"]}])",
-      prefix);
+TEST(ReadDevToolsTargets, PagesOfAnyAddress) {
+  const std::string answer = R"({"id":3,"result":{"targetInfos":[
+      {"targetId":"A1","type":"page","title":"Orvane demo course","url":"http://127.0.0.1:4711/ab/index.html?show=\u00fc",
+       "attached":false,"canAccessOpener":false,"browserContextId":"C1"},
+      {"targetId":"A2","type":"page","url":"https://example.org/"},
+      {"targetId":"A3","type":"service_worker","url":"http://127.0.0.1:4711/ab/sw.js"},
+      {"type":"background_page"}, {"type":["page"]}, "page", null, {"type":"page","nested":[[1,2.5e3,true]]}]}})";
+  const DevToolsPages pages = ReadDevToolsTargets(answer);
   EXPECT_TRUE(pages.readable);
   EXPECT_EQ(pages.pages, 3);
-  EXPECT_EQ(pages.matching, 1);
-  EXPECT_TRUE(ReadDevToolsPages("[]", prefix).readable);
-  EXPECT_EQ(ReadDevToolsPages("[]", prefix).pages, 0);
-  EXPECT_FALSE(ReadDevToolsPages("{}", prefix).readable);
-  EXPECT_FALSE(ReadDevToolsPages("<html>404</html>", prefix).readable);
+  EXPECT_TRUE(ReadDevToolsTargets(R"({"id":1,"result":{"targetInfos":[]}})").readable);
+  struct Case {
+    const char* message;
+    const char* why;
+  } unreadable[] = {
+      {R"({"id":1,"error":{"code":-32000,"message":"Not allowed"}})", "an error answer"},
+      {R"({"id":1,"result":{}})", "no list"},
+      {R"({"id":1,"result":{"targetInfos":{}}})", "not an array"},
+      {R"({"id":1,"result":[]})", "no result object"},
+      {R"({"id":1,"result":{"targetInfos":[{"type":"page"}]})", "unterminated"},
+      {R"([{"type":"page"}])", "not an object"},
+      {"", "empty"},
+  };
+  for (const Case& c : unreadable) EXPECT_FALSE(ReadDevToolsTargets(c.message).readable) << c.why;
+  const std::string deep = R"({"id":1,"result":{"targetInfos":[)" + std::string(100000, '[') + "]}}";
+  EXPECT_FALSE(ReadDevToolsTargets(deep).readable);
+}
+
+TEST(DevToolsMessage, CommandsAndIds) {
+  EXPECT_EQ(DevToolsCommand(7, "Browser.close"), std::string("{\"id\":7,\"method\":\"Browser.close\"}") + '\0');
+  EXPECT_EQ(DevToolsMessageId(R"({"id":12,"result":{}})"), 12);
+  EXPECT_EQ(DevToolsMessageId(R"({"method":"Target.targetCreated","params":{}})"), -1);
+  EXPECT_EQ(DevToolsMessageId(R"({"id":"12"})"), -1);
+  EXPECT_EQ(DevToolsMessageId("[12]"), -1);
+}
+
+// The session picks its answer out of what the pipe brings, however it is cut.
+class ScriptedPipe : public MessagePipe {
+ public:
+  std::vector<std::string> written;
+  std::vector<std::string> reads;  // one per Read; then time-outs, or kClosed with `closes`
+  bool closes = false;
+  bool Write(const std::string& bytes) override {
+    written.push_back(bytes);
+    return true;
+  }
+  ReadResult Read(std::string& to, int) override {
+    if (next_ < reads.size()) {
+      to += reads[next_++];
+      return ReadResult::kData;
+    }
+    return closes ? ReadResult::kClosed : ReadResult::kTimeout;
+  }
+
+ private:
+  std::size_t next_ = 0;
+};
+
+TEST(DevToolsSession, AnswersAmongEventsAndPieces) {
+  ScriptedPipe pipe;
+  const std::string nul(1, '\0');
+  pipe.reads = {R"({"method":"Target.targetCreated","params":{}})" + nul + R"({"id":1,"res)",
+                R"(ult":{"targetInfos":[{"type":"page"},{"type":"page"}]}})" + nul + R"({"id":2,"result":{"targ)",
+                R"(etInfos":[]}})" + nul};
+  DevToolsSession session(pipe);
+  EXPECT_EQ(session.ListPages(100).pages, 2);
+  EXPECT_EQ(session.ListPages(100).pages, 0);
+  EXPECT_FALSE(session.ListPages(100).readable) << "no answer";
+  EXPECT_FALSE(session.Closed());
+  EXPECT_EQ(pipe.written.size(), 3u);
+  EXPECT_EQ(pipe.written[0], DevToolsCommand(1, "Target.getTargets"));
+  // The third command is still unanswered: asked again, it is not sent again.
+  EXPECT_FALSE(session.ListPages(100).readable);
+  EXPECT_EQ(pipe.written.size(), 3u);
+  pipe.closes = true;
+  EXPECT_FALSE(session.ListPages(100).readable);
+  EXPECT_TRUE(session.Closed());
+  EXPECT_FALSE(session.CloseBrowser());
 }
 
 TEST(ParseHttpResponse, StatusAndBody) {

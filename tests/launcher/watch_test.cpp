@@ -1,7 +1,7 @@
 // The watch loop: by the rule of Internet Explorer and unwatchable browsers against a scripted
 // browser, pass by pass; and the browsers of the course's own (Chromium-family, Firefox) through
-// MakeBrowser on the fake platform, with DevTools answers and a process scripted over the fake
-// clock (no real time passes).
+// MakeBrowser on the fake platform, with answers on the DevTools pipe and a process scripted over
+// the fake clock (no real time passes).
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -106,11 +106,9 @@ TEST(Watch, APageOfTheCoursesOwnBrowserDecidesEveryPass) {
   EXPECT_EQ(Watch(browser), "LSP" "SPC" "SPC" "SP" "SP" "SP" "SP" "X");
 }
 
-// A browser of the course's own on the fake platform: its profile holds DevToolsActivePort, its
-// DevTools endpoint answers with `pages`, its process is `platform.process`.
+// A browser of the course's own on the fake platform: its DevTools pipe answers Target.getTargets
+// with `pages_` while `answering_`, its process is `platform.process`.
 struct Rig {
-  static constexpr std::uint16_t kDevToolsPort = 40123;
-
   Rig() {
     choice_.kind = BrowserKind::kChromium;
     choice_.program = L"/usr/bin/chromium";
@@ -118,26 +116,19 @@ struct Rig {
     choice_.args = OwnProfileArguments(choice_.kind, choice_.profileDir);
     choice_.args.push_back(kSessionUrl + L"index.html");
     platform_.process = ProcessState::kRunning;
-    platform_.answers[kDevToolsPort] = [this](int& status, std::string& body) {
-      if (!answering_) return false;  // refused, or no answer in time
-      status = 200;
-      body = pages_;
-      return true;
+    platform_.devTools = [this](const std::string& method) {
+      if (method == "Browser.close") platform_.process = ProcessState::kExited;
+      return answering_ && method == "Target.getTargets" ? pages_ : std::string();
     };
   }
 
-  void PortFileWritten() {
-    platform_.files[choice_.profileDir + kPathSeparator + L"DevToolsActivePort"] =
-        "40123\n/devtools/browser/x\n";
-  }
-  // The /json/list answer for pages at `urls`, with a target that is no page among them.
+  // The answer for pages at `urls`, with a target that is no page among them.
   static std::string Pages(const std::vector<std::string>& urls) {
-    std::string list = R"([{"type":"service_worker","url":"x"})";
-    for (const std::string& url : urls) list += R"(,{"type":"page","url":")" + url + R"("})";
-    return list + "]";
+    std::string list = R"({"targetInfos":[{"targetId":"W","type":"service_worker","url":"x"})";
+    for (const std::string& url : urls) list += R"(,{"targetId":"P","type":"page","url":")" + url + R"("})";
+    return list + "]}";
   }
   static constexpr const char* kOurs = "http://127.0.0.1:4711/ab/index.html?show=1";
-  static constexpr const char* kOtherRuns = "http://127.0.0.1:4711/cd/index.html";
 
   // Runs the watch with `script` called after each sleep at the fake time since the start, in
   // seconds; returns the seconds the run lasted.
@@ -148,7 +139,9 @@ struct Rig {
     LaunchAndWatch(platform_, *browser, kSessionUrl);
     return (platform_.nowMs - start) / 1000.0;
   }
-  int Ends() const { return static_cast<int>(std::count(platform_.calls.begin(), platform_.calls.end(), "end")); }
+  int Count(const char* call) const {
+    return static_cast<int>(std::count(platform_.calls.begin(), platform_.calls.end(), call));
+  }
 
   FakePlatform platform_;
   BrowserChoice choice_;
@@ -158,69 +151,63 @@ struct Rig {
 
 class OwnBrowser : public ::testing::Test, public Rig {};
 
-// Chromium from its start to its end at `at` seconds, by each way a window of the course goes.
-TEST(OwnBrowserTable, ChromiumEndsWithin20SecondsOfTheCoursesLastWindow) {
+// Chromium from its start to its end at `at` seconds, by each way its last window goes.
+TEST(OwnBrowserTable, ChromiumEndsWithin20SecondsOfItsLastWindow) {
   struct Case {
     const char* name;
-    double at;                                  // when the course's window goes
-    std::function<void(Rig&)> goes;      // how
-    int ends;                                   // how often the run ended the browser itself
+    double at;                                  // when the last window goes
+    std::function<void(Rig&)> goes;             // how
+    int closes;                                 // how often the run asked it to close (Browser.close)
+    int ends;                                   // how often the run ended it by force
     std::function<void(Rig&, double)> before = nullptr;  // what happens until then
   } cases[] = {
       {"open for an hour, then closed", 3600,
-       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0},
-      {"closed", 25,
-       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0},
-      {"navigated elsewhere: the window shows the user's page now, and stays", 25,
-       [](Rig& b) { b.pages_ = Rig::Pages({"https://example.org/"}); }, 0},
-      {"lingering without a window (background mode): closed by the run", 25,
-       [](Rig& b) { b.pages_ = Rig::Pages({}); }, 1},
-      {"port written late, then a minute without an answer in time: no miss while it runs", 300,
-       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.answering_ = false; }, 0,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.platform_.pipeClosed = true; }, 0, 0},
+      {"a link out of the course for ten minutes and back, then closed; the pipe keeps it: asked to close", 900,
+       [](Rig& b) { b.pages_ = Rig::Pages({}); }, 1, 0,
        [](Rig& b, double t) {
-         if (t >= 60) b.PortFileWritten();
-         b.answering_ = !(t >= 100 && t < 160);
+         b.pages_ = Rig::Pages({t >= 100 && t < 700 ? "https://example.org/" : Rig::kOurs});
        }},
+      {"lingering, deaf to Browser.close: ended by force", 25,
+       [](Rig& b) {
+         b.pages_ = Rig::Pages({});
+         b.platform_.devTools = [&b](const std::string&) { return b.pages_; };
+       }, 1, 1},
+      {"no answer for a minute while it runs: no miss", 300,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; b.platform_.pipeClosed = true; }, 0, 0,
+       [](Rig& b, double t) { b.answering_ = !(t >= 100 && t < 160); }},
+      {"remote debugging refused (never an answer): the process is the watch", 1800,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; }, 0, 0,
+       [](Rig& b, double) { b.answering_ = false; }},
+      {"refused by policy with an empty list: the process is the watch", 1800,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; }, 0, 0,
+       [](Rig& b, double) { b.pages_ = Rig::Pages({}); }},
+      {"the pipe closed early: the process is the watch", 1800,
+       [](Rig& b) { b.platform_.process = ProcessState::kExited; }, 0, 0,
+       [](Rig& b, double) { b.platform_.pipeClosed = true; }},
   };
   for (const Case& c : cases) {
     Rig b;
-    if (!c.before) b.PortFileWritten();
     b.pages_ = Rig::Pages({Rig::kOurs});
+    if (c.before) c.before(b, 0);
     const double lasted = b.RunWatch([&](double t) {
       if (c.before) c.before(b, t);
       if (t >= c.at) c.goes(b);
     });
     EXPECT_GE(lasted, c.at) << c.name;
     EXPECT_LE(lasted, c.at + 20) << c.name;
-    EXPECT_EQ(b.Ends(), c.ends) << c.name;
+    EXPECT_EQ(b.Count("Browser.close"), c.closes) << c.name;
+    EXPECT_EQ(b.Count("end"), c.ends) << c.name;
   }
 }
 
-// A second run of the same course: its own Chromium handed the page to the first run's browser,
-// which holds the profile, and ended at once. That browser's page list tells.
-TEST_F(OwnBrowser, ASecondRunWatchesTheBrowserThatHoldsTheProfile) {
-  PortFileWritten();
-  pages_ = Pages({kOurs, kOtherRuns});
-  platform_.process = ProcessState::kExited;
-  const double lasted = RunWatch([&](double t) {
-    if (t >= 100) pages_ = Pages({kOtherRuns});  // ours closed
+// A browser that never answers gets one Target.getTargets, not one per pass piling up in the pipe.
+TEST_F(OwnBrowser, OneUnansweredCommandAtATime) {
+  answering_ = false;
+  RunWatch([&](double t) {
+    if (t >= 600) platform_.process = ProcessState::kExited;
   });
-  EXPECT_GE(lasted, 100);
-  EXPECT_LE(lasted, 100 + 20);
-  EXPECT_EQ(Ends(), 0);
-}
-
-// The first run, when its window closes while the second run's page is open in the same browser:
-// the run ends, and the browser stays for the other run's window.
-TEST_F(OwnBrowser, TheFirstRunLeavesTheOtherRunsWindowOpen) {
-  PortFileWritten();
-  pages_ = Pages({kOurs, kOtherRuns});
-  const double lasted = RunWatch([&](double t) {
-    if (t >= 50) pages_ = Pages({kOtherRuns});
-  });
-  EXPECT_LE(lasted, 50 + 20);
-  EXPECT_EQ(Ends(), 0);
-  EXPECT_EQ(platform_.process, ProcessState::kRunning);
+  EXPECT_EQ(Count("Target.getTargets"), 1);
 }
 
 TEST_F(OwnBrowser, FirefoxIsItsProcess) {
@@ -230,14 +217,14 @@ TEST_F(OwnBrowser, FirefoxIsItsProcess) {
   });
   EXPECT_GE(lasted, 3600);
   EXPECT_LE(lasted, 3600 + 20);
-  EXPECT_EQ(Ends(), 0);
+  EXPECT_EQ(Count("end"), 0);
 }
 
 TEST_F(OwnBrowser, AStopRequestClosesTheCoursesOwnBrowser) {
   choice_.kind = BrowserKind::kFirefox;
   platform_.stopAfterSleeps = 3;
   RunWatch([](double) {});
-  EXPECT_EQ(Ends(), 1);
+  EXPECT_EQ(Count("end"), 1);
 }
 
 }  // namespace
