@@ -64,6 +64,11 @@ class EntryReader {
   // check the CRC-32; it checks that the data reaches exactly the directory's size. Once it
   // has thrown, every further call throws the same error.
   virtual std::size_t Read(void* buffer, std::size_t capacity) = 0;
+  // Does at most about `budget` bytes of the work that has to come before the next Read (a
+  // deflated entry opened at a later offset inflates and drops the bytes before it), so a
+  // caller can share the time with other work: true once Read no longer has any of it to do.
+  // Throws as Read.
+  virtual bool Prepare(std::uint64_t budget) = 0;
 };
 
 class ZipArchive {

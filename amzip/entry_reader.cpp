@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -44,6 +45,16 @@ class CheckedReader : public EntryReader {
     }
   }
 
+  bool Prepare(std::uint64_t budget) final {
+    if (failure.has_value()) throw *failure;
+    try {
+      return PrepareSome(budget);
+    } catch (const AZError& error) {
+      failure = error;
+      throw;
+    }
+  }
+
   // `start`: the uncompressed offset the reader begins at; `checkCrc`: it delivers from 0.
   CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc)
       : source(from),
@@ -57,6 +68,7 @@ class CheckedReader : public EntryReader {
  protected:
   // Read without the memory of failure.
   virtual std::size_t ReadPiece(void* buffer, std::size_t capacity) = 0;
+  virtual bool PrepareSome(std::uint64_t) { return true; }
 
   // Counts `count` delivered bytes; at the last one, the checks (which throw).
   void Delivered(const unsigned char* bytes, std::size_t count) {
@@ -126,6 +138,11 @@ class InflateReader : public CheckedReader {
   }
   ~InflateReader() override { inflateEnd(&stream); }
 
+  bool PrepareSome(std::uint64_t budget) override {
+    while (skip != 0 && budget != 0) budget -= std::min<std::uint64_t>(budget, Discard());
+    return skip == 0;
+  }
+
   std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
     while (skip != 0) Discard();
@@ -140,12 +157,13 @@ class InflateReader : public CheckedReader {
   }
 
  private:
-  void Discard() {
+  std::uint32_t Discard() {
     unsigned char scratch[16384];
     const std::uint32_t made = Inflate(scratch, Piece(sizeof scratch, skip));
     if (made == 0) Fail(AZ_ERROR_DATA_SHORT);
     position += made;
     skip -= made;
+    return made;
   }
 
   void CheckNothingFollows() override {

@@ -22,6 +22,10 @@ class BodyStream {
   // byte. Throws for unreadable or damaged data; the server then ends the connection abortively,
   // so the client sees a body shorter than its Content-Length, never a complete wrong one.
   virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+  // Does a bounded share (a few milliseconds) of the work that has to come before the next
+  // Read can return, such as inflating up to a range's first byte: false while more of it
+  // remains; the server then serves the other connections before asking again. Throws as Read.
+  virtual bool Prepare() { return true; }
 };
 
 // The body that follows an answer's head when it is not in the head's buffer itself.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "http/handler.h"
 
@@ -12,5 +13,5 @@
 // after a CR LF, name matched without regard to ASCII case, the value's surrounding blanks
 // removed) it keeps Range, every Range line joined by ", ", and whether If-Range is present;
 // the version and every other line are ignored. False (answered 501) for any other method or a
-// block without a space.
-bool ParseRequest(const std::string& block, HttpRequest* request);
+// block without a space. Nothing is copied but the decoded path and the Range value.
+bool ParseRequest(std::string_view block, HttpRequest* request);

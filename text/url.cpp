@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string PercentDecode(const std::string& text) {
+std::string PercentDecode(std::string_view text) {
   std::size_t percent = text.find('%');
-  if (percent == std::string::npos) return text;
+  if (percent == std::string::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
