@@ -32,6 +32,7 @@ std::string SiteArchive() {
   zip.Add("blob.bin", "\x7f\x01\x02\x00\xff\xfe\x00\x10\x80\x90\x00\x00\x01\x02\x03\x04"s);
   zip.Add("a.txt", "first");
   zip.Add("b.txt", "second");
+  zip.Add("hundred.bin", PatternBytes(100000));
   return zip.Finish();
 }
 
@@ -184,6 +185,26 @@ TEST_F(Site, TwoRequestsInOneBurstGetOneAnswer) {
   const Response response = Split(client.ReceiveAll(&closed));
   EXPECT_TRUE(closed);
   EXPECT_EQ(response.body, "first");
+}
+
+// Bytes a client sends after its request, before and while its answer is read, are dropped;
+// none is left unread to turn the close into a reset that cuts the answer short.
+TEST_F(Site, BytesAfterTheRequestDoNotCutTheAnswer) {
+  const std::string want = PatternBytes(100000);
+  for (int fetch = 0; fetch < 5; ++fetch) {
+    RawClient client(port_, 8192);
+    ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + "hundred.bin HTTP/1.1\r\n\r\nGET /b"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server fills the socket
+    std::string received(20000, '\0');
+    long got = 0;
+    for (long n = 1; n > 0 && got < 20000; got += n) n = client.ReceiveSome(received.data() + got, 20000 - got);
+    ASSERT_TRUE(client.SendAll(std::string(3000, 'x')));
+    bool closed = false;
+    const Response response = Split(received.substr(0, got) + client.ReceiveAll(&closed));
+    EXPECT_TRUE(closed) << fetch;
+    EXPECT_EQ(response.body.size(), want.size()) << fetch;
+    EXPECT_TRUE(response.body == want) << fetch;
+  }
 }
 
 TEST_F(Site, RequestSplitAcrossWritesIsPutTogether) {
