@@ -65,7 +65,7 @@ void ReadExactly(amzip::EntryReader& reader, char* buffer, std::size_t count) {
 // A body read through an entry reader, after the bytes read ahead for sniffing.
 class EntryStream : public BodyStream {
  public:
-  static constexpr std::uint64_t kSkipSlice = 2u << 20;
+  static constexpr std::uint64_t kSkipSlice = 512u << 10;
 
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
 
@@ -93,8 +93,8 @@ class EntryStream : public BodyStream {
     return reader_->Read(buffer, capacity);
   }
 
-  // Skipping to a range's start in a deflated entry goes this far per turn (a few ms of
-  // inflating), so the other connections are served in between.
+  // Skipping to a range's start in a deflated entry goes this far per turn (a millisecond or
+  // two of inflating), so the other connections are served in between.
   bool Prepare() override { return aheadSent_ < ahead_.size() || reader_->Prepare(kSkipSlice); }
 
  private:

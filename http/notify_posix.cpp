@@ -186,8 +186,12 @@ void ServerCore::Run() {
           break;
         }
       }
-      // A record retired during this round keeps its socket open until the round ends, so no
-      // connection accepted meanwhile can carry a handle value that appears below.
+      // A new connection first, so a small request never waits behind a round of the others'
+      // work; one per round: poll reports the listening socket again while more wait, so no
+      // accept is made only to be told "would block". A record retired during this round
+      // keeps its socket open until the round ends, so no connection accepted in it can carry
+      // a handle value that appears below.
+      if (watchListening && (watched[1].revents & POLLIN)) OnAccept(listening);
       for (std::size_t i = firstClient; i < watched.size(); ++i) {
         const short events = watched[i].revents;
         const SocketHandle socket = watched[i].fd;
@@ -199,9 +203,6 @@ void ServerCore::Run() {
         if (events & POLLOUT) OnWrite(socket);
         if (events & (POLLERR | POLLHUP | POLLNVAL)) OnClose(socket);
       }
-      // One connection per round: poll reports the listening socket again while more wait, so
-      // no accept is made only to be told "would block".
-      if (watchListening && (watched[1].revents & POLLIN)) OnAccept(listening);
       ReleaseRetired();
     }
     CloseSocket(listening);
