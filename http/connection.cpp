@@ -140,10 +140,13 @@ bool ClientConnection::SendBody(PendingResponse& response) {
         break;
       case HttpBody::Kind::kStream:
         if (response.chunkStart == response.chunkEnd) {
-          if (!response.chunk) response.chunk.reset(new char[kStreamChunk]);
+          if (!response.chunk) {
+            response.chunkSize = static_cast<std::size_t>(std::min<std::uint64_t>(body.length, kStreamChunk));
+            response.chunk.reset(new char[response.chunkSize]);
+          }
           std::size_t count = 0;
           try {
-            count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kStreamChunk)));
+            count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, response.chunkSize)));
           } catch (...) {
             Abort("the body could not be read");
             return false;
@@ -181,7 +184,7 @@ void ClientConnection::Abort(const char* why) {
 
 void ClientConnection::DropPending() {
   if (!pending_) return;
-  server_.NoteResponseFreed(pending_->head.capacity() + (pending_->chunk ? kStreamChunk : 0));
+  server_.NoteResponseFreed(pending_->head.capacity() + pending_->chunkSize);
   pending_.reset();
 }
 

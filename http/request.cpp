@@ -46,6 +46,8 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
   if (end == std::string::npos) end = text.size();
   const std::size_t query = text.find('?', start);
   if (query != std::string::npos && query < end) end = query;
+  const std::size_t slash = end > start && text[start] == '/' ? 1 : 0;
+  request->rawPath.assign(text, start + slash, end - start - slash);
   // Decoded after the query is cut, so "%3F" is a "?" inside the name.
   std::string path = PercentDecode(text.substr(start, end - start));
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
@@ -53,6 +55,7 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
 
   request->range.clear();
   request->ifRange = false;
+  request->acceptEncoding.clear();
   for (std::size_t line = text.find("\r\n"); line != std::string::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
@@ -62,6 +65,8 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
       request->range += request->range.empty() ? value : ", " + value;
     } else if (HeaderValue(header, "if-range", &value)) {
       request->ifRange = true;
+    } else if (HeaderValue(header, "accept-encoding", &value)) {
+      request->acceptEncoding += request->acceptEncoding.empty() ? value : ", " + value;
     }
     line = next;
   }

@@ -355,7 +355,9 @@ TEST_F(ServerTest, DamagedEntriesAreNeverServedWhole) {
       ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + name + " HTTP/1.1\r\n\r\n"));
       bool closed = true;
       const std::string answer = client.ReceiveAll(&closed);
-      if (answer == kServerError) continue;  // found before the first byte: fine too
+      // Found before the first byte: fine too. A 1 MiB piece is read and checked before it
+      // leaves, so the reset may also come before the held-back head reaches the client.
+      if (answer == kServerError || answer.empty()) continue;
       const Response response = Split(answer);
       EXPECT_EQ(response.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << name << answer.substr(0, 100);
       const std::string length = HeaderValue(response.head, "Content-Length");
