@@ -142,7 +142,12 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
 
 HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::EntryInfo& info) {
   std::string type;
-  FindContentType(name, &type);  // HEAD never sniffs: an unknown extension sends ""
+  // The type GET would send: one the table lacks is sniffed from the same leading bytes.
+  if (!FindContentType(name, &type)) {
+    std::string leading(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes)), '\0');
+    ReadExactly(*OpenReader(archive_, name, 0), leading.data(), leading.size());
+    type = SniffContentType(leading.data(), leading.size());
+  }
   DebugLog("Content-Type: %s\n", type.c_str());
 
   HttpAnswer answer;
@@ -185,7 +190,8 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
     if (navigation || (!zeroCopy && info.size <= kOneBufferLimit)) {
       if (navigation && info.size > kNavigationLimit) throw std::runtime_error("navigation file too large");
       std::string body = ReadWhole(name, info);
-      if (!typed) type = SniffContentType(body.data(), body.size());
+      // Only the leading bytes, as for a streamed entry, so HEAD and GET always agree.
+      if (!typed) type = SniffContentType(body.data(), std::min<std::size_t>(body.size(), kSniffBytes));
       DebugLog("Content-Type: %s\n", type.c_str());
       if (navigation) FixNavigationFile(body, sessionUrl_);
       answer.head = GetHeader(type, body.size(), expires_.At(CurrentFileTime()));
