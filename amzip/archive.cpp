@@ -123,6 +123,7 @@ bool ZipArchive::Find(const std::wstring& name, EntryInfo* info) const {
   info->hasTime = entry->dosDate != 0 || entry->dosTime != 0;
   if (info->hasTime) DosDateTimeToUtc(entry->dosDate, entry->dosTime, &info->modified);
   info->stored = entry->method == 0;
+  info->folder = !entry->name.empty() && entry->name.back() == L'\\';
   return true;
 }
 

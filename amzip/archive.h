@@ -34,6 +34,7 @@ struct EntryInfo {
   bool hasTime = false;    // an MS-DOS stamp was present
   FileTime modified = 0;   // UTC, valid when hasTime
   bool stored = false;     // method 0: the data lies in the source as it is served
+  bool folder = false;     // a folder entry ("sub/"): a name, never content
 };
 
 // Where a stored entry's bytes lie, so a caller can send them without copying them through its

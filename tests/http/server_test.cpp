@@ -32,6 +32,10 @@ std::string SiteArchive() {
   zip.Add("blob.bin", "\x7f\x01\x02\x00\xff\xfe\x00\x10\x80\x90\x00\x00\x01\x02\x03\x04"s);
   zip.Add("a.txt", "first");
   zip.Add("b.txt", "second");
+  zip.Add("lessons/index.html", "lessons");
+  zip.Add("f\xC3\xBCr mich/index.html", "fuer mich");
+  zip.Add("sub/", "");  // a folder entry, as zip -r writes one
+  zip.Add("sub/page.htm", "no index beside me");
   return zip.Finish();
 }
 
@@ -42,6 +46,12 @@ class Site : public ServerTest {
     Serve(SiteArchive());
   }
 };
+
+// The answer that sends a folder's address without its "/" on to `target`.
+std::string Moved(const std::string& target) {
+  return "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + target + "\r\nContent-Length: 0\r\n"
+         "Cache-Control: max-age=5\r\n\r\n";
+}
 
 // Checks that `date` is an HTTP date a day after the moment of the request.
 void ExpectDayAhead(const std::string& date) {
@@ -119,9 +129,19 @@ TEST_F(Site, MethodsTargetsAndScope) {
       {"GET /" + p + "dir/page.htm HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "DIR%5cPAGE.HTM HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "caf%C3%A9.txt HTTP/1.1\r\n\r\n", "cafe"},
-      {"GET /" + p + " HTTP/1.1\r\n\r\n", kNotFound},              // empty entry name
+      {"GET /" + p + " HTTP/1.1\r\n\r\n", kIndex},                 // the course's folder
       {"GET /1A2B3C/index.html HTTP/1.1\r\n\r\n", kNotFound},      // prefix in upper case
-      {"GET /1a2b3c HTTP/1.1\r\n\r\n", kNotFound},                 // shorter than the prefix
+      {"GET /1a2b3c HTTP/1.1\r\n\r\n", Moved("1a2b3c/")},          // the course's folder without "/"
+      {"GET /1a2b HTTP/1.1\r\n\r\n", kNotFound},                   // shorter than the prefix
+      {"GET /" + p + "lessons/ HTTP/1.1\r\n\r\n", "lessons"},
+      {"HEAD /" + p + "lessons HTTP/1.1\r\n\r\n", Moved(p + "lessons/")},
+      {"GET /" + p + "LESSONS?a=1 HTTP/1.1\r\n\r\n", Moved(p + "LESSONS/")},
+      {"GET /" + p + "f%c3%bcr%20mich HTTP/1.1\r\n\r\n", Moved(p + "f%C3%BCr%20mich/")},
+      {"GET /" + p + "f%c3%bcr%20mich/ HTTP/1.1\r\n\r\n", "fuer mich"},
+      {"GET /" + p + "sub/ HTTP/1.1\r\n\r\n", kNotFound},          // a folder without index.html
+      {"GET /" + p + "sub HTTP/1.1\r\n\r\n", kNotFound},           // its folder entry
+      {"GET /" + p + "dir/ HTTP/1.1\r\n\r\n", kNotFound},          // no folder entry, no index.html
+      {"GET /" + p + "index.html/ HTTP/1.1\r\n\r\n", kNotFound},
       {"GET / HTTP/1.1\r\n\r\n", kNotFound},
       {"GET //" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // only one "/" is removed
       {"GET  /" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // two spaces: empty target
@@ -151,6 +171,11 @@ TEST_F(Site, HeadOfADecodedName) {
   const std::string head = Ask("HEAD", "/" + std::string(kPrefix) + "a%20b.png");
   EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5\r\n", 0), 0u) << head;
   EXPECT_EQ(Split(head).body, "");
+}
+
+TEST_F(Site, FolderIndexIsAPage) {
+  EXPECT_EQ(HeaderValue(Split(Get("lessons/")).head, "Content-Type"), "text/html");
+  EXPECT_EQ(HeaderValue(Head(""), "Content-Type"), "text/html");
 }
 
 TEST_F(Site, UnknownExtensions) {
