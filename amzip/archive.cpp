@@ -129,6 +129,7 @@ bool ZipArchive::Find(const std::wstring& name, EntryInfo* info, bool withTime) 
   if (info->hasTime && withTime) DosDateTimeToUtc(entry->dosDate, entry->dosTime, &info->modified);
   info->stored = entry->method == 0;
   info->entry = entry;
+  info->folder = !entry->name.empty() && entry->name.back() == L'\\';
   return true;
 }
 

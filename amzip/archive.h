@@ -37,6 +37,7 @@ struct EntryInfo {
   // The entry found, for the calls that take an EntryInfo: they need not look the name up
   // again. Valid while the archive stays open (see Entries for a directory that did not load).
   const ZipEntry* entry = nullptr;
+  bool folder = false;     // a folder entry ("sub/"): a name, never content
 };
 
 // Where a stored entry's bytes lie, so a caller can send them without copying them through its

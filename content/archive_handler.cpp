@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "content/accept_encoding.h"
@@ -106,6 +107,37 @@ class EntryStream : public BodyStream {
   std::size_t aheadSent_ = 0;
 };
 
+// `path` as it may stand in a Location header: bytes other than letters, digits and the
+// characters a path segment allows are percent-encoded.
+std::string EncodePath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+        std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+// A folder asked for without its "/": the same address with it, so the relative links of its
+// page resolve inside the folder. Short-lived like every answer, since a newer version of the
+// course may hold a file of that name.
+HttpAnswer FolderRedirect(const std::string& path) {
+  HttpAnswer answer;
+  answer.head = "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + EncodePath(path) +
+                "/\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n\r\n";
+  return answer;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
 // A reader of the entry from `offset`; the entry was found a moment ago, so a null one means
 // the archive cannot read it.
 std::unique_ptr<amzip::EntryReader> OpenReader(amzip::ZipArchive& archive, const std::wstring& name,
@@ -123,6 +155,10 @@ ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix)
 HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   const std::string& path = request.path;
   if (path.size() < prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) {
+    // The course's own folder without its "/".
+    if (path.size() + 1 == prefix_.size() && IsSeparator(prefix_.back()) && prefix_.compare(0, path.size(), path) == 0) {
+      return FolderRedirect(path);
+    }
     DebugLog("GET %s -> 404 - outside of scope\n\n", path.c_str());
     return StatusAnswer("404 Not Found");
   }
@@ -133,14 +169,24 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
     DebugLog("GET %s (kept)\n\n", request.rawPath.c_str());
     return Send(*form);
   }
-  const std::wstring name = Utf8ToWide(path.substr(prefix_.size()));
+  // A folder's address (the prefix itself, or a name ending in "/") stands for its index.html.
+  const std::string rest = path.substr(prefix_.size());
+  const bool folderAddress = rest.empty() || IsSeparator(rest.back());
+  const std::wstring name = Utf8ToWide(folderAddress ? rest + "index.html" : rest);
   const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
     if (!request.isHead && !archive_.IsOpen()) throw std::runtime_error("no archive");
     amzip::EntryInfo info;
     // Only HEAD tells the entry's time: GET spares the conversion from local time.
-    if (!archive_.Find(name, &info, request.isHead)) {
+    // A folder entry of the zip is never content; a name that is no entry but a folder with an
+    // index.html is sent on to the folder's address.
+    if (!archive_.Find(name, &info, request.isHead) || info.folder) {
+      amzip::EntryInfo index;
+      if (!folderAddress && archive_.Find(name + L"/index.html", &index, false) && !index.folder) {
+        DebugLog("%s %S -> 301\n\n", method, name.c_str());
+        return FolderRedirect(path);
+      }
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");
     }
@@ -186,7 +232,17 @@ HttpAnswer ArchiveHandler::Send(const AnswerCache::Form& form) {
 
 HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::EntryInfo& info) {
   std::string type;
-  FindContentType(name, &type);  // HEAD never sniffs: an unknown extension sends ""
+  // The type GET would send: one the table lacks is sniffed from the same leading bytes, once.
+  if (!FindContentType(name, &type)) {
+    const auto known = sniffed_.find(info.entry);
+    if (known != sniffed_.end()) {
+      type = known->second;
+    } else {
+      std::string leading(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes)), '\0');
+      ReadExactly(*OpenReader(archive_, name, info, 0), leading.data(), leading.size());
+      type = sniffed_[info.entry] = SniffContentType(leading.data(), leading.size());
+    }
+  }
   DebugLog("Content-Type: %s\n", type.c_str());
 
   HttpAnswer answer;
@@ -240,7 +296,8 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
       AnswerCache::Form form;
       form.body = ReadWhole(name, info);
       form.size = static_cast<std::size_t>(info.size);
-      if (!typed) type = sniffed_[info.entry] = SniffContentType(form.body.get(), form.size);
+      // Only the leading bytes, as for a streamed entry, so HEAD and GET always agree.
+      if (!typed) type = sniffed_[info.entry] = SniffContentType(form.body.get(), std::min<std::size_t>(form.size, kSniffBytes));
       DebugLog("Content-Type: %s\n", type.c_str());
       if (navigation) {
         std::string body(form.body.get(), form.size);

@@ -1,7 +1,8 @@
 // ArchiveHandler: the server's answers from one archive. Requests under the run's prefix name
 // entries; GET and HEAD share one lookup and differ where the answers do: HEAD tells the
 // directory's size and time, GET sends the bytes (checked against the entry's CRC-32 and size,
-// or a byte range of them), sniffs unknown types and rewrites navigation files.
+// or a byte range of them) and rewrites navigation files. Both sniff the leading bytes of an
+// entry whose extension the table does not know, so they always name the same type.
 #pragma once
 
 #include <atomic>
