@@ -3,6 +3,7 @@
 #include "amzip/archive.h"
 
 #include <cstring>
+#include <deque>
 
 #include "amzip/entry.h"
 #include "amzip/fail.h"
@@ -96,14 +97,26 @@ void ZipArchive::Close() {
 }
 
 void ZipArchive::ForgetEntries() {
-  for (ZipEntry* entry : entries) delete entry;
   entries.clear();
+  entryStore.clear();
   entryIndex.clear();
+  indexedCount = 0;
 }
 
 const ZipEntry* ZipArchive::FindEntry(const std::wstring& name) const {
-  const auto found = entryIndex.find(NormalizePath(name));
-  return found == entryIndex.end() ? nullptr : entries[found->second];
+  if (entryIndex.empty()) return nullptr;
+  const std::wstring key = NormalizePath(name);
+  const std::uint32_t hash = KeyHash(key);
+  const std::size_t mask = entryIndex.size() - 1;
+  std::wstring entryKey, scratch;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t position = entryIndex[slot];
+    if (position == 0) return nullptr;
+    const ZipEntry* entry = entries[position - 1];
+    if (entry->keyHash != hash) continue;
+    EntryKey(*entry, &entryKey, &scratch);
+    if (entryKey == key) return entry;
+  }
 }
 
 const ZipEntry* ZipArchive::LoadedEntry(const std::wstring& name) {

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -167,8 +167,15 @@ class ZipArchive {
   void ReadDirectory();
   void ReadEntryHeader(ZipEntry* entry, bool central);
   void TakeZip64Values(ZipEntry* entry, bool central);
-  void IndexEntry(const ZipEntry* entry);
+  // `decoded`: the entry's name as ReadEntryHeader decoded it, before "/" became "\".
+  void IndexEntry(ZipEntry* entry, const std::wstring& decoded);
   void ForgetEntries();
+  // The name index (directory.cpp): the key an entry is found by (from `decoded` when given
+  // and usable), and the hash that places it.
+  static void EntryKey(const ZipEntry& entry, std::wstring* key, std::wstring* scratch,
+                       const std::wstring* decoded = nullptr);
+  static std::uint32_t KeyHash(const std::wstring& key);
+  void GrowIndex();
 
   // The end record (end_record.cpp): 1 found and read, 0 not an archive, -1 none found.
   int FindEndRecord();
@@ -218,6 +225,7 @@ class ZipArchive {
   std::vector<ZipVolume> volumes;
   ZipVolume* currentVolume = nullptr;
   std::vector<ZipEntry*> entries;
+  std::deque<ZipEntry> entryStore;  // the records `entries` points to, allocated in blocks
   std::uint32_t totalEntries = 0;
   std::unique_ptr<ReadI> reader;
   // Set (release) only at the end of a walk that reached the end record, under
@@ -233,7 +241,11 @@ class ZipArchive {
   bool fileSource = false;
   // True once the split redirect has replaced the source; it happens at most once per open.
   bool redirected = false;
-  std::map<std::wstring, std::uint32_t> entryIndex;
+  // The name index: open addressing over positions in `entries` plus one (0 marks a free
+  // slot), at most half full, probed from ZipEntry::keyHash; built as the walk reads entries.
+  std::vector<std::uint32_t> entryIndex;
+  std::size_t indexedCount = 0;
+  std::wstring keyBuffer, keyScratch;  // the walk's, reused for every entry
   std::vector<unsigned char> extraBuffer;
   // Entries verified in this generation count as verified; a change of the file starts the next.
   std::atomic<std::uint32_t> generation{1};

@@ -41,6 +41,7 @@ struct ZipEntry {
   std::string rawComment;  // the stored comment bytes (central headers only)
   std::wstring name;       // rawName decoded (UTF-8 with flag bit 11, else OEM), "/" as "\"
   std::uint16_t extraLength = 0;
+  std::uint32_t keyHash = 0;  // of the name index's key (ZipArchive::IndexEntry)
   // The archive's generation (see ZipArchive::NoteSourceChanges) in which a reader opened at
   // offset 0 delivered the whole entry with a matching CRC-32; 0 when none has.
   mutable std::atomic<std::uint32_t> verifiedIn{0};

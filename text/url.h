@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Decodes "%XY" escapes (read as by sscanf "%02X"). Every "%" consumes itself and up to the two
 // characters after it; an escape that converts nothing is dropped with them, so "%zz1" gives
@@ -12,6 +13,8 @@ std::string PercentDecode(const std::string& text);
 // (each once, case-sensitive, in that order); "/" and "\" become "\" with runs collapsed,
 // except that a leading pair stays; A-Z lowered; trailing separators removed.
 std::wstring NormalizePath(const std::wstring& path);
+// The same into `*out` (whose storage is reused), for callers that normalise many names.
+void NormalizePathInto(std::wstring_view path, std::wstring* out);
 
 // Lowers A-Z in place; every other character stays as it is.
 void LowerAscii(std::wstring& text);
