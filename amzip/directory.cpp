@@ -1,5 +1,7 @@
 // The directory walk: every record from the central directory's offset (or from offset 0 when
 // there is no end record), driven by signatures, into the entry list and the name index.
+#include <algorithm>
+
 #include "amzip/archive.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
@@ -45,6 +47,13 @@ void ZipArchive::ReadDirectory() {
   // leaves no duplicates behind.
   ForgetEntries();
   loaded = false;
+  struct KeyRelease {
+    ZipArchive* archive;
+    ~KeyRelease() {
+      std::wstring().swap(archive->keyBuffer);
+      std::wstring().swap(archive->keyScratch);
+    }
+  } keyRelease{this};
   int state = kStateStart;
   switch (FindEndRecord()) {
     case 1:
@@ -62,13 +71,13 @@ void ZipArchive::ReadDirectory() {
     switch (signature) {
       case kLocalHeaderSignature:
         Require(state == kStateStart || state == kStateLocal);
-        entries.push_back(new ZipEntry());
+        entries.push_back(&entryStore.emplace_back());
         ReadEntryHeader(entries.back(), false);
         state = kStateLocal;
         break;
       case kCentralHeaderSignature:
         Require(state == kStateLocal || state == kStateCentral);
-        entries.push_back(new ZipEntry());
+        entries.push_back(&entryStore.emplace_back());
         ReadEntryHeader(entries.back(), true);
         state = kStateCentral;
         break;
@@ -134,7 +143,10 @@ void ZipArchive::ReadEntryHeader(ZipEntry* entry, bool central) {
   entry->rawName.assign(entry->nameLength, '\0');
   if (entry->nameLength != 0) ReadBytes(entry->rawName.data(), entry->nameLength);
   const bool utf8 = (entry->flags & kFlagUtf8) != 0;
+  // Decoded once: the name index starts from the same text, kept in a buffer that every entry
+  // reuses (so an entry costs two allocations: its raw and its decoded name).
   entry->name = utf8 ? Utf8ToWide(entry->rawName) : OemToWide(entry->rawName);
+  keyScratch.assign(entry->name);
   for (wchar_t& c : entry->name) {
     if (c == L'/') c = L'\\';
   }
@@ -156,7 +168,7 @@ void ZipArchive::ReadEntryHeader(ZipEntry* entry, bool central) {
     entry->rawComment.assign(entry->commentLength, '\0');
     if (entry->commentLength != 0) ReadBytes(entry->rawComment.data(), entry->commentLength);
   }
-  IndexEntry(entry);
+  IndexEntry(entry, keyScratch);
 }
 
 // The zip64 extended information record (id 1) replaces, in order, each header field that
@@ -196,12 +208,75 @@ void ZipArchive::TakeZip64Values(ZipEntry* entry, bool central) {
   }
 }
 
+// The key an entry is found by: its name as the index decodes it, normalised. The index takes
+// the stored bytes up to a 0 byte and decodes names without the UTF-8 flag in the ANSI code
+// page, where `name` has the OEM one. Where that makes no difference (no 0 byte; the UTF-8
+// flag, or printable ASCII alone: nearly every name) the name's own decoding, `decoded`, serves,
+// or for printable ASCII the bytes themselves; only other names are decoded again.
+void ZipArchive::EntryKey(const ZipEntry& entry, std::wstring* key, std::wstring* scratch,
+                          const std::wstring* decoded) {
+  const bool utf8 = (entry.flags & kFlagUtf8) != 0;
+  bool ascii = true;
+  bool zero = false;
+  for (const char c : entry.rawName) {
+    if (c == '\0') zero = true;
+    if (c < 0x20 || c > 0x7E) ascii = false;
+  }
+  if (!zero && (utf8 || ascii) && decoded != nullptr) {
+    NormalizePathInto(*decoded, key);
+  } else if (!zero && ascii) {
+    scratch->assign(entry.rawName.begin(), entry.rawName.end());
+    NormalizePathInto(*scratch, key);
+  } else {
+    const std::string stored(entry.rawName.c_str());
+    *scratch = utf8 ? Utf8ToWide(stored) : AnsiToWide(stored);
+    NormalizePathInto(*scratch, key);
+  }
+}
+
+// FNV-1a over the key's code units.
+std::uint32_t ZipArchive::KeyHash(const std::wstring& key) {
+  std::uint32_t hash = 2166136261u;
+  for (const wchar_t c : key) hash = (hash ^ static_cast<std::uint32_t>(c)) * 16777619u;
+  return hash;
+}
+
+// Doubles the table (or makes the first, sized to the directory's count of entries) and puts
+// the indexed entries back by the hashes they keep.
+void ZipArchive::GrowIndex() {
+  // The end record's count is only believed as far as the source could hold that many headers.
+  const std::uint64_t told = entryIndex.empty() ? std::min<std::uint64_t>(totalEntries, SourceSize() / 46) : 0;
+  const std::size_t wanted = 2 * std::max<std::size_t>(indexedCount + 1, static_cast<std::size_t>(told));
+  std::size_t size = 16;
+  while (size < wanted) size *= 2;
+  std::vector<std::uint32_t> table(size, 0);
+  for (const std::uint32_t position : entryIndex) {
+    if (position == 0) continue;
+    std::size_t slot = entries[position - 1]->keyHash & (size - 1);
+    while (table[slot] != 0) slot = (slot + 1) & (size - 1);
+    table[slot] = position;
+  }
+  entryIndex.swap(table);
+}
+
 // Entries are found by the normalised form of their name; of several with the same key the
 // first one read wins.
-void ZipArchive::IndexEntry(const ZipEntry* entry) {
-  const std::string stored(entry->rawName.c_str());
-  const std::wstring wide = (entry->flags & kFlagUtf8) != 0 ? Utf8ToWide(stored) : AnsiToWide(stored);
-  entryIndex.emplace(NormalizePath(wide), static_cast<std::uint32_t>(entries.size() - 1));
+void ZipArchive::IndexEntry(ZipEntry* entry, const std::wstring& decoded) {
+  if (2 * (indexedCount + 1) > entryIndex.size()) GrowIndex();
+  std::wstring scratch;  // only names decoded a second time use it
+  EntryKey(*entry, &keyBuffer, &scratch, &decoded);
+  entry->keyHash = KeyHash(keyBuffer);
+  const std::size_t mask = entryIndex.size() - 1;
+  std::wstring otherKey, otherScratch;
+  std::size_t slot = entry->keyHash & mask;
+  for (; entryIndex[slot] != 0; slot = (slot + 1) & mask) {
+    const ZipEntry& other = *entries[entryIndex[slot] - 1];
+    if (other.keyHash != entry->keyHash) continue;
+    EntryKey(other, &otherKey, &otherScratch);
+    if (otherKey == keyBuffer) return;
+  }
+  entryIndex[slot] = static_cast<std::uint32_t>(entries.size());
+  ++indexedCount;
 }
 
 }  // namespace amzip

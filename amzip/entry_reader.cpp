@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "amzip/checksum.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
 #include "amzip/reader.h"
@@ -56,12 +57,14 @@ class CheckedReader : public EntryReader {
   }
 
   // `start`: the uncompressed offset the reader begins at; `checkCrc`: it delivers from 0.
-  CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc)
+  CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc,
+                std::uint32_t generation)
       : source(from),
         dataOffset(dataStart),
         size(entry.uncompressedSize),
         expectedCrc(entry.crc32),
-        verified(&entry.verified),
+        entry_(entry),
+        generation_(generation),
         checksCrc(checkCrc),
         position(start) {}
 
@@ -72,7 +75,7 @@ class CheckedReader : public EntryReader {
 
   // Counts `count` delivered bytes; at the last one, the checks (which throw).
   void Delivered(const unsigned char* bytes, std::size_t count) {
-    if (checksCrc) crc = crc32_z(crc, bytes, count);
+    if (checksCrc) crc = Crc32(crc, bytes, count);
     position += count;
     if (position == size) Finish();
   }
@@ -82,31 +85,36 @@ class CheckedReader : public EntryReader {
     CheckNothingFollows();
     if (checksCrc) {
       if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
-      verified->store(true, std::memory_order_release);
+      entry_.streamExact.store(EndsWithData(), std::memory_order_relaxed);
+      entry_.verifiedIn.store(generation_, std::memory_order_release);
     }
     finished = true;
   }
 
   // Throws AZ_ERROR_DATA_LONG when the data goes on past the entry's size.
   virtual void CheckNothingFollows() {}
+  // After CheckNothingFollows: the entry's compressed data held nothing after its stream.
+  virtual bool EndsWithData() const { return false; }
 
   const ReadI& source;
   const std::uint64_t dataOffset;
   const std::uint64_t size;
   const std::uint32_t expectedCrc;
-  std::atomic<bool>* const verified;
+  const ZipEntry& entry_;
+  const std::uint32_t generation_;
   const bool checksCrc;
   std::uint64_t position;  // uncompressed offset of the next byte to deliver
   bool finished = false;
-  uLong crc = 0;
+  std::uint32_t crc = 0;
   std::optional<AZError> failure;
 };
 
 // A stored entry: its bytes lie in the source as they are delivered.
 class StoredReader : public CheckedReader {
  public:
-  StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
-      : CheckedReader(from, entry, dataStart, offset, offset == 0) {}
+  StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset,
+               std::uint32_t generation)
+      : CheckedReader(from, entry, dataStart, offset, offset == 0, generation) {}
 
   std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
@@ -127,8 +135,9 @@ class StoredReader : public CheckedReader {
 // caller's buffer; bytes before the start offset are inflated into a scratch block and dropped.
 class InflateReader : public CheckedReader {
  public:
-  InflateReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
-      : CheckedReader(from, entry, dataStart, 0, offset == 0),
+  InflateReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset,
+                std::uint32_t generation)
+      : CheckedReader(from, entry, dataStart, 0, offset == 0, generation),
         inputLeft(entry.compressedSize),
         skip(offset),
         // No larger than the compressed data: a small entry needs no 32 KiB block cleared.
@@ -170,6 +179,8 @@ class InflateReader : public CheckedReader {
     unsigned char extra;
     if (Inflate(&extra, 1) != 0) Fail(AZ_ERROR_DATA_LONG);
   }
+
+  bool EndsWithData() const override { return streamEnded && inputLeft == 0 && stream.avail_in == 0; }
 
   // Inflates up to `room` bytes into `out`: more than 0 unless the deflate stream has ended.
   // Bytes after the stream's end are ignored. Throws AZ_ERROR_COMPRESSION (detail: zlib's
@@ -217,9 +228,9 @@ class InflateReader : public CheckedReader {
 }  // namespace
 
 std::unique_ptr<EntryReader> NewEntryReader(const ReadI& source, const ZipEntry& entry, std::uint64_t dataOffset,
-                                            std::uint64_t offset) {
-  if (entry.method == 0) return std::make_unique<StoredReader>(source, entry, dataOffset, offset);
-  return std::make_unique<InflateReader>(source, entry, dataOffset, offset);
+                                            std::uint64_t offset, std::uint32_t generation) {
+  if (entry.method == 0) return std::make_unique<StoredReader>(source, entry, dataOffset, offset, generation);
+  return std::make_unique<InflateReader>(source, entry, dataOffset, offset, generation);
 }
 
 }  // namespace amzip

@@ -171,7 +171,10 @@ void ClientConnection::FinishAnswer() {
 ClientConnection::ChunkState ClientConnection::FillChunk(PendingResponse& response) {
   HttpBody& body = response.body;
   const std::uint64_t left = body.length - response.bodySent;
-  if (!response.chunk) response.chunk.reset(new char[kStreamChunk]);
+  if (!response.chunk) {
+    response.chunkSize = static_cast<std::size_t>(std::min<std::uint64_t>(body.length, kStreamChunk));
+    response.chunk.reset(new char[response.chunkSize]);
+  }
   std::size_t count = 0;
   try {
     lastProgressMs_ = SteadyClockMs();
@@ -179,7 +182,7 @@ ClientConnection::ChunkState ClientConnection::FillChunk(PendingResponse& respon
       server_.ContinueWriting(socket_);
       return ChunkState::kLater;
     }
-    count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kStreamChunk)));
+    count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, response.chunkSize)));
   } catch (...) {
     Abort("the body could not be read");
     return ChunkState::kEnded;
@@ -247,7 +250,7 @@ void ClientConnection::Abort(const char* why) {
 
 void ClientConnection::DropPending() {
   if (!pending_) return;
-  server_.NoteResponseFreed(pending_->head.capacity() + (pending_->chunk ? kStreamChunk : 0));
+  server_.NoteResponseFreed(pending_->head.capacity() + pending_->chunkSize);
   pending_.reset();
 }
 

@@ -27,14 +27,16 @@ struct PendingResponse {
   std::unique_ptr<char[]> chunk;
   std::size_t chunkStart = 0;
   std::size_t chunkEnd = 0;
+  std::size_t chunkSize = 0;  // allocated bytes of `chunk`
 };
 
 class ClientConnection {
  public:
   // The longest header block gathered; one that has not ended by then is answered 501.
   static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
-  // The piece of a streamed body read at once.
-  static constexpr std::size_t kStreamChunk = 64 * 1024;
+  // The largest piece of a streamed body read at once (a smaller body gets a piece of its own
+  // size): large pieces let a checked reader read and check in few calls.
+  static constexpr std::size_t kStreamChunk = 1024 * 1024;
   // Body bytes sent per write notification, so that a large answer leaves the server thread to
   // the other connections after a few milliseconds at most (inflating included); the rest
   // goes on the next turn.

@@ -12,6 +12,8 @@ struct HttpRequest {
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent
+  std::string rawPath;   // `path` as sent, before percent-decoding (a key for cached answers)
+  std::string acceptEncoding;  // the Accept-Encoding header's value, as `range`
 };
 
 // A body produced piece by piece while the socket drains.
@@ -42,6 +44,8 @@ struct HttpBody {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
   std::unique_ptr<BodyStream> stream;
+  // Keeps `memory` alive while the body is sent, when the handler may drop it meanwhile.
+  std::shared_ptr<const void> owner;
 };
 
 struct HttpAnswer {

@@ -46,6 +46,8 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
   if (end == std::string_view::npos) end = text.size();
   const std::size_t query = text.find('?', start);
   if (query != std::string_view::npos && query < end) end = query;
+  const std::size_t slash = end > start && text[start] == '/' ? 1 : 0;
+  request->rawPath.assign(text, start + slash, end - start - slash);
   // Decoded after the query is cut, so "%3F" is a "?" inside the name.
   std::string path = PercentDecode(text.substr(start, end - start));
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
@@ -53,6 +55,7 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
 
   request->range.clear();
   request->ifRange = false;
+  request->acceptEncoding.clear();
   for (std::size_t line = text.find("\r\n"); line != std::string_view::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
@@ -63,6 +66,9 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
       request->range += value;
     } else if (HeaderValue(header, "if-range", &value)) {
       request->ifRange = true;
+    } else if (HeaderValue(header, "accept-encoding", &value)) {
+      if (!request->acceptEncoding.empty()) request->acceptEncoding += ", ";
+      request->acceptEncoding += value;
     }
     line = next;
   }

@@ -23,19 +23,18 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
-static bool StripPrefix(std::wstring& s, const wchar_t* prefix) {
-  std::wstring_view p(prefix);
-  if (!s.starts_with(p)) return false;
-  s.erase(0, p.size());
-  return true;
+std::wstring NormalizePath(const std::wstring& path) {
+  std::wstring out;
+  NormalizePathInto(path, &out);
+  return out;
 }
 
-std::wstring NormalizePath(const std::wstring& path) {
-  std::wstring rest = path;
-  StripPrefix(rest, L"file://");
-  StripPrefix(rest, L"\\\\?\\");
-  StripPrefix(rest, L".\\");
-  std::wstring out;
+void NormalizePathInto(std::wstring_view rest, std::wstring* result) {
+  for (const wchar_t* prefix : {L"file://", L"\\\\?\\", L".\\"}) {
+    if (rest.starts_with(prefix)) rest.remove_prefix(std::wstring_view(prefix).size());
+  }
+  std::wstring& out = *result;
+  out.clear();
   out.reserve(rest.size());
   for (wchar_t c : rest) {
     if (c == L'/' || c == L'\\') {
@@ -49,7 +48,6 @@ std::wstring NormalizePath(const std::wstring& path) {
     }
   }
   TrimTrailingSeparators(out);
-  return out;
 }
 
 void LowerAscii(std::wstring& text) {

@@ -13,6 +13,8 @@ std::string PercentDecode(std::string_view text);
 // (each once, case-sensitive, in that order); "/" and "\" become "\" with runs collapsed,
 // except that a leading pair stays; A-Z lowered; trailing separators removed.
 std::wstring NormalizePath(const std::wstring& path);
+// The same into `*out` (whose storage is reused), for callers that normalise many names.
+void NormalizePathInto(std::wstring_view path, std::wstring* out);
 
 // Lowers A-Z in place; every other character stays as it is.
 void LowerAscii(std::wstring& text);

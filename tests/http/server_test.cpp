@@ -33,6 +33,10 @@ std::string SiteArchive() {
   zip.Add("a.txt", "first");
   zip.Add("b.txt", "second");
   zip.Add("hundred.bin", PatternBytes(100000));
+  zip.Add("lessons/index.html", "lessons");
+  zip.Add("f\xC3\xBCr mich/index.html", "fuer mich");
+  zip.Add("sub/", "");  // a folder entry, as zip -r writes one
+  zip.Add("sub/page.htm", "no index beside me");
   return zip.Finish();
 }
 
@@ -43,6 +47,12 @@ class Site : public ServerTest {
     Serve(SiteArchive());
   }
 };
+
+// The answer that sends a folder's address without its "/" on to `target`.
+std::string Moved(const std::string& target) {
+  return "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + target + "\r\nContent-Length: 0\r\n"
+         "Cache-Control: max-age=5\r\n\r\n";
+}
 
 // Checks that `date` is an HTTP date a day after the moment of the request.
 void ExpectDayAhead(const std::string& date) {
@@ -120,9 +130,19 @@ TEST_F(Site, MethodsTargetsAndScope) {
       {"GET /" + p + "dir/page.htm HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "DIR%5cPAGE.HTM HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "caf%C3%A9.txt HTTP/1.1\r\n\r\n", "cafe"},
-      {"GET /" + p + " HTTP/1.1\r\n\r\n", kNotFound},              // empty entry name
+      {"GET /" + p + " HTTP/1.1\r\n\r\n", kIndex},                 // the course's folder
       {"GET /1A2B3C/index.html HTTP/1.1\r\n\r\n", kNotFound},      // prefix in upper case
-      {"GET /1a2b3c HTTP/1.1\r\n\r\n", kNotFound},                 // shorter than the prefix
+      {"GET /1a2b3c HTTP/1.1\r\n\r\n", Moved("1a2b3c/")},          // the course's folder without "/"
+      {"GET /1a2b HTTP/1.1\r\n\r\n", kNotFound},                   // shorter than the prefix
+      {"GET /" + p + "lessons/ HTTP/1.1\r\n\r\n", "lessons"},
+      {"HEAD /" + p + "lessons HTTP/1.1\r\n\r\n", Moved(p + "lessons/")},
+      {"GET /" + p + "LESSONS?a=1 HTTP/1.1\r\n\r\n", Moved(p + "LESSONS/")},
+      {"GET /" + p + "f%c3%bcr%20mich HTTP/1.1\r\n\r\n", Moved(p + "f%C3%BCr%20mich/")},
+      {"GET /" + p + "f%c3%bcr%20mich/ HTTP/1.1\r\n\r\n", "fuer mich"},
+      {"GET /" + p + "sub/ HTTP/1.1\r\n\r\n", kNotFound},          // a folder without index.html
+      {"GET /" + p + "sub HTTP/1.1\r\n\r\n", kNotFound},           // its folder entry
+      {"GET /" + p + "dir/ HTTP/1.1\r\n\r\n", kNotFound},          // no folder entry, no index.html
+      {"GET /" + p + "index.html/ HTTP/1.1\r\n\r\n", kNotFound},
       {"GET / HTTP/1.1\r\n\r\n", kNotFound},
       {"GET //" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // only one "/" is removed
       {"GET  /" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // two spaces: empty target
@@ -154,8 +174,13 @@ TEST_F(Site, HeadOfADecodedName) {
   EXPECT_EQ(Split(head).body, "");
 }
 
+TEST_F(Site, FolderIndexIsAPage) {
+  EXPECT_EQ(HeaderValue(Split(Get("lessons/")).head, "Content-Type"), "text/html");
+  EXPECT_EQ(HeaderValue(Head(""), "Content-Type"), "text/html");
+}
+
 TEST_F(Site, UnknownExtensions) {
-  // GET sniffs the bytes; HEAD sends an empty type.
+  // GET sniffs the bytes.
 #ifdef _WIN32
   const std::string png = "image/x-png";
 #else
@@ -164,8 +189,11 @@ TEST_F(Site, UnknownExtensions) {
   EXPECT_EQ(HeaderValue(Split(Get("page.unknown")).head, "Content-Type"), "text/html");
   EXPECT_EQ(HeaderValue(Split(Get("image.dat")).head, "Content-Type"), png);
   EXPECT_EQ(HeaderValue(Split(Get("blob.bin")).head, "Content-Type"), "application/octet-stream");
-  const std::string head = Head("page.unknown");
-  EXPECT_NE(head.find("\r\nContent-Type: \r\nContent-Length: 57\r\n"), std::string::npos) << head;
+  // HEAD tells the type GET sends, never an empty one.
+  for (const char* name : {"page.unknown", "image.dat", "blob.bin"}) {
+    EXPECT_EQ(HeaderValue(Head(name), "Content-Type"), HeaderValue(Split(Get(name)).head, "Content-Type")) << name;
+  }
+  EXPECT_NE(Head("page.unknown").find("\r\nContent-Type: text/html\r\nContent-Length: 57\r\n"), std::string::npos);
 }
 
 TEST_F(Site, NavigationFileIsRewrittenForGetOnly) {
@@ -265,8 +293,16 @@ TEST_F(ServerTest, EveryTableExtensionHasItsType) {
       {"wav", "audio/x-wav"}, {"mp3", "audio/x-mp3"}, {"gsm", "audio/x-gsm"},
       {"js", "application/javascript"}, {"css", "text/css"}, {"xml", "text/xml"},
       {"xliff", "text/xml"}, {"xlf", "text/xml"}, {"kxv", "application/x-keltrix-navigation"},
+      {"mjs", "application/javascript"}, {"json", "application/json"}, {"map", "application/json"},
+      {"webmanifest", "application/manifest+json"}, {"wasm", "application/wasm"},
+      {"svg", "image/svg+xml"}, {"webp", "image/webp"}, {"avif", "image/avif"},
+      {"ico", "image/x-icon"}, {"webm", "video/webm"}, {"ogv", "video/ogg"}, {"m4a", "audio/mp4"},
+      {"ogg", "audio/ogg"}, {"oga", "audio/ogg"}, {"opus", "audio/ogg"}, {"flac", "audio/flac"},
+      {"aac", "audio/aac"}, {"woff2", "font/woff2"}, {"woff", "font/woff"}, {"ttf", "font/ttf"},
+      {"otf", "font/otf"}, {"vtt", "text/vtt"}, {"csv", "text/csv"}, {"md", "text/markdown"},
+      {"epub", "application/epub+zip"},
   };
-  ASSERT_EQ(std::size(table), 31u);
+  ASSERT_EQ(std::size(table), 56u);
   ZipWriter zip;
   for (const auto& [extension, type] : table) zip.Add("File." + std::string(extension), "\x01\x02 bytes");
   Serve(zip.Finish());
@@ -376,7 +412,9 @@ TEST_F(ServerTest, DamagedEntriesAreNeverServedWhole) {
       ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + name + " HTTP/1.1\r\n\r\n"));
       bool closed = true;
       const std::string answer = client.ReceiveAll(&closed);
-      if (answer == kServerError) continue;  // found before the first byte: fine too
+      // Found before the first byte: fine too. A 1 MiB piece is read and checked before it
+      // leaves, so the reset may also come before the held-back head reaches the client.
+      if (answer == kServerError || answer.empty()) continue;
       const Response response = Split(answer);
       EXPECT_EQ(response.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << name << answer.substr(0, 100);
       const std::string length = HeaderValue(response.head, "Content-Length");

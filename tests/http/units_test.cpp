@@ -1,6 +1,7 @@
 // The server's pure pieces: HTTP dates, the extension table, sniffing, the navigation rewrite.
 #include <gtest/gtest.h>
 
+#include "content/accept_encoding.h"
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "http/http_date.h"
@@ -31,6 +32,19 @@ TEST(FormatHttpDate, FromTheClock) {
   SystemTime now = {};
   ASSERT_TRUE(ToSystemTime(CurrentFileTime() + kFileTimeDay, &now));
   EXPECT_GT(ParseHttpDate(FormatHttpDate(now)), 0);
+}
+
+TEST(AcceptsDeflate, Values) {
+  struct Case {
+    const char* value;
+    bool want;
+  } cases[] = {
+      {"", false}, {"gzip", false}, {"identity", false}, {"deflate", true}, {"gzip, deflate, br", true},
+      {"GZIP,DEFLATE", true}, {"deflate;q=0", false}, {"deflate ; q=0.000", false}, {"deflate;q=0.001", true},
+      {"*", true}, {"*;q=0", false}, {"*, deflate;q=0", false}, {"deflate;q=0.5, *;q=0", true},
+      {"deflated", false}, {"x-deflate", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AcceptsDeflate(c.value), c.want) << c.value;
 }
 
 TEST(FindContentType, Names) {
