@@ -361,22 +361,33 @@ def test_storage_survives(case):
 
 
 def test_xdg_default_browser(case):
-    """Without $BROWSER the desktop's default browser (xdg-settings, its desktop file's Exec) is
-    used when it is Chromium-family, before the browsers installed on PATH."""
+    """Without $BROWSER the desktop's default browser (its desktop file's Exec) is used when it is
+    Chromium-family, before the browsers installed on PATH: as the mimeapps.list in
+    $XDG_CONFIG_HOME names it, without asking xdg-settings; else as xdg-settings tells."""
     case.browser("google-chrome", "headless_chromium.sh")
+    asked = os.path.join(case.out, "xdg-settings-asked")
     xdg = os.path.join(case.browsers, "xdg-settings")
     with open(xdg, "w") as f:
-        f.write('#!/bin/sh\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n')
+        f.write('#!/bin/sh\n: > %s\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n' % asked)
     os.chmod(xdg, 0o755)
     applications = os.path.join(case.data, "applications")
     os.makedirs(applications)
     with open(os.path.join(applications, "orvane-test.desktop"), "w") as f:
         f.write("[Desktop Entry]\nType=Application\nName=Test browser\nExec=google-chrome %U\n")
     path = case.browsers + ":" + os.environ.get("PATH", "/usr/bin:/bin")
-    process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
-    case.finish(process, timeout=120)
-    start_url = case.check_chromium_arguments(case.argv())
-    check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+    mimeapps = os.path.join(case.config, "mimeapps.list")
+    for way in ("mimeapps.list", "xdg-settings"):
+        if way == "mimeapps.list":
+            with open(mimeapps, "w") as f:
+                f.write("[Added Associations]\nx-scheme-handler/http=other.desktop;\n"
+                        "[Default Applications]\nx-scheme-handler/http=missing.desktop;orvane-test.desktop;\n")
+        elif os.path.exists(mimeapps):
+            os.remove(mimeapps)
+        process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
+        case.finish(process, timeout=120)
+        start_url = case.check_chromium_arguments(case.argv())
+        check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+        check(os.path.exists(asked) == (way == "xdg-settings"), "%s: xdg-settings asked: %s" % (way, os.path.exists(asked)))
     case.check_temp_clean()
 
 
