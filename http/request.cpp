@@ -53,6 +53,8 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
 
   request->range.clear();
   request->ifRange = false;
+  request->hasHost = false;
+  request->host.clear();
   for (std::size_t line = text.find("\r\n"); line != std::string::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
@@ -62,10 +64,27 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
       request->range += request->range.empty() ? value : ", " + value;
     } else if (HeaderValue(header, "if-range", &value)) {
       request->ifRange = true;
+    } else if (HeaderValue(header, "host", &value)) {
+      request->host = request->hasHost ? std::string() : value;
+      request->hasHost = true;
     }
     line = next;
   }
   return true;
+}
+
+bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
+  if (!request.hasHost) return true;
+  const std::string suffix = ":" + std::to_string(port);
+  const std::string& host = request.host;
+  if (port == 0 || host.size() <= suffix.size() || host.compare(host.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  std::string name = host.substr(0, host.size() - suffix.size());
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name == "127.0.0.1" || name == "localhost";
 }
 
 HttpAnswer StatusAnswer(const char* statusText) {

@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "amzip/archive.h"
 #include "content/archive_handler.h"
@@ -34,6 +36,7 @@ ArchiveHandler& Handler() {
   zip.Add("nav.kxv", "{'title':'A','wa_base':'x'}");
   zip.Add("page.unknown", "<html><p>sniffed</p></html>");
   zip.Add("empty.txt", "");
+  zip.Add("f\xC3\xBCr mich/index.html", "folder");
   zip.Add("dir/a b.css", "body{}", 0, 0);
   zip.Add("caf\xC3\xA9.txt", "cafe");
   zip.Add("large.bin", std::string(300000, 'L'));  // streamed, not sent from one buffer
@@ -63,13 +66,27 @@ void Drain(int fd, std::string* into) {
 void CheckAnswer(const std::string& answer) {
   if (answer.empty()) return;
   if (answer == "HTTP/1.1 404 Not Found\r\n\r\n" || answer == "HTTP/1.1 501 Not Implemented\r\n\r\n" ||
-      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n") {
+      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n" || answer == "HTTP/1.1 421 Misdirected Request\r\n\r\n") {
     return;
   }
   const std::size_t end = answer.find("\r\n\r\n");
   Require(end != std::string::npos);
   const std::string head = answer.substr(0, end + 2);
   const std::size_t bodySize = answer.size() - (end + 4);
+  static constexpr char kMoved[] = "HTTP/1.1 301 Moved Permanently\r\nLocation: ";
+  if (head.rfind(kMoved, 0) == 0) {
+    // A folder's address with its "/": only characters a path may hold, every "%" an escape.
+    const std::size_t from = sizeof kMoved - 1;
+    const std::string location = head.substr(from, head.find("\r\n", from) - from);
+    Require(location.size() >= 2 && location.front() == '/' && location.back() == '/');
+    for (std::size_t i = 0; i < location.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(location[i]);
+      Require(c > 0x20 && c < 0x7f && std::string_view("?#\\\"<>").find(static_cast<char>(c)) == std::string_view::npos);
+      if (c == '%') Require(i + 2 < location.size() && std::isxdigit(location[i + 1]) && std::isxdigit(location[i + 2]));
+    }
+    Require(bodySize == 0);
+    return;
+  }
   if (head.rfind("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */", 0) == 0) {
     Require(bodySize == 0);
     return;

@@ -114,7 +114,6 @@ TEST_F(Site, MethodsTargetsAndScope) {
     std::string request;
     std::string wantBody;  // the body of a 200 answer, or the whole status-only answer
   } cases[] = {
-      {"GET /" + p + "index.html HTTP/1.1\r\nHost: x\r\n\r\n", kIndex},
       {"GET /" + p + "index.html?show=a%20b&x=/y HTTP/1.1\r\n\r\n", kIndex},
       {"GET " + p + "index.html HTTP/1.1\r\n\r\n", kIndex},        // no leading "/"
       {"GET /" + p + "index.html\tHTTP/1.1\r\n\r\n", kIndex},      // a tab ends the target
@@ -167,6 +166,39 @@ TEST_F(Site, MethodsTargetsAndScope) {
   }
 }
 
+TEST_F(Site, OnlyOurOwnHostNames) {
+  const std::string port = std::to_string(port_);
+  const std::string other = std::to_string(port_ == 65535 ? 1 : port_ + 1);
+  const std::string request = "GET /" + std::string(kPrefix) + "a.txt HTTP/1.1\r\n";
+  struct Case {
+    std::string headers;
+    bool served;
+  } cases[] = {
+      {"", true},  // HTTP/1.0 needs no Host
+      {"Host: 127.0.0.1:" + port + "\r\n", true},
+      {"Host: localhost:" + port + "\r\n", true},
+      {"hOST:  LocalHost:" + port + " \r\n", true},
+      {"Host: evil.example:" + port + "\r\n", false},
+      {"Host: 127.0.0.1\r\n", false},  // port 80
+      {"Host: localhost\r\n", false},
+      {"Host: 127.0.0.1:" + other + "\r\n", false},
+      {"Host: x.localhost:" + port + "\r\n", false},
+      {"Host: 127.0.0.2:" + port + "\r\n", false},
+      {"Host: \r\n", false},
+      {"Host: 127.0.0.1:" + port + "\r\nHost: evil.example:" + port + "\r\n", false},
+  };
+  for (const Case& c : cases) {
+    const std::string answer = Exchange(port_, request + c.headers + "\r\n");
+    if (c.served) {
+      EXPECT_EQ(Split(answer).body, "first") << c.headers;
+    } else {
+      EXPECT_EQ(answer, kMisdirected) << c.headers;
+    }
+  }
+  // Refused before anything is looked up: no path, in scope or not, is answered otherwise.
+  EXPECT_EQ(Exchange(port_, "GET /elsewhere HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n"), kMisdirected);
+}
+
 TEST_F(Site, HeadOfADecodedName) {
   const std::string head = Ask("HEAD", "/" + std::string(kPrefix) + "a%20b.png");
   EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5\r\n", 0), 0u) << head;
@@ -215,7 +247,7 @@ TEST_F(Site, TwoRequestsInOneBurstGetOneAnswer) {
 }
 
 TEST_F(Site, RequestSplitAcrossWritesIsPutTogether) {
-  const std::string request = "GET /" + std::string(kPrefix) + "a.txt HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request = "GET /" + std::string(kPrefix) + "a.txt HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n";
   for (std::size_t cut : {std::size_t{5}, request.size() - 1, request.size() - 3}) {
     RawClient client(port_);
     ASSERT_TRUE(client.SendAll(request.substr(0, cut)));
