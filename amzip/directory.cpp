@@ -1,5 +1,7 @@
 // The directory walk: every record from the central directory's offset (or from offset 0 when
 // there is no end record), driven by signatures, into the entry list and the name index.
+#include <zlib.h>
+
 #include "amzip/archive.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
@@ -24,9 +26,29 @@ constexpr std::uint32_t kMarker32 = 0xFFFFFFFF;
 constexpr std::uint16_t kMarker16 = 0xFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::uint16_t kZip64Version = 45;
+constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
 
 void Require(bool allowed) {
   if (!allowed) Fail(AZ_ERROR_UNKNOWN);
+}
+
+// Info-ZIP's Unicode Path record (id 0x7075): a version byte (1), the CRC-32 of the header's
+// name, then the name in UTF-8. Archivers that store names in a local code page add it. It
+// counts only while that CRC-32 matches: a tool that renamed the entry left it stale.
+bool UnicodePath(const unsigned char* extra, std::uint32_t length, const std::string& rawName, std::string* name) {
+  for (std::uint32_t at = 0; at + 4 <= length;) {
+    const std::uint16_t id = LoadU16(extra + at);
+    const std::uint32_t dataSize = LoadU16(extra + at + 2);
+    const unsigned char* data = extra + at + 4;
+    at += 4 + dataSize;
+    if (id != kUnicodePathExtraId) continue;
+    if (at > length || dataSize < 5 || data[0] != 1) return false;
+    const uLong crc = crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(rawName.data()), rawName.size());
+    if (LoadU32(data + 1) != static_cast<std::uint32_t>(crc)) return false;
+    name->assign(reinterpret_cast<const char*>(data + 5), dataSize - 5);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -133,14 +155,18 @@ void ZipArchive::ReadEntryHeader(ZipEntry* entry, bool central) {
 
   entry->rawName.assign(entry->nameLength, '\0');
   if (entry->nameLength != 0) ReadBytes(entry->rawName.data(), entry->nameLength);
+  if (entry->extraLength > extraBuffer.size()) extraBuffer.assign(entry->extraLength, 0);
+  if (entry->extraLength != 0) ReadBytes(extraBuffer.data(), entry->extraLength);
+
+  std::string unicodeName;
+  entry->unicodePath = UnicodePath(extraBuffer.data(), entry->extraLength, entry->rawName, &unicodeName);
   const bool utf8 = (entry->flags & kFlagUtf8) != 0;
-  entry->name = utf8 ? Utf8ToWide(entry->rawName) : OemToWide(entry->rawName);
+  entry->name = entry->unicodePath ? Utf8ToWide(unicodeName)
+                : utf8              ? Utf8ToWide(entry->rawName)
+                                    : OemToWide(entry->rawName);
   for (wchar_t& c : entry->name) {
     if (c == L'/') c = L'\\';
   }
-
-  if (entry->extraLength > extraBuffer.size()) extraBuffer.assign(entry->extraLength, 0);
-  if (entry->extraLength != 0) ReadBytes(extraBuffer.data(), entry->extraLength);
   if (entry->versionNeeded >= kZip64Version) TakeZip64Values(entry, central);
 
   if (!central) {
@@ -196,11 +222,13 @@ void ZipArchive::TakeZip64Values(ZipEntry* entry, bool central) {
   }
 }
 
-// Entries are found by the normalised form of their name; of several with the same key the
-// first one read wins.
+// Entries are found by the normalised form of their name (the Unicode Path record's, when it
+// counts); of several with the same key the first one read wins.
 void ZipArchive::IndexEntry(const ZipEntry* entry) {
   const std::string stored(entry->rawName.c_str());
-  const std::wstring wide = (entry->flags & kFlagUtf8) != 0 ? Utf8ToWide(stored) : AnsiToWide(stored);
+  const std::wstring wide = entry->unicodePath              ? entry->name
+                            : (entry->flags & kFlagUtf8) != 0 ? Utf8ToWide(stored)
+                                                              : AnsiToWide(stored);
   entryIndex.emplace(NormalizePath(wide), static_cast<std::uint32_t>(entries.size() - 1));
 }
 

@@ -22,6 +22,7 @@ import struct
 import subprocess
 import sys
 import zipfile
+import zlib
 
 out = os.path.abspath(sys.argv[1])
 shutil.rmtree(out, ignore_errors=True)
@@ -243,6 +244,29 @@ write(os.path.join(damaged, "nodot"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "nodotzip"), good)
 write(os.path.join(damaged, "chain"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "chainzip"), b"PK\x07\x08" + b"\0" * 40)
+# Names in a local code page with Info-ZIP's Unicode Path record (0x7075) beside them, as
+# Info-ZIP's zip writes them where the system's names are not UTF-8 (here CP437, "?" for what
+# it lacks). The Info-ZIP zip of this system stores UTF-8 names and writes no such record.
+# The third record is stale (its CRC-32 is of another name, as after zipnote renamed the
+# entry) and must be ignored.
+class OemInfo(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437", "replace"), self.flag_bits
+
+
+def unicode_path(crc_of, name):
+    utf8 = name.encode("utf-8")
+    return struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(crc_of)) + utf8
+
+
+with zipfile.ZipFile(os.path.join(damaged, "unicode_path.zip"), "w") as z:
+    for name, recorded, crc_of, data in (
+            ("Łódź/Übung 1.html", "Łódź/Übung 1.html", None, b"<p>lodz</p>\n"),
+            ("Ärger.html", "Ärger.html", None, b"<p>aerger</p>\n"),
+            ("renamed.txt", "old name.txt", b"old name.txt", b"renamed\n")):
+        info = OemInfo(name, date_time=(2020, 1, 2, 3, 4, 6))
+        info.extra = unicode_path(crc_of or name.encode("cp437", "replace"), recorded)
+        z.writestr(info, data, zipfile.ZIP_DEFLATED)
 # A zip64 locator after the end record whose 16 bytes run past the end of the file: the records
 # after the end record are not used, so the archive before them still opens.
 locator_past_end = one_entry("a.txt", b"alpha\n")

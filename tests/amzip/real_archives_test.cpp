@@ -131,6 +131,23 @@ TEST(RealArchives, NamesMatchAsTheServerAsks) {
   EXPECT_EQ(size, 0u);
 }
 
+// Names in the OEM code page with Info-ZIP's Unicode Path record: the record's name is the
+// entry's, found by it as the server asks; a stale record (another name's CRC-32) is ignored.
+TEST(RealArchives, UnicodePathRecordNamesTheEntry) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("damaged/unicode_path.zip"));
+  ASSERT_EQ(archive.Entries().size(), 3u);
+  const std::wstring lodz = Utf8ToWide("\xC5\x81\xC3\xB3" "d\xC5\xBA/\xC3\x9C" "bung 1.html");
+  EXPECT_EQ(archive.Entries()[0]->name, WithBackslashes(lodz));
+  EXPECT_EQ(archive.Entries()[1]->name, Utf8ToWide("\xC3\x84rger.html"));
+  EXPECT_EQ(archive.Entries()[2]->name, L"renamed.txt");
+  EXPECT_EQ(ExtractEntry(archive, lodz), Bytes("<p>lodz</p>\n"));
+  EXPECT_EQ(ExtractEntry(archive, Utf8ToWide("\xC3\x84RGER.HTML")), Bytes("<p>aerger</p>\n"));
+  EXPECT_EQ(ExtractEntry(archive, L"renamed.txt"), Bytes("renamed\n"));
+  EXPECT_FALSE(ExtractEntry(archive, L"old name.txt").has_value());
+  EXPECT_FALSE(ExtractEntry(archive, OemToWide(archive.Entries()[0]->rawName)).has_value());
+}
+
 TEST(RealArchives, EmptyEntryAndNullBuffer) {
   ZipArchive archive;
   archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
