@@ -27,6 +27,7 @@ constexpr std::uint16_t kMarker16 = 0xFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::uint16_t kZip64Version = 45;
 constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
+constexpr std::uint8_t kHostUnix = 3;  // "version made by", high byte
 
 void Require(bool allowed) {
   if (!allowed) Fail(AZ_ERROR_UNKNOWN);
@@ -49,6 +50,42 @@ bool UnicodePath(const unsigned char* extra, std::uint32_t length, const std::st
     return true;
   }
   return false;
+}
+
+// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) that is
+// not plain ASCII.
+bool IsNonAsciiUtf8(const std::string& bytes) {
+  bool nonAscii = false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    nonAscii = true;
+    const std::size_t more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    if (lead < 0xC2 || lead > 0xF4 || i + more >= bytes.size()) return false;
+    std::uint32_t value = lead & (0x3F >> more);
+    for (std::size_t k = 1; k <= more; ++k) {
+      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if ((more == 2 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+        (more == 3 && (value < 0x10000 || value > 0x10FFFF))) {
+      return false;
+    }
+    i += more + 1;
+  }
+  return nonAscii;
+}
+
+// A name without the UTF-8 flag is in the writer's own character set: the OEM code page on
+// MS-DOS and Windows, but the locale's on Unix, which is UTF-8 today (Info-ZIP's zip and
+// bsdtar write such names unflagged). Names from Unix that are well-formed UTF-8 are read as
+// UTF-8; the chance that OEM text forms such sequences by accident is slight.
+bool UnixNameInUtf8(const ZipEntry& entry, const std::string& name) {
+  return (entry.versionMadeBy >> 8) == kHostUnix && IsNonAsciiUtf8(name);
 }
 
 }  // namespace
@@ -160,7 +197,7 @@ void ZipArchive::ReadEntryHeader(ZipEntry* entry, bool central) {
 
   std::string unicodeName;
   entry->unicodePath = UnicodePath(extraBuffer.data(), entry->extraLength, entry->rawName, &unicodeName);
-  const bool utf8 = (entry->flags & kFlagUtf8) != 0;
+  const bool utf8 = (entry->flags & kFlagUtf8) != 0 || UnixNameInUtf8(*entry, entry->rawName);
   entry->name = entry->unicodePath ? Utf8ToWide(unicodeName)
                 : utf8              ? Utf8ToWide(entry->rawName)
                                     : OemToWide(entry->rawName);
@@ -227,8 +264,8 @@ void ZipArchive::TakeZip64Values(ZipEntry* entry, bool central) {
 void ZipArchive::IndexEntry(const ZipEntry* entry) {
   const std::string stored(entry->rawName.c_str());
   const std::wstring wide = entry->unicodePath              ? entry->name
-                            : (entry->flags & kFlagUtf8) != 0 ? Utf8ToWide(stored)
-                                                              : AnsiToWide(stored);
+                            : (entry->flags & kFlagUtf8) != 0 || UnixNameInUtf8(*entry, stored) ? Utf8ToWide(stored)
+                                                                                                : AnsiToWide(stored);
   entryIndex.emplace(NormalizePath(wide), static_cast<std::uint32_t>(entries.size() - 1));
 }
 

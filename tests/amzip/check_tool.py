@@ -113,6 +113,10 @@ if not args.emulator:
     result = tool("cat", path("damaged/unicode_path.zip"), "Łódź/Übung 1.html")
     check(result.returncode == 0 and result.stdout == b"<p>lodz</p>\n", "cat by a Unicode Path name: %r" % (result,))
 check(names[2:] == ["renamed.txt"], "list with a stale Unicode Path record: %r" % (names,))
+# Unflagged UTF-8 names from Info-ZIP's zip on Unix.
+result = tool("list", path("damaged/infozip_unix_names.zip"))
+names = [line.split("\t")[-1] for line in result.stdout.decode("utf-8", "replace").splitlines()]
+check(len(names) == 2 and (args.emulator or names[0] == "Ärger.html"), "list of Unix names: %r" % (names,))
 
 # Errors: the archive's message on standard error and status 1; a missing entry 2; usage 64.
 result = tool("list", path("damaged/text.txt"))

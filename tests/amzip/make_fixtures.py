@@ -267,6 +267,14 @@ with zipfile.ZipFile(os.path.join(damaged, "unicode_path.zip"), "w") as z:
         info = OemInfo(name, date_time=(2020, 1, 2, 3, 4, 6))
         info.extra = unicode_path(crc_of or name.encode("cp437", "replace"), recorded)
         z.writestr(info, data, zipfile.ZIP_DEFLATED)
+# Info-ZIP's zip on this system: names as the file system has them (UTF-8, and one in Latin-1
+# that is no UTF-8), made on Unix, without the UTF-8 flag (which a UTF-8 locale it knows, such
+# as en_US.UTF-8, would make it set).
+unix_names = os.path.join(out, "unix_names")
+write(os.path.join(unix_names.encode(), "\u00c4rger.html".encode()), b"<p>aerger</p>\n")
+write(os.path.join(unix_names.encode(), b"caf\xe9.txt"), b"latin-1\n")
+subprocess.run(["zip", "-q", "-X", os.path.join(damaged, "infozip_unix_names.zip"), "\u00c4rger.html".encode(),
+                b"caf\xe9.txt"], cwd=unix_names, env=dict(os.environ, LC_ALL="C"), check=True, stdout=subprocess.DEVNULL)
 # A zip64 locator after the end record whose 16 bytes run past the end of the file: the records
 # after the end record are not used, so the archive before them still opens.
 locator_past_end = one_entry("a.txt", b"alpha\n")

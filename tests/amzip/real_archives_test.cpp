@@ -148,6 +148,19 @@ TEST(RealArchives, UnicodePathRecordNamesTheEntry) {
   EXPECT_FALSE(ExtractEntry(archive, OemToWide(archive.Entries()[0]->rawName)).has_value());
 }
 
+// Info-ZIP's zip on Unix stores names as the file system has them, unflagged: UTF-8 ones read
+// as UTF-8; one that is no UTF-8 stays in the OEM code page.
+TEST(RealArchives, UnixNamesInUtf8) {
+  ZipArchive archive;
+  archive.OpenFile(WideFixturePath("damaged/infozip_unix_names.zip"));
+  ASSERT_EQ(archive.Entries().size(), 2u);
+  EXPECT_EQ(archive.Entries()[0]->flags & amzip::kFlagUtf8, 0);
+  EXPECT_EQ(archive.Entries()[0]->name, Utf8ToWide("\xC3\x84rger.html"));
+  EXPECT_EQ(archive.Entries()[1]->name, OemToWide("caf\xE9.txt"));
+  EXPECT_EQ(ExtractEntry(archive, Utf8ToWide("\xC3\x84rger.html")), Bytes("<p>aerger</p>\n"));
+  EXPECT_EQ(ExtractEntry(archive, AnsiToWide("caf\xE9.txt")), Bytes("latin-1\n"));
+}
+
 TEST(RealArchives, EmptyEntryAndNullBuffer) {
   ZipArchive archive;
   archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));
