@@ -75,12 +75,12 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
 
 bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
   if (!request.hasHost) return true;
-  const std::string suffix = ":" + std::to_string(port);
+  // A name without a port stands for port 80, where browsers leave the port out.
   const std::string& host = request.host;
-  if (port == 0 || host.size() <= suffix.size() || host.compare(host.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    return false;
-  }
-  std::string name = host.substr(0, host.size() - suffix.size());
+  const std::size_t colon = host.find(':');
+  const std::string given = colon == std::string::npos ? "80" : host.substr(colon + 1);
+  if (port == 0 || given != std::to_string(port)) return false;
+  std::string name = host.substr(0, colon);
   for (char& c : name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }

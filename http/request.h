@@ -17,7 +17,8 @@
 bool ParseRequest(const std::string& block, HttpRequest* request);
 
 // True when the request was meant for this server: it names no host (HTTP/1.0), or its Host is
-// "127.0.0.1:PORT" or "localhost:PORT" (any letter case) with the port the server listens on.
+// "127.0.0.1:PORT" or "localhost:PORT" (any letter case) with the port the server listens on
+// (on port 80 also without ":80", as browsers send it).
 // Any other name reached 127.0.0.1 through a name that someone else's DNS answers (DNS
 // rebinding): a page of that site would read the answer as its own.
 bool IsOwnHost(const HttpRequest& request, std::uint16_t port);

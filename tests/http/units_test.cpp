@@ -1,9 +1,11 @@
-// The server's pure pieces: HTTP dates, the extension table, sniffing, the navigation rewrite.
+// The server's pure pieces: HTTP dates, the extension table, sniffing, the host check, the
+// navigation rewrite.
 #include <gtest/gtest.h>
 
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "http/http_date.h"
+#include "http/request.h"
 #include "tests/http/http_date_check.h"
 
 using namespace std::string_literals;
@@ -79,6 +81,19 @@ TEST(SniffContentType, Bytes) {
 
 TEST(SniffContentType, NothingToLookAtGivesTextPlain) {
   EXPECT_EQ(SniffContentType("", 0), "text/plain");
+}
+
+// Port 80 is the one a browser leaves out of Host; the sockets test the rest (server_test).
+TEST(IsOwnHost, DefaultPort) {
+  HttpRequest request;
+  request.hasHost = true;
+  for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1:80", "LOCALHOST:80"}) {
+    request.host = host;
+    EXPECT_TRUE(IsOwnHost(request, 80)) << host;
+    EXPECT_FALSE(IsOwnHost(request, 8080)) << host;
+  }
+  request.host = "evil.example";
+  EXPECT_FALSE(IsOwnHost(request, 80));
 }
 
 TEST(FixNavigationFile, Cases) {
