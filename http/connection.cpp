@@ -82,6 +82,11 @@ void ClientConnection::HandleRequest() {
     SendStatus("501 Not Implemented");
     return;
   }
+  if (!IsOwnHost(request, server_.BoundPort())) {
+    DebugLog("Host %s is not ours -> 421\n\n", request.host.c_str());
+    SendStatus("421 Misdirected Request");
+    return;
+  }
   QueueAnswer(server_.Handler().Answer(request));
 }
 

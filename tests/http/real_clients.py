@@ -377,7 +377,7 @@ def pending_exhaustion_check(work):
     proc, host, port, prefix = start_limited(archive, 16)
     readers = []
     try:
-        request = ("GET %sbig.bin HTTP/1.1\r\nHost: x\r\n\r\n" % prefix).encode()
+        request = ("GET %sbig.bin HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (prefix, host, port)).encode()
         for _ in range(12):  # more than the server can hold
             s = socket.socket()
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
@@ -386,7 +386,7 @@ def pending_exhaustion_check(work):
             s.sendall(request)
             readers.append(s)
         late = socket.create_connection((host, port), timeout=10)
-        late.sendall(("GET %sindex.html HTTP/1.1\r\nHost: x\r\n\r\n" % prefix).encode())
+        late.sendall(("GET %sindex.html HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (prefix, host, port)).encode())
         time.sleep(0.5)
         before = cpu_seconds(proc.pid)
         time.sleep(1.0)
@@ -426,7 +426,7 @@ def raw_get(host, port, path):
     data = b""
     orderly = True
     try:
-        s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path).encode())
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (path, host, port)).encode())
         while True:
             chunk = s.recv(1 << 16)
             if not chunk:
