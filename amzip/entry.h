@@ -39,7 +39,10 @@ struct ZipEntry {
   std::uint16_t commentLength = 0;
   std::string rawName;     // the stored name bytes; c_str() adds the terminating 0
   std::string rawComment;  // the stored comment bytes (central headers only)
-  std::wstring name;       // rawName decoded (UTF-8 with flag bit 11, else OEM), "/" as "\"
+  // rawName decoded (UTF-8 with flag bit 11 or when well-formed UTF-8 written on Unix, else
+  // OEM), or the UTF-8 name of a matching Unicode Path extra record (unicodePath); "/" as "\".
+  std::wstring name;
+  bool unicodePath = false;
   std::uint16_t extraLength = 0;
   std::uint32_t keyHash = 0;  // of the name index's key (ZipArchive::IndexEntry)
   // The archive's generation (see ZipArchive::NoteSourceChanges) in which a reader opened at

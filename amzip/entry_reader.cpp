@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <optional>
-#include <vector>
+#include <memory>
 
 #include "amzip/checksum.h"
 #include "amzip/entry.h"
@@ -140,8 +140,9 @@ class InflateReader : public CheckedReader {
       : CheckedReader(from, entry, dataStart, 0, offset == 0, generation),
         inputLeft(entry.compressedSize),
         skip(offset),
-        // No larger than the compressed data: a small entry needs no 32 KiB block cleared.
-        input(entry.compressedSize < kInputBlock ? static_cast<std::size_t>(entry.compressedSize) : kInputBlock) {
+        // No larger than the compressed data, and not cleared: every byte is read before use.
+        input(new unsigned char[entry.compressedSize < kInputBlock ? static_cast<std::size_t>(entry.compressedSize)
+                                                                   : kInputBlock]) {
     const int init = inflateInit2(&stream, -MAX_WBITS);
     if (init != Z_OK) FailWithDetail(AZ_ERROR_COMPRESSION, init);
   }
@@ -209,11 +210,11 @@ class InflateReader : public CheckedReader {
     if (inputLeft == 0) return;
     const std::uint32_t want = inputLeft < kInputBlock ? static_cast<std::uint32_t>(inputLeft) : kInputBlock;
     std::uint32_t got = 0;
-    if (!source.ReadAt(dataOffset + inputRead, input.data(), want, &got)) Fail(AZ_ERROR_READ);
+    if (!source.ReadAt(dataOffset + inputRead, input.get(), want, &got)) Fail(AZ_ERROR_READ);
     if (got == 0) Fail(AZ_ERROR_DATA_SHORT);  // the source ends inside the compressed data
     inputRead += got;
     inputLeft -= got;
-    stream.next_in = input.data();
+    stream.next_in = input.get();
     stream.avail_in = got;
   }
 
@@ -222,7 +223,7 @@ class InflateReader : public CheckedReader {
   std::uint64_t inputLeft;
   std::uint64_t skip;
   bool streamEnded = false;
-  std::vector<unsigned char> input;
+  std::unique_ptr<unsigned char[]> input;
 };
 
 }  // namespace

@@ -207,6 +207,15 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   return StatusAnswer("500 Internal Server Error");
 }
 
+const std::string& ArchiveHandler::Remember(const amzip::EntryInfo& info, std::string type) {
+  // Entries keep their places only in a directory that loaded; another is walked again.
+  if (!archive_.IsLoaded()) {
+    scratchType_ = std::move(type);
+    return scratchType_;
+  }
+  return sniffed_[info.entry] = std::move(type);
+}
+
 const AnswerCache::Form* ArchiveHandler::KeptForm(const HttpRequest& request, bool* takesDeflate) {
   *takesDeflate = !request.acceptEncoding.empty() && AcceptsDeflate(request.acceptEncoding);
   // Kept answers are whole GET answers; a range is answered from the entry.
@@ -246,7 +255,7 @@ HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::Ent
     } else {
       std::string leading(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes)), '\0');
       ReadExactly(*OpenReader(archive_, name, info, 0), leading.data(), leading.size());
-      type = sniffed_[info.entry] = SniffContentType(leading.data(), leading.size());
+      type = Remember(info, SniffContentType(leading.data(), leading.size()));
     }
   }
   DebugLog("Content-Type: %s\n", type.c_str());
@@ -303,7 +312,7 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
       form.body = ReadWhole(name, info);
       form.size = static_cast<std::size_t>(info.size);
       // Only the leading bytes, as for a streamed entry, so HEAD and GET always agree.
-      if (!typed) type = sniffed_[info.entry] = SniffContentType(form.body.get(), std::min<std::size_t>(form.size, kSniffBytes));
+      if (!typed) type = Remember(info, SniffContentType(form.body.get(), std::min<std::size_t>(form.size, kSniffBytes)));
       DebugLog("Content-Type: %s\n", type.c_str());
       if (navigation) {
         std::string body(form.body.get(), form.size);
@@ -331,7 +340,7 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
   const std::uint64_t length = part ? range.last - range.first + 1 : info.size;
   std::string leading;
   answer.body = EntryBody(name, info, first, length, !typed, &leading);
-  if (!typed) type = sniffed_[info.entry] = SniffContentType(leading.data(), leading.size());
+  if (!typed) type = Remember(info, SniffContentType(leading.data(), leading.size()));
   DebugLog("Content-Type: %s\n", type.c_str());
   answer.head = GetHeader(type, length, expires_.At(CurrentFileTime()), part ? &range : nullptr, info.size);
   DebugLog("GET %S\n%s", name.c_str(), answer.head.c_str());

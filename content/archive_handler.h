@@ -49,6 +49,8 @@ class ArchiveHandler : public HttpHandler {
   HttpAnswer AnswerHead(const std::wstring& name, const amzip::EntryInfo& info);
   HttpAnswer AnswerGet(const std::wstring& name, const amzip::EntryInfo& info, const HttpRequest& request,
                        bool takesDeflate);
+  // `type`, sniffed for the entry of `info`, remembered so it is sniffed once.
+  const std::string& Remember(const amzip::EntryInfo& info, std::string type);
   // A kept answer, if there is one for this request; null otherwise.
   const AnswerCache::Form* KeptForm(const HttpRequest& request, bool* takesDeflate);
   // The answer of a form: its head, the current Expires line and the body.
@@ -71,7 +73,8 @@ class ArchiveHandler : public HttpHandler {
   // Answers run on the server thread only; what they keep needs no lock.
   ExpiresLine expires_;
   AnswerCache kept_{kKeptAnswerBytes, kOneBufferLimit};
-  // The types sniffed for entries whose extension the table lacks, by entry.
+  // The types sniffed for entries whose extension the table lacks, by entry (Remember).
   std::unordered_map<const amzip::ZipEntry*, std::string> sniffed_;
+  std::string scratchType_;
   std::atomic<std::uint64_t> lastActivityMs_{0};
 };

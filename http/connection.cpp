@@ -100,6 +100,11 @@ void ClientConnection::HandleRequest(std::string_view block) {
     SendStatus("501 Not Implemented");
     return;
   }
+  if (!IsOwnHost(request, server_.BoundPort())) {
+    DebugLog("Host %s is not ours -> 421\n\n", request.host.c_str());
+    SendStatus("421 Misdirected Request");
+    return;
+  }
   QueueAnswer(server_.Handler().Answer(request));
 }
 

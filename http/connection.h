@@ -80,7 +80,8 @@ class ClientConnection {
   // bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the header block: 501 when ParseRequest refuses it, else the handler's answer.
+  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
+  // than this server's (IsOwnHost), else the handler's answer.
   void HandleRequest(std::string_view block);
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.

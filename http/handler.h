@@ -12,6 +12,8 @@ struct HttpRequest {
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent
+  bool hasHost = false;  // a Host header was sent (HTTP/1.0 needs none)
+  std::string host;      // its value; "" when there was more than one, which names no server
   std::string rawPath;   // `path` as sent, before percent-decoding (a key for cached answers)
   std::string acceptEncoding;  // the Accept-Encoding header's value, as `range`
 };

@@ -56,6 +56,8 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
   request->range.clear();
   request->ifRange = false;
   request->acceptEncoding.clear();
+  request->hasHost = false;
+  request->host.clear();
   for (std::size_t line = text.find("\r\n"); line != std::string_view::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
@@ -69,10 +71,27 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
     } else if (HeaderValue(header, "accept-encoding", &value)) {
       if (!request->acceptEncoding.empty()) request->acceptEncoding += ", ";
       request->acceptEncoding += value;
+    } else if (HeaderValue(header, "host", &value)) {
+      request->host = request->hasHost ? std::string() : std::string(value);
+      request->hasHost = true;
     }
     line = next;
   }
   return true;
+}
+
+bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
+  if (!request.hasHost) return true;
+  // A name without a port stands for port 80, where browsers leave the port out.
+  const std::string& host = request.host;
+  const std::size_t colon = host.find(':');
+  const std::string given = colon == std::string::npos ? "80" : host.substr(colon + 1);
+  if (port == 0 || given != std::to_string(port)) return false;
+  std::string name = host.substr(0, colon);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name == "127.0.0.1" || name == "localhost";
 }
 
 HttpAnswer StatusAnswer(const char* statusText) {

@@ -70,7 +70,10 @@ SocketHandle ServerCore::OpenListeningSocket() {
   }
   std::string address;
   std::uint16_t boundPort = 0;
-  if (GetBoundAddress(listening, &address, &boundPort)) url = address + ":" + FormatText("%d", boundPort);
+  if (GetBoundAddress(listening, &address, &boundPort)) {
+    url = address + ":" + FormatText("%d", boundPort);
+    boundPort_ = boundPort;
+  }
   url = "http://" + url + "/";
   SetBaseUrl(url);
   if (!ListenForConnections(listening)) {

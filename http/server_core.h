@@ -55,6 +55,8 @@ class ServerCore {
   // bound address cannot be read, the full "http://127.0.0.1:PORT/" otherwise.
   SocketHandle OpenListeningSocket();
   SocketHandle ListeningSocket() const { return listening_; }
+  // The port the listening socket is bound to (0 before that): the one Host may name.
+  std::uint16_t BoundPort() const { return boundPort_; }
   // The notification source's state, null before Start and after a completed Stop.
   ServerThread* Thread() { return thread_.get(); }
 
@@ -148,5 +150,6 @@ class ServerCore {
   std::size_t freedSinceTrim_ = 0;           // server thread only
   SocketHandle listening_ = kInvalidSocket;  // written and read by the server thread only
   bool readOnAccept_ = false;                // connections are reported with their request
+  std::uint16_t boundPort_ = 0;              // likewise
   std::unique_ptr<ServerThread, ServerThreadDeleter> thread_;  // created by Start
 };

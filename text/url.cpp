@@ -33,21 +33,23 @@ void NormalizePathInto(std::wstring_view rest, std::wstring* result) {
   for (const wchar_t* prefix : {L"file://", L"\\\\?\\", L".\\"}) {
     if (rest.starts_with(prefix)) rest.remove_prefix(std::wstring_view(prefix).size());
   }
+  // Written through a pointer into storage of the input's length: the output is never longer.
   std::wstring& out = *result;
-  out.clear();
-  out.reserve(rest.size());
+  out.resize(rest.size());
+  wchar_t* const start = out.data();
+  wchar_t* end = start;
   for (wchar_t c : rest) {
     if (c == L'/' || c == L'\\') {
       // Collapse runs, but let a leading pair stand (a UNC-style "\\server").
-      if (out.size() > 1 && out.back() == L'\\') continue;
-      out += L'\\';
+      if (end - start > 1 && end[-1] == L'\\') continue;
+      c = L'\\';
     } else if (c >= L'A' && c <= L'Z') {
-      out += static_cast<wchar_t>(c - L'A' + L'a');
-    } else {
-      out += c;
+      c = static_cast<wchar_t>(c - L'A' + L'a');
     }
+    *end++ = c;
   }
-  TrimTrailingSeparators(out);
+  while (end != start && end[-1] == L'\\') --end;  // no trailing separators
+  out.resize(static_cast<std::size_t>(end - start));
 }
 
 void LowerAscii(std::wstring& text) {

@@ -6,7 +6,9 @@ with a flipped byte or cut-off data are never served as a whole answer; 200 conc
 process holds no more descriptors than before; and a server out of descriptors (idle clients,
 or answers in progress) keeps answering, or waits, without spinning. Usage: real_clients.py PATH/TO/http_serve_archive"""
 import concurrent.futures
+import hashlib
 import http.client
+import http.server
 import os
 import random
 import resource
@@ -15,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 import zipfile
@@ -223,6 +226,62 @@ def changed_archive_check(work):
         proc.wait(timeout=10)
 
 
+def browsers_check(work):
+    """Headless Chromium and Firefox fetch a deflated script three times from a page (the first
+    read checks it and may already go as its deflate stream; a 1.5 MB one goes so from the second)
+    and report each body's SHA-256 to a collector beside the server: every one is the entry's."""
+    rng = random.Random(5)
+    scripts = {"small.js": "".join("var v%d = %d;\n" % (i, rng.randrange(1000)) for i in range(3000)).encode(),
+               "large.js": "".join("var w%d = '%s';\n" % (i, "x" * rng.randrange(40)) for i in range(40000)).encode()}
+    reports = []
+
+    class Collector(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            reports.append(urllib.parse.unquote(self.path.partition("?")[2]))
+            self.send_response(204)
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+    collector = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Collector)
+    threading.Thread(target=collector.serve_forever, daemon=True).start()
+    page = ("<script>(async () => { const out = [];"
+            " for (const n of ['small.js', 'large.js', 'small.js', 'large.js', 'large.js']) {"
+            "  const r = await fetch(n, {cache: 'no-store'});"
+            "  const d = new Uint8Array(await crypto.subtle.digest('SHA-256', await r.arrayBuffer()));"
+            "  out.push(n + ':' + r.headers.get('content-encoding') + ':' + Array.from(d, b => b.toString(16).padStart(2, '0')).join(''));"
+            " } await fetch('http://127.0.0.1:%d/?' + encodeURIComponent(out.join(' ')), {mode: 'no-cors'}); })();</script>"
+            % collector.server_address[1])
+    archive = os.path.join(work, "scripts.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.html", page)
+        for name, data in scripts.items():
+            z.writestr(name, data)
+    for browser in ("chromium", "firefox"):
+        if not shutil.which(browser):
+            check(False, "no %s here" % browser)
+            continue
+        proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        profile = tempfile.mkdtemp(dir=work)
+        url = proc.stdout.readline().strip() + "index.html"
+        command = (["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + profile, url]
+                   if browser == "chromium" else ["firefox", "--headless", "--no-remote", "--profile", profile, url])
+        reports.clear()
+        shown = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 90
+        while not reports and time.time() < deadline:
+            time.sleep(0.2)
+        shown.kill()
+        shown.wait(10)
+        proc.stdin.close()
+        proc.wait(timeout=10)
+        got = [item.split(":") for item in (reports[0].split() if reports else [])]
+        exact = all(digest == hashlib.sha256(scripts[name]).hexdigest() for name, _, digest in got)
+        check(len(got) == 5 and exact and got[-1][1] == "deflate", "%s read the scripts as %r" % (browser, got))
+        print("%s: %s" % (browser, ", ".join("%s %s" % (name, coding) for name, coding, _ in got)))
+    collector.shutdown()
+
+
 def concurrent_load(pid, host, port, prefix, z, entries):
     before = descriptors(pid)
     small = [i for i in entries if i.file_size < 100000]
@@ -321,7 +380,7 @@ def pending_exhaustion_check(work):
     proc, host, port, prefix = start_limited(archive, 16)
     readers = []
     try:
-        request = ("GET %sbig.bin HTTP/1.1\r\nHost: x\r\n\r\n" % prefix).encode()
+        request = ("GET %sbig.bin HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (prefix, host, port)).encode()
         for _ in range(12):  # more than the server can hold
             s = socket.socket()
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
@@ -368,7 +427,7 @@ def raw_get(host, port, path):
     data = b""
     orderly = True
     try:
-        s.sendall(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path).encode())
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (path, host, port)).encode())
         while True:
             chunk = s.recv(1 << 16)
             if not chunk:
@@ -484,6 +543,7 @@ def main():
             serve(archive, label)
         integrity_check(work)
         changed_archive_check(work)
+        browsers_check(work)
         if os.environ.get("ORVANE_SANITIZED"):
             # UBSan checks a vtable by writing it to a pipe; with every descriptor held by
             # clients it cannot make one and reports a valid object as corrupt. The native

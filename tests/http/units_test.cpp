@@ -1,10 +1,12 @@
-// The server's pure pieces: HTTP dates, the extension table, sniffing, the navigation rewrite.
+// The server's pure pieces: HTTP dates, the extension table, sniffing, the host check, the
+// navigation rewrite.
 #include <gtest/gtest.h>
 
 #include "content/accept_encoding.h"
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "http/http_date.h"
+#include "http/request.h"
 #include "tests/http/http_date_check.h"
 
 using namespace std::string_literals;
@@ -93,6 +95,14 @@ TEST(SniffContentType, Bytes) {
 
 TEST(SniffContentType, NothingToLookAtGivesTextPlain) {
   EXPECT_EQ(SniffContentType("", 0), "text/plain");
+}
+
+// Port 80 is the one a browser leaves out of Host; the sockets test the rest (server_test).
+TEST(IsOwnHost, DefaultPort) {
+  for (const char* host : {"127.0.0.1", "LOCALHOST:80"}) {
+    EXPECT_TRUE(IsOwnHost({false, "", "", false, true, host}, 80)) << host;
+    EXPECT_FALSE(IsOwnHost({false, "", "", false, true, host}, 8080)) << host;
+  }
 }
 
 TEST(FixNavigationFile, Cases) {

@@ -301,7 +301,7 @@ def check_idle(args, work, archive, expected):
     idle = []
     try:
         base_fds = launcher.descriptors()[0]
-        partial = b"GET /" + launcher.prefix.encode() + b"index.html HTTP/1.1\r\nHost: x\r\n"
+        partial = b"GET /" + launcher.prefix.encode() + b"index.html HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % launcher.port
         for _ in range(limit + 64):
             s = socket.create_connection(("127.0.0.1", launcher.port), 5)
             s.sendall(partial)  # and never the empty line that ends the header block
@@ -361,7 +361,7 @@ def check_pending(args, work, expected):
     launcher = Launcher([args.launcher], archive, work, nofile=limit)
     readers = []
     try:
-        request = b"GET /" + launcher.prefix.encode() + b"big.bin HTTP/1.1\r\nHost: x\r\n\r\n"
+        request = b"GET /" + launcher.prefix.encode() + b"big.bin HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % launcher.port
         for _ in range(clients):
             s = socket.socket()
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
@@ -420,7 +420,7 @@ def fetch_hash(port, path, timeout=120):
     """GET with a raw socket; (status line, body length, SHA-256 of the body)."""
     s = socket.create_connection(("127.0.0.1", port), timeout)
     try:
-        s.sendall(b"GET /" + path.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
+        s.sendall(b"GET /" + path.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
         head = b""
         while b"\r\n\r\n" not in head:
             chunk = s.recv(65536)
