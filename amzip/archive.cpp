@@ -3,6 +3,7 @@
 #include "amzip/archive.h"
 
 #include <cstring>
+#include <deque>
 
 #include "amzip/entry.h"
 #include "amzip/fail.h"
@@ -32,6 +33,8 @@ void ZipArchive::AttachSource(std::unique_ptr<ReadI> source, const std::wstring&
   currentVolume->size = reader->Size();
   cursor = 0;
   windowLength = 0;
+  std::lock_guard<std::mutex> stamping(stampLock);
+  stamped = reader->Stamp(&stampSize, &stampTime);
 }
 
 void ZipArchive::OpenFileSource(const std::wstring& filePath) {
@@ -60,7 +63,10 @@ void ZipArchive::OpenResource(const wchar_t* type, const wchar_t* name) {
   const std::wstring label = IsResourceId(type)
       ? AnsiToWide(FormatText("#%u", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(type))))
       : std::wstring(type);
-  AttachSource(std::make_unique<MemReader>(data, size), label);
+  std::intptr_t file = -1;
+  std::uint64_t start = 0;
+  if (!EmbeddedArchiveFile(&file, &start)) file = -1;
+  AttachSource(std::make_unique<MemReader>(data, size, file, start), label);
   ReadDirectory();
 }
 
@@ -97,14 +103,26 @@ void ZipArchive::Close() {
 }
 
 void ZipArchive::ForgetEntries() {
-  for (ZipEntry* entry : entries) delete entry;
   entries.clear();
+  entryStore.clear();
   entryIndex.clear();
+  indexedCount = 0;
 }
 
 const ZipEntry* ZipArchive::FindEntry(const std::wstring& name) const {
-  const auto found = entryIndex.find(NormalizePath(name));
-  return found == entryIndex.end() ? nullptr : entries[found->second];
+  if (entryIndex.empty()) return nullptr;
+  const std::wstring key = NormalizePath(name);
+  const std::uint32_t hash = KeyHash(key);
+  const std::size_t mask = entryIndex.size() - 1;
+  std::wstring entryKey, scratch;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t position = entryIndex[slot];
+    if (position == 0) return nullptr;
+    const ZipEntry* entry = entries[position - 1];
+    if (entry->keyHash != hash) continue;
+    EntryKey(*entry, &entryKey, &scratch);
+    if (entryKey == key) return entry;
+  }
 }
 
 const ZipEntry* ZipArchive::LoadedEntry(const std::wstring& name) {
@@ -119,7 +137,7 @@ const ZipEntry* ZipArchive::LoadedEntry(const std::wstring& name) {
   return FindEntry(name);
 }
 
-bool ZipArchive::Find(const std::wstring& name, EntryInfo* info) const {
+bool ZipArchive::Find(const std::wstring& name, EntryInfo* info, bool withTime) const {
   std::unique_lock<std::mutex> walking(directoryLock, std::defer_lock);
   if (!loaded.load(std::memory_order_acquire)) walking.lock();
   const ZipEntry* entry = FindEntry(name);
@@ -127,8 +145,10 @@ bool ZipArchive::Find(const std::wstring& name, EntryInfo* info) const {
   info->size = entry->uncompressedSize;
   // The MS-DOS stamp is local time; both fields 0 mean there is none.
   info->hasTime = entry->dosDate != 0 || entry->dosTime != 0;
-  if (info->hasTime) DosDateTimeToUtc(entry->dosDate, entry->dosTime, &info->modified);
+  if (info->hasTime && withTime) DosDateTimeToUtc(entry->dosDate, entry->dosTime, &info->modified);
   info->stored = entry->method == 0;
+  info->entry = entry;
+  info->folder = !entry->name.empty() && entry->name.back() == L'\\';
   return true;
 }
 
@@ -144,7 +164,30 @@ bool ZipArchive::IsVerified(const std::wstring& name) const {
   std::unique_lock<std::mutex> walking(directoryLock, std::defer_lock);
   if (!loaded.load(std::memory_order_acquire)) walking.lock();
   const ZipEntry* entry = FindEntry(name);
-  return entry != nullptr && entry->verified.load(std::memory_order_acquire);
+  return entry != nullptr && entry->verifiedIn.load(std::memory_order_acquire) == generation.load();
+}
+
+bool ZipArchive::IsVerified(const std::wstring& name, const EntryInfo& info) const {
+  if (!loaded.load(std::memory_order_acquire)) return IsVerified(name);
+  return info.entry->verifiedIn.load(std::memory_order_acquire) == generation.load();
+}
+
+const ZipEntry* ZipArchive::EntryOf(const std::wstring& name, const EntryInfo& info) {
+  return loaded.load(std::memory_order_acquire) ? info.entry : LoadedEntry(name);
+}
+
+void ZipArchive::NoteSourceChanges() {
+  if (reader == nullptr) return;
+  std::uint64_t size = 0;
+  std::uint64_t time = 0;
+  if (!reader->Stamp(&size, &time)) return;
+  std::lock_guard<std::mutex> stamping(stampLock);
+  if (stamped && size == stampSize && time == stampTime) return;
+  stamped = true;
+  stampSize = size;
+  stampTime = time;
+  generation.fetch_add(1);
+  for (const ZipEntry* entry : entries) entry->dataOffset.store(0, std::memory_order_relaxed);
 }
 
 const std::vector<ZipEntry*>& ZipArchive::Entries() const { return entries; }

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +34,10 @@ struct EntryInfo {
   bool hasTime = false;    // an MS-DOS stamp was present
   FileTime modified = 0;   // UTC, valid when hasTime
   bool stored = false;     // method 0: the data lies in the source as it is served
+  // The entry found, for the calls that take an EntryInfo: they need not look the name up
+  // again. Valid while the archive stays open (see Entries for a directory that did not load).
+  const ZipEntry* entry = nullptr;
+  bool folder = false;     // a folder entry ("sub/"): a name, never content
 };
 
 // Where a stored entry's bytes lie, so a caller can send them without copying them through its
@@ -64,6 +68,11 @@ class EntryReader {
   // check the CRC-32; it checks that the data reaches exactly the directory's size. Once it
   // has thrown, every further call throws the same error.
   virtual std::size_t Read(void* buffer, std::size_t capacity) = 0;
+  // Does at most about `budget` bytes of the work that has to come before the next Read (a
+  // deflated entry opened at a later offset inflates and drops the bytes before it), so a
+  // caller can share the time with other work: true once Read no longer has any of it to do.
+  // Throws as Read.
+  virtual bool Prepare(std::uint64_t budget) = 0;
 };
 
 class ZipArchive {
@@ -116,8 +125,9 @@ class ZipArchive {
   // lock; once loaded it never changes and lookups take no lock. Reading takes none.
 
   // The entry's size, time and method; false when no entry has that name. Never throws;
-  // does not load the directory.
-  bool Find(const std::wstring& name, EntryInfo* info) const;
+  // does not load the directory. Without `withTime`, hasTime tells whether there is a stamp but
+  // `modified` stays 0: the conversion from local time is left to callers that send it.
+  bool Find(const std::wstring& name, EntryInfo* info, bool withTime = true) const;
 
   // A reader positioned at uncompressed `offset` (at most the entry's size); nullptr when the
   // entry is not found. Walks the directory again first while it is not loaded, as Extract
@@ -134,8 +144,28 @@ class ZipArchive {
   bool GetStoredSpan(const std::wstring& name, StoredSpan* span);
 
   // True once a reader opened at offset 0 has delivered the whole entry with a matching CRC-32
-  // (Extract reads that way too): the bytes of this source were checked in this run.
+  // (Extract reads that way too): the bytes of this source were checked in this run, and the
+  // file has not changed since as far as NoteSourceChanges has seen.
   bool IsVerified(const std::wstring& name) const;
+
+  // OpenEntry, GetStoredSpan and IsVerified for the entry that Find just gave `info` for under
+  // `name`: one lookup serves them all once the directory is loaded.
+  std::unique_ptr<EntryReader> OpenEntry(const std::wstring& name, const EntryInfo& info, std::uint64_t offset = 0);
+  bool GetStoredSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span);
+  bool IsVerified(const std::wstring& name, const EntryInfo& info) const;
+
+  // For a deflated entry that IsVerified and whose deflate stream filled its compressed data
+  // exactly: where that data lies and its length, so it can be sent as it is stored (a raw
+  // deflate stream). False otherwise. Never throws.
+  bool GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span, std::uint64_t* length);
+  // Copies the `length` bytes of `span` (from GetStoredSpan or GetDeflateSpan) into `buffer`.
+  // False when the source cannot give them all. Never throws.
+  bool ReadSpan(const StoredSpan& span, void* buffer, std::uint64_t length) const;
+
+  // Compares the archive file's size and modification time with those seen last; when either
+  // changed, no entry counts as verified any more, and local headers are read again. Callers
+  // about to send bytes unchecked call it first. Costs a system call; never throws.
+  void NoteSourceChanges();
 
   // The entries in directory order, for tools that list an archive (amzip/entry.h). Valid
   // until the next open or Close, and until a read (Extract, OpenEntry, GetStoredSpan) on an
@@ -147,8 +177,15 @@ class ZipArchive {
   void ReadDirectory();
   void ReadEntryHeader(ZipEntry* entry, bool central);
   void TakeZip64Values(ZipEntry* entry, bool central);
-  void IndexEntry(const ZipEntry* entry);
+  // `decoded`: the entry's name as ReadEntryHeader decoded it, before "/" became "\".
+  void IndexEntry(ZipEntry* entry, const std::wstring& decoded);
   void ForgetEntries();
+  // The name index (directory.cpp): the key an entry is found by (from `decoded` when given
+  // and usable), and the hash that places it.
+  static void EntryKey(const ZipEntry& entry, std::wstring* key, std::wstring* scratch,
+                       const std::wstring* decoded = nullptr);
+  static std::uint32_t KeyHash(const std::wstring& key);
+  void GrowIndex();
 
   // The end record (end_record.cpp): 1 found and read, 0 not an archive, -1 none found.
   int FindEndRecord();
@@ -166,6 +203,10 @@ class ZipArchive {
   const ZipEntry* FindEntry(const std::wstring& name) const;
   // For reading: throws AZ_ERROR_INVALID_STATE when closed, walks again while not loaded.
   const ZipEntry* LoadedEntry(const std::wstring& name);
+  // info.entry when the directory is loaded, else LoadedEntry(name).
+  const ZipEntry* EntryOf(const std::wstring& name, const EntryInfo& info);
+  // Where the entry's data lies (any method); false when it does not lie wholly in the source.
+  bool DataSpan(const ZipEntry& entry, StoredSpan* span);
 
   // Reading entries (extract.cpp): what every read of the entry's data checks first, and the
   // absolute offset of its data from its local header.
@@ -194,6 +235,7 @@ class ZipArchive {
   std::vector<ZipVolume> volumes;
   ZipVolume* currentVolume = nullptr;
   std::vector<ZipEntry*> entries;
+  std::deque<ZipEntry> entryStore;  // the records `entries` points to, allocated in blocks
   std::uint32_t totalEntries = 0;
   std::unique_ptr<ReadI> reader;
   // Set (release) only at the end of a walk that reached the end record, under
@@ -209,8 +251,18 @@ class ZipArchive {
   bool fileSource = false;
   // True once the split redirect has replaced the source; it happens at most once per open.
   bool redirected = false;
-  std::map<std::wstring, std::uint32_t> entryIndex;
+  // The name index: open addressing over positions in `entries` plus one (0 marks a free
+  // slot), at most half full, probed from ZipEntry::keyHash; built as the walk reads entries.
+  std::vector<std::uint32_t> entryIndex;
+  std::size_t indexedCount = 0;
+  std::wstring keyBuffer, keyScratch;  // the walk's, reused for every entry
   std::vector<unsigned char> extraBuffer;
+  // Entries verified in this generation count as verified; a change of the file starts the next.
+  std::atomic<std::uint32_t> generation{1};
+  std::mutex stampLock;
+  bool stamped = false;
+  std::uint64_t stampSize = 0;
+  std::uint64_t stampTime = 0;
 };
 
 }  // namespace amzip

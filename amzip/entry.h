@@ -39,10 +39,20 @@ struct ZipEntry {
   std::uint16_t commentLength = 0;
   std::string rawName;     // the stored name bytes; c_str() adds the terminating 0
   std::string rawComment;  // the stored comment bytes (central headers only)
-  std::wstring name;       // rawName decoded (UTF-8 with flag bit 11, else OEM), "/" as "\"
+  // rawName decoded (UTF-8 with flag bit 11 or when well-formed UTF-8 written on Unix, else
+  // OEM), or the UTF-8 name of a matching Unicode Path extra record (unicodePath); "/" as "\".
+  std::wstring name;
+  bool unicodePath = false;
   std::uint16_t extraLength = 0;
-  // Set by a reader opened at offset 0 that delivered the whole entry with a matching CRC-32.
-  mutable std::atomic<bool> verified{false};
+  std::uint32_t keyHash = 0;  // of the name index's key (ZipArchive::IndexEntry)
+  // The archive's generation (see ZipArchive::NoteSourceChanges) in which a reader opened at
+  // offset 0 delivered the whole entry with a matching CRC-32; 0 when none has.
+  mutable std::atomic<std::uint32_t> verifiedIn{0};
+  // Set with verifiedIn when the entry is deflated and its stream ended exactly where its
+  // compressed data does, so that data alone is the whole deflate stream.
+  mutable std::atomic<bool> streamExact{false};
+  // The absolute offset of the entry's data once its local header was read; 0 until then.
+  mutable std::atomic<std::uint64_t> dataOffset{0};
 };
 
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;

@@ -6,9 +6,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <optional>
-#include <vector>
+#include <memory>
 
+#include "amzip/checksum.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
 #include "amzip/reader.h"
@@ -44,23 +46,36 @@ class CheckedReader : public EntryReader {
     }
   }
 
+  bool Prepare(std::uint64_t budget) final {
+    if (failure.has_value()) throw *failure;
+    try {
+      return PrepareSome(budget);
+    } catch (const AZError& error) {
+      failure = error;
+      throw;
+    }
+  }
+
   // `start`: the uncompressed offset the reader begins at; `checkCrc`: it delivers from 0.
-  CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc)
+  CheckedReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t start, bool checkCrc,
+                std::uint32_t generation)
       : source(from),
         dataOffset(dataStart),
         size(entry.uncompressedSize),
         expectedCrc(entry.crc32),
-        verified(&entry.verified),
+        entry_(entry),
+        generation_(generation),
         checksCrc(checkCrc),
         position(start) {}
 
  protected:
   // Read without the memory of failure.
   virtual std::size_t ReadPiece(void* buffer, std::size_t capacity) = 0;
+  virtual bool PrepareSome(std::uint64_t) { return true; }
 
   // Counts `count` delivered bytes; at the last one, the checks (which throw).
   void Delivered(const unsigned char* bytes, std::size_t count) {
-    if (checksCrc) crc = crc32_z(crc, bytes, count);
+    if (checksCrc) crc = Crc32(crc, bytes, count);
     position += count;
     if (position == size) Finish();
   }
@@ -70,31 +85,36 @@ class CheckedReader : public EntryReader {
     CheckNothingFollows();
     if (checksCrc) {
       if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
-      verified->store(true, std::memory_order_release);
+      entry_.streamExact.store(EndsWithData(), std::memory_order_relaxed);
+      entry_.verifiedIn.store(generation_, std::memory_order_release);
     }
     finished = true;
   }
 
   // Throws AZ_ERROR_DATA_LONG when the data goes on past the entry's size.
   virtual void CheckNothingFollows() {}
+  // After CheckNothingFollows: the entry's compressed data held nothing after its stream.
+  virtual bool EndsWithData() const { return false; }
 
   const ReadI& source;
   const std::uint64_t dataOffset;
   const std::uint64_t size;
   const std::uint32_t expectedCrc;
-  std::atomic<bool>* const verified;
+  const ZipEntry& entry_;
+  const std::uint32_t generation_;
   const bool checksCrc;
   std::uint64_t position;  // uncompressed offset of the next byte to deliver
   bool finished = false;
-  uLong crc = 0;
+  std::uint32_t crc = 0;
   std::optional<AZError> failure;
 };
 
 // A stored entry: its bytes lie in the source as they are delivered.
 class StoredReader : public CheckedReader {
  public:
-  StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
-      : CheckedReader(from, entry, dataStart, offset, offset == 0) {}
+  StoredReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset,
+               std::uint32_t generation)
+      : CheckedReader(from, entry, dataStart, offset, offset == 0, generation) {}
 
   std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
@@ -115,16 +135,23 @@ class StoredReader : public CheckedReader {
 // caller's buffer; bytes before the start offset are inflated into a scratch block and dropped.
 class InflateReader : public CheckedReader {
  public:
-  InflateReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset)
-      : CheckedReader(from, entry, dataStart, 0, offset == 0),
+  InflateReader(const ReadI& from, const ZipEntry& entry, std::uint64_t dataStart, std::uint64_t offset,
+                std::uint32_t generation)
+      : CheckedReader(from, entry, dataStart, 0, offset == 0, generation),
         inputLeft(entry.compressedSize),
         skip(offset),
-        // No larger than the compressed data: a small entry needs no 32 KiB block cleared.
-        input(entry.compressedSize < kInputBlock ? static_cast<std::size_t>(entry.compressedSize) : kInputBlock) {
+        // No larger than the compressed data, and not cleared: every byte is read before use.
+        input(new unsigned char[entry.compressedSize < kInputBlock ? static_cast<std::size_t>(entry.compressedSize)
+                                                                   : kInputBlock]) {
     const int init = inflateInit2(&stream, -MAX_WBITS);
     if (init != Z_OK) FailWithDetail(AZ_ERROR_COMPRESSION, init);
   }
   ~InflateReader() override { inflateEnd(&stream); }
+
+  bool PrepareSome(std::uint64_t budget) override {
+    while (skip != 0 && budget != 0) budget -= std::min<std::uint64_t>(budget, Discard());
+    return skip == 0;
+  }
 
   std::size_t ReadPiece(void* buffer, std::size_t capacity) override {
     if (finished || capacity == 0) return 0;
@@ -140,18 +167,21 @@ class InflateReader : public CheckedReader {
   }
 
  private:
-  void Discard() {
+  std::uint32_t Discard() {
     unsigned char scratch[16384];
     const std::uint32_t made = Inflate(scratch, Piece(sizeof scratch, skip));
     if (made == 0) Fail(AZ_ERROR_DATA_SHORT);
     position += made;
     skip -= made;
+    return made;
   }
 
   void CheckNothingFollows() override {
     unsigned char extra;
     if (Inflate(&extra, 1) != 0) Fail(AZ_ERROR_DATA_LONG);
   }
+
+  bool EndsWithData() const override { return streamEnded && inputLeft == 0 && stream.avail_in == 0; }
 
   // Inflates up to `room` bytes into `out`: more than 0 unless the deflate stream has ended.
   // Bytes after the stream's end are ignored. Throws AZ_ERROR_COMPRESSION (detail: zlib's
@@ -180,11 +210,11 @@ class InflateReader : public CheckedReader {
     if (inputLeft == 0) return;
     const std::uint32_t want = inputLeft < kInputBlock ? static_cast<std::uint32_t>(inputLeft) : kInputBlock;
     std::uint32_t got = 0;
-    if (!source.ReadAt(dataOffset + inputRead, input.data(), want, &got)) Fail(AZ_ERROR_READ);
+    if (!source.ReadAt(dataOffset + inputRead, input.get(), want, &got)) Fail(AZ_ERROR_READ);
     if (got == 0) Fail(AZ_ERROR_DATA_SHORT);  // the source ends inside the compressed data
     inputRead += got;
     inputLeft -= got;
-    stream.next_in = input.data();
+    stream.next_in = input.get();
     stream.avail_in = got;
   }
 
@@ -193,15 +223,15 @@ class InflateReader : public CheckedReader {
   std::uint64_t inputLeft;
   std::uint64_t skip;
   bool streamEnded = false;
-  std::vector<unsigned char> input;
+  std::unique_ptr<unsigned char[]> input;
 };
 
 }  // namespace
 
 std::unique_ptr<EntryReader> NewEntryReader(const ReadI& source, const ZipEntry& entry, std::uint64_t dataOffset,
-                                            std::uint64_t offset) {
-  if (entry.method == 0) return std::make_unique<StoredReader>(source, entry, dataOffset, offset);
-  return std::make_unique<InflateReader>(source, entry, dataOffset, offset);
+                                            std::uint64_t offset, std::uint32_t generation) {
+  if (entry.method == 0) return std::make_unique<StoredReader>(source, entry, dataOffset, offset, generation);
+  return std::make_unique<InflateReader>(source, entry, dataOffset, offset, generation);
 }
 
 }  // namespace amzip

@@ -12,9 +12,9 @@ class ReadI;
 
 // A reader of `entry` (stored or deflated; its sizes already found possible) whose data starts
 // at absolute `dataOffset` of `source`, delivering from uncompressed `offset` on. It copies what
-// it needs of the entry; it marks entry.verified, so the entry must outlive it, as the source
-// must.
+// it needs of the entry; a whole checked read marks the entry verified in `generation`, so the
+// entry must outlive it, as the source must.
 std::unique_ptr<EntryReader> NewEntryReader(const ReadI& source, const ZipEntry& entry, std::uint64_t dataOffset,
-                                            std::uint64_t offset);
+                                            std::uint64_t offset, std::uint32_t generation);
 
 }  // namespace amzip

@@ -51,6 +51,9 @@ void ZipArchive::CheckReadable(const ZipEntry& entry) const {
 // cannot be read from this one.
 std::uint64_t ZipArchive::DataOffset(const ZipEntry& entry) const {
   if (entry.diskNumberStart != currentVolume->diskNumber) Fail(AZ_ERROR_READ);
+  // The local header is read once; NoteSourceChanges forgets the offset if the file changes.
+  const std::uint64_t known = entry.dataOffset.load(std::memory_order_relaxed);
+  if (known != 0) return known;
   unsigned char header[kLocalHeaderFixed];
   std::uint32_t got = 0;
   if (!reader->ReadAt(entry.localHeaderOffset, header, sizeof header, &got) || got < 4) Fail(AZ_ERROR_READ);
@@ -60,7 +63,9 @@ std::uint64_t ZipArchive::DataOffset(const ZipEntry& entry) const {
   }
   if (got < sizeof header) Fail(AZ_ERROR_READ);
   // The fixed fields end with the name's length and the extra field's.
-  return entry.localHeaderOffset + kLocalHeaderFixed + LoadU16(header + 26) + LoadU16(header + 28);
+  const std::uint64_t offset = entry.localHeaderOffset + kLocalHeaderFixed + LoadU16(header + 26) + LoadU16(header + 28);
+  entry.dataOffset.store(offset, std::memory_order_relaxed);
+  return offset;
 }
 
 std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, std::uint64_t offset) {
@@ -68,26 +73,75 @@ std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, std
   if (entry == nullptr) return nullptr;
   CheckReadable(*entry);
   if (offset > entry->uncompressedSize) Fail(AZ_ERROR_INVALID_ARGUMENT);
-  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset);
+  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load());
+}
+
+std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, const EntryInfo& info,
+                                                   std::uint64_t offset) {
+  if (!IsOpen()) Fail(AZ_ERROR_INVALID_STATE);
+  const ZipEntry* entry = EntryOf(name, info);
+  if (entry == nullptr) return nullptr;
+  CheckReadable(*entry);
+  if (offset > entry->uncompressedSize) Fail(AZ_ERROR_INVALID_ARGUMENT);
+  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load());
+}
+
+bool ZipArchive::DataSpan(const ZipEntry& entry, StoredSpan* span) {
+  CheckReadable(entry);
+  const std::uint64_t offset = DataOffset(entry);
+  // A local header longer than the central one says may push the data past the source's end;
+  // a span must lie wholly within it.
+  if (offset > SourceSize() || entry.compressedSize > SourceSize() - offset) return false;
+  const unsigned char* memory = reader->Memory();
+  span->memory = memory != nullptr ? memory + offset : nullptr;
+  span->file = reader->NativeHandle();
+  span->offset = reader->NativeOffset() + offset;
+  return true;
 }
 
 bool ZipArchive::GetStoredSpan(const std::wstring& name, StoredSpan* span) {
   try {
     const ZipEntry* entry = LoadedEntry(name);
-    if (entry == nullptr || entry->method != kMethodStored) return false;
-    CheckReadable(*entry);
-    const std::uint64_t offset = DataOffset(*entry);
-    // A local header longer than the central one says may push the data past the source's end;
-    // a span must lie wholly within it.
-    if (offset > SourceSize() || entry->compressedSize > SourceSize() - offset) return false;
-    const unsigned char* memory = reader->Memory();
-    span->memory = memory != nullptr ? memory + offset : nullptr;
-    span->file = reader->NativeHandle();
-    span->offset = offset;
+    return entry != nullptr && entry->method == kMethodStored && DataSpan(*entry, span);
+  } catch (const AZError&) {
+    return false;
+  }
+}
+
+bool ZipArchive::GetStoredSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span) {
+  try {
+    if (!IsOpen()) return false;
+    const ZipEntry* entry = EntryOf(name, info);
+    return entry != nullptr && entry->method == kMethodStored && DataSpan(*entry, span);
+  } catch (const AZError&) {
+    return false;
+  }
+}
+
+bool ZipArchive::GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span,
+                                std::uint64_t* length) {
+  try {
+    if (!IsOpen()) return false;
+    const ZipEntry* entry = EntryOf(name, info);
+    if (entry == nullptr || entry->method != kMethodDeflated || !entry->streamExact.load() ||
+        entry->verifiedIn.load(std::memory_order_acquire) != generation.load() || !DataSpan(*entry, span)) {
+      return false;
+    }
+    *length = entry->compressedSize;
     return true;
   } catch (const AZError&) {
     return false;
   }
+}
+
+bool ZipArchive::ReadSpan(const StoredSpan& span, void* buffer, std::uint64_t length) const {
+  if (reader == nullptr || length > 0xFFFFFFFF) return false;
+  const unsigned char* memory = reader->Memory();
+  std::uint32_t got = 0;
+  // The span's offset counts in the native file; the source's own offsets start at its start.
+  const std::uint64_t at = memory != nullptr && span.memory != nullptr ? static_cast<std::uint64_t>(span.memory - memory)
+                                                                       : span.offset - reader->NativeOffset();
+  return reader->ReadAt(at, buffer, static_cast<std::uint32_t>(length), &got) && got == length;
 }
 
 bool ZipArchive::Extract(const std::wstring& name, void* buffer, std::uint32_t* size) {
@@ -103,7 +157,7 @@ bool ZipArchive::Extract(const std::wstring& name, void* buffer, std::uint32_t* 
   if (buffer == nullptr) return false;
   // A buffer too small for the entry: the data would overrun it.
   if (*size < entry->uncompressedSize) FailWithDetail(AZ_ERROR_COMPRESSION, Z_BUF_ERROR);
-  const std::unique_ptr<EntryReader> entryReader = NewEntryReader(*reader, *entry, dataOffset, 0);
+  const std::unique_ptr<EntryReader> entryReader = NewEntryReader(*reader, *entry, dataOffset, 0, generation.load());
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t written = 0;
   while (std::size_t got = entryReader->Read(out + written, static_cast<std::size_t>(entry->uncompressedSize) - written)) {

@@ -42,6 +42,14 @@ bool FileReader::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count,
   return true;
 }
 
+bool FileReader::Stamp(std::uint64_t* fileSize, std::uint64_t* modified) const {
+  struct stat info;
+  if (file == -1 || fstat(static_cast<int>(file), &info) != 0) return false;
+  *fileSize = static_cast<std::uint64_t>(info.st_size);
+  *modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+  return true;
+}
+
 void FileReader::Close() {
   if (file != -1) {
     ::close(static_cast<int>(file));

@@ -42,6 +42,18 @@ bool FileReader::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count,
   return true;
 }
 
+bool FileReader::Stamp(std::uint64_t* fileSize, std::uint64_t* modified) const {
+  LARGE_INTEGER length;
+  FILETIME written;
+  if (file == -1 || !GetFileSizeEx(reinterpret_cast<HANDLE>(file), &length) ||
+      !GetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &written)) {
+    return false;
+  }
+  *fileSize = static_cast<std::uint64_t>(length.QuadPart);
+  *modified = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+  return true;
+}
+
 void FileReader::Close() {
   if (file != -1) {
     CloseHandle(reinterpret_cast<HANDLE>(file));

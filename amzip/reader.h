@@ -33,13 +33,21 @@ class ReadI {
   // a file's native handle (POSIX descriptor / Windows HANDLE); null and -1 otherwise.
   virtual const unsigned char* Memory() const { return nullptr; }
   virtual std::intptr_t NativeHandle() const { return -1; }
+  // Where the source's first byte lies in NativeHandle()'s file.
+  virtual std::uint64_t NativeOffset() const { return 0; }
+  // The file's size and modification time as the system reports them now, so a caller can
+  // notice the file being changed in place; false for a source that cannot change (memory).
+  virtual bool Stamp(std::uint64_t* /*size*/, std::uint64_t* /*modified*/) const { return false; }
 };
 
 // A block of memory that the reader does not own. Reading at or past the end fails; seeking
-// has no bound test (a later Read fails instead).
+// has no bound test (a later Read fails instead). A block mapped from a file may name that file
+// (a descriptor it does not own, open as long as the block) and the block's offset in it, so
+// callers can send its bytes from the file instead of copying them out of memory.
 class MemReader : public ReadI {
  public:
-  MemReader(const void* block, std::uint64_t length) : data(static_cast<const unsigned char*>(block)), size(length) {}
+  MemReader(const void* block, std::uint64_t length, std::intptr_t backingFile = -1, std::uint64_t backingOffset = 0)
+      : data(static_cast<const unsigned char*>(block)), size(length), file(backingFile), fileOffset(backingOffset) {}
   bool IsOpen() override;
   bool Read(unsigned char* buffer, std::uint32_t count, std::uint32_t* got) override;
   bool Seek(std::int64_t offset, int origin) override;
@@ -48,10 +56,14 @@ class MemReader : public ReadI {
   bool ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) const override;
   std::uint64_t Size() const override;
   const unsigned char* Memory() const override;
+  std::intptr_t NativeHandle() const override { return data != nullptr ? file : -1; }
+  std::uint64_t NativeOffset() const override { return fileOffset; }
 
  private:
   const unsigned char* data;
   std::uint64_t size;
+  std::intptr_t file;
+  std::uint64_t fileOffset;
   std::uint64_t position = 0;
 };
 
@@ -74,6 +86,7 @@ class FileReader : public ReadI {
   bool ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* got) const override;
   std::uint64_t Size() const override;
   std::intptr_t NativeHandle() const override;
+  bool Stamp(std::uint64_t* size, std::uint64_t* modified) const override;
 
  private:
   std::intptr_t file = -1;  // descriptor or HANDLE; -1 (also INVALID_HANDLE_VALUE) when closed

@@ -1,6 +1,7 @@
 // The embedded archive on POSIX: a zip appended to the running executable (/proc/self/exe),
 // followed by the trailer of embedded.h. The zip's bytes are mapped read-only on first use and
-// stay mapped for the life of the process, as a Windows resource does.
+// stay mapped for the life of the process, as a Windows resource does; the executable stays
+// open beside them, so stored entries can be sent from it with sendfile.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -20,6 +21,8 @@ struct EmbeddedMapping {
   std::uint32_t id = 0;
   const void* data = nullptr;
   std::uint64_t size = 0;
+  int file = -1;           // the executable, open while `data` is mapped
+  std::uint64_t start = 0;  // the zip's offset in it
 };
 
 // Reads the trailer of the running executable and maps the zip in front of it. An empty
@@ -46,6 +49,9 @@ EmbeddedMapping MapEmbeddedArchive() {
       mapping.id = trailer.id;
       mapping.data = static_cast<const unsigned char*>(base) + (start - mapStart);
       mapping.size = trailer.length;
+      mapping.file = fd;
+      mapping.start = start;
+      return mapping;
     }
   }
   close(fd);
@@ -64,10 +70,23 @@ bool SameType(const char (&stored)[8], const wchar_t* type) {
   return true;
 }
 
+const EmbeddedMapping& Mapping() {
+  static const EmbeddedMapping mapping = MapEmbeddedArchive();
+  return mapping;
+}
+
 }  // namespace
 
+bool EmbeddedArchiveFile(std::intptr_t* file, std::uint64_t* offset) {
+  const EmbeddedMapping& mapping = Mapping();
+  if (mapping.file < 0) return false;
+  *file = mapping.file;
+  *offset = mapping.start;
+  return true;
+}
+
 bool FindEmbeddedArchive(const wchar_t* type, const wchar_t* name, const void** data, std::uint64_t* size) {
-  static const EmbeddedMapping mapping = MapEmbeddedArchive();
+  const EmbeddedMapping& mapping = Mapping();
   // The trailer names its type as a string and its resource by number.
   if (mapping.data == nullptr || type == nullptr || IsResourceId(type) || !IsResourceId(name)) return false;
   if (!SameType(mapping.type, type) || mapping.id != reinterpret_cast<std::uintptr_t>(name)) return false;

@@ -19,4 +19,6 @@ bool FindEmbeddedArchive(const wchar_t* type, const wchar_t* name, const void** 
   return true;
 }
 
+bool EmbeddedArchiveFile(std::intptr_t*, std::uint64_t*) { return false; }
+
 }  // namespace amzip

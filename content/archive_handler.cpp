@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
+#include "content/accept_encoding.h"
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "content/range.h"
@@ -25,13 +27,15 @@ void AppendDecimal(std::string& text, std::uint64_t n) {
   text.append(digits, end.ptr);
 }
 
-// The head of a GET answer: 200 for the whole entry, or 206 with the part's Content-Range.
-std::string GetHeader(const std::string& type, std::uint64_t length, const std::string& expiresLine,
-                      const ByteRange* part = nullptr, std::uint64_t size = 0) {
+// The head of a GET answer up to its Expires line: 200 for the whole entry, or 206 with the
+// part's Content-Range; a deflate stream says so and that the answer depends on Accept-Encoding.
+std::string GetHeaderStart(const std::string& type, std::uint64_t length, const ByteRange* part = nullptr,
+                           std::uint64_t size = 0, bool deflated = false) {
   std::string header;
   header.reserve(160 + type.size());
   header += part ? "HTTP/1.1 206 Partial Content\r\nContent-Type: " : "HTTP/1.1 200 OK\r\nContent-Type: ";
   header += type;
+  if (deflated) header += "\r\nContent-Encoding: deflate\r\nVary: Accept-Encoding";
   if (part) {
     header += "\r\nContent-Range: bytes ";
     AppendDecimal(header, part->first);
@@ -43,6 +47,12 @@ std::string GetHeader(const std::string& type, std::uint64_t length, const std::
   header += "\r\nContent-Length: ";
   AppendDecimal(header, length);
   header += "\r\nCache-Control: max-age=5\r\n";
+  return header;
+}
+
+std::string GetHeader(const std::string& type, std::uint64_t length, const std::string& expiresLine,
+                      const ByteRange* part = nullptr, std::uint64_t size = 0) {
+  std::string header = GetHeaderStart(type, length, part, size);
   header += expiresLine;
   header += "\r\n";
   return header;
@@ -65,6 +75,8 @@ void ReadExactly(amzip::EntryReader& reader, char* buffer, std::size_t count) {
 // A body read through an entry reader, after the bytes read ahead for sniffing.
 class EntryStream : public BodyStream {
  public:
+  static constexpr std::uint64_t kSkipSlice = 512u << 10;
+
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
 
   // Reads up to `count` leading bytes ahead; they are the first that Read gives.
@@ -91,17 +103,52 @@ class EntryStream : public BodyStream {
     return reader_->Read(buffer, capacity);
   }
 
+  // Skipping to a range's start in a deflated entry goes this far per turn (a millisecond or
+  // two of inflating), so the other connections are served in between.
+  bool Prepare() override { return aheadSent_ < ahead_.size() || reader_->Prepare(kSkipSlice); }
+
  private:
   std::unique_ptr<amzip::EntryReader> reader_;
   std::string ahead_;
   std::size_t aheadSent_ = 0;
 };
 
+// `path` as it may stand in a Location header: bytes other than letters, digits and the
+// characters a path segment allows are percent-encoded.
+std::string EncodePath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+        std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+// A folder asked for without its "/": the same address with it, so the relative links of its
+// page resolve inside the folder. Short-lived like every answer, since a newer version of the
+// course may hold a file of that name.
+HttpAnswer FolderRedirect(const std::string& path) {
+  HttpAnswer answer;
+  answer.head = "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + EncodePath(path) +
+                "/\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n\r\n";
+  return answer;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
 // A reader of the entry from `offset`; the entry was found a moment ago, so a null one means
 // the archive cannot read it.
 std::unique_ptr<amzip::EntryReader> OpenReader(amzip::ZipArchive& archive, const std::wstring& name,
-                                               std::uint64_t offset) {
-  std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name, offset);
+                                               const amzip::EntryInfo& info, std::uint64_t offset) {
+  std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name, info, offset);
   if (!reader) throw std::runtime_error("entry not readable");
   return reader;
 }
@@ -114,22 +161,42 @@ ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix)
 HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   const std::string& path = request.path;
   if (path.size() < prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) {
+    // The course's own folder without its "/".
+    if (path.size() + 1 == prefix_.size() && IsSeparator(prefix_.back()) && prefix_.compare(0, path.size(), path) == 0) {
+      return FolderRedirect(path);
+    }
     DebugLog("GET %s -> 404 - outside of scope\n\n", path.c_str());
     return StatusAnswer("404 Not Found");
   }
   lastActivityMs_.store(SteadyClockMs());
-  const std::wstring name = Utf8ToWide(path.substr(prefix_.size()));
   std::lock_guard<std::mutex> setUp(setUp_);
+  bool takesDeflate = false;
+  if (const AnswerCache::Form* form = KeptForm(request, &takesDeflate)) {
+    DebugLog("GET %s (kept)\n\n", request.rawPath.c_str());
+    return Send(*form);
+  }
+  // A folder's address (the prefix itself, or a name ending in "/") stands for its index.html.
+  const std::string rest = path.substr(prefix_.size());
+  const bool folderAddress = rest.empty() || IsSeparator(rest.back());
+  const std::wstring name = Utf8ToWide(folderAddress ? rest + "index.html" : rest);
   const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
     if (!request.isHead && !archive_.IsOpen()) throw std::runtime_error("no archive");
     amzip::EntryInfo info;
-    if (!archive_.Find(name, &info)) {
+    // Only HEAD tells the entry's time: GET spares the conversion from local time.
+    // A folder entry of the zip is never content; a name that is no entry but a folder with an
+    // index.html is sent on to the folder's address.
+    if (!archive_.Find(name, &info, request.isHead) || info.folder) {
+      amzip::EntryInfo index;
+      if (!folderAddress && archive_.Find(name + L"/index.html", &index, false) && !index.folder) {
+        DebugLog("%s %S -> 301\n\n", method, name.c_str());
+        return FolderRedirect(path);
+      }
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");
     }
-    return request.isHead ? AnswerHead(name, info) : AnswerGet(name, info, request);
+    return request.isHead ? AnswerHead(name, info) : AnswerGet(name, info, request, takesDeflate);
   } catch (const amzip::AZError& error) {
     const std::wstring message = error.Message();
     DebugLog("%s %S -> 500 (%S)\n\n", method, name.c_str(), message.c_str());
@@ -140,9 +207,57 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   return StatusAnswer("500 Internal Server Error");
 }
 
+const std::string& ArchiveHandler::Remember(const amzip::EntryInfo& info, std::string type) {
+  // Entries keep their places only in a directory that loaded; another is walked again.
+  if (!archive_.IsLoaded()) {
+    scratchType_ = std::move(type);
+    return scratchType_;
+  }
+  return sniffed_[info.entry] = std::move(type);
+}
+
+const AnswerCache::Form* ArchiveHandler::KeptForm(const HttpRequest& request, bool* takesDeflate) {
+  *takesDeflate = !request.acceptEncoding.empty() && AcceptsDeflate(request.acceptEncoding);
+  // Kept answers are whole GET answers; a range is answered from the entry.
+  if (request.isHead || !request.range.empty()) return nullptr;
+  AnswerCache::Answer* kept = kept_.Find(request.rawPath);
+  if (kept == nullptr) return nullptr;
+  // A client that takes deflate gets the deflate stream of a deflated entry, once it is kept.
+  const AnswerCache::Form& form = kept->deflatable && *takesDeflate ? kept->deflated : kept->plain;
+  return form.Empty() ? nullptr : &form;
+}
+
+HttpAnswer ArchiveHandler::Send(const AnswerCache::Form& form) {
+  HttpAnswer answer;
+  const std::string& expires = expires_.At(CurrentFileTime());
+  answer.head.reserve(form.headStart.size() + expires.size() + 2 + (form.size <= kAlwaysOneBuffer ? form.size : 0));
+  answer.head = form.headStart;
+  answer.head += expires;
+  answer.head += "\r\n";
+  if (form.size <= kAlwaysOneBuffer) {
+    answer.head.append(form.body.get(), form.size);
+  } else {
+    answer.body.kind = HttpBody::Kind::kMemory;
+    answer.body.memory = form.body.get();
+    answer.body.length = form.size;
+    answer.body.owner = form.body;
+  }
+  return answer;
+}
+
 HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::EntryInfo& info) {
   std::string type;
-  FindContentType(name, &type);  // HEAD never sniffs: an unknown extension sends ""
+  // The type GET would send: one the table lacks is sniffed from the same leading bytes, once.
+  if (!FindContentType(name, &type)) {
+    const auto known = sniffed_.find(info.entry);
+    if (known != sniffed_.end()) {
+      type = known->second;
+    } else {
+      std::string leading(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes)), '\0');
+      ReadExactly(*OpenReader(archive_, name, info, 0), leading.data(), leading.size());
+      type = Remember(info, SniffContentType(leading.data(), leading.size()));
+    }
+  }
   DebugLog("Content-Type: %s\n", type.c_str());
 
   HttpAnswer answer;
@@ -161,10 +276,14 @@ HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::Ent
 }
 
 HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::EntryInfo& info,
-                                     const HttpRequest& request) {
+                                     const HttpRequest& request, bool takesDeflate) {
   std::string type;
-  const bool typed = FindContentType(name, &type);
+  bool typed = FindContentType(name, &type);
   const bool navigation = typed && type == kNavigationContentType;
+  if (!typed) {
+    const auto known = sniffed_.find(info.entry);
+    if (known != sniffed_.end()) type = known->second, typed = true;
+  }
   // A range is only meaningful for the bytes as stored: navigation files, rewritten per run,
   // are always sent whole; and with If-Range, whose validator this server never gives out,
   // the whole entry is the safe answer.
@@ -180,18 +299,39 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
     return answer;
   }
 
+  // Only whole answers of a request without a Range header are kept (an ignored range still
+  // differs from the kept key's request).
+  const bool keep = request.range.empty();
+  // A deflated entry whose type needs no sniffing may go as its deflate stream.
+  const bool deflatable = !info.stored && typed && !navigation;
   if (range.kind == ByteRange::Kind::kWhole) {
-    const bool zeroCopy = info.stored && info.size > kAlwaysOneBuffer && archive_.IsVerified(name);
-    if (navigation || (!zeroCopy && info.size <= kOneBufferLimit)) {
+    if (deflatable && takesDeflate && AnswerDeflated(request, name, info, type, &answer)) return answer;
+    if (navigation || info.size <= kOneBufferLimit) {
       if (navigation && info.size > kNavigationLimit) throw std::runtime_error("navigation file too large");
-      std::string body = ReadWhole(name, info);
-      if (!typed) type = SniffContentType(body.data(), body.size());
+      AnswerCache::Form form;
+      form.body = ReadWhole(name, info);
+      form.size = static_cast<std::size_t>(info.size);
+      // Only the leading bytes, as for a streamed entry, so HEAD and GET always agree.
+      if (!typed) type = Remember(info, SniffContentType(form.body.get(), std::min<std::size_t>(form.size, kSniffBytes)));
       DebugLog("Content-Type: %s\n", type.c_str());
-      if (navigation) FixNavigationFile(body, sessionUrl_);
-      answer.head = GetHeader(type, body.size(), expires_.At(CurrentFileTime()));
-      DebugLog("GET %S\n%s", name.c_str(), answer.head.c_str());
-      answer.head += body;
-      return answer;
+      if (navigation) {
+        std::string body(form.body.get(), form.size);
+        FixNavigationFile(body, sessionUrl_);
+        std::shared_ptr<char[]> rewritten(new char[body.size()]);
+        std::copy(body.begin(), body.end(), rewritten.get());
+        form.body = std::move(rewritten);
+        form.size = body.size();
+      }
+      form.headStart = GetHeaderStart(type, form.size);
+      DebugLog("GET %S\n%s", name.c_str(), form.headStart.c_str());
+      // The read has just checked the entry, so its deflate stream may go from now on: to this
+      // client too, and a kept answer tells later ones to ask for that form.
+      amzip::StoredSpan span;
+      std::uint64_t streamLength = 0;
+      const bool streamable = !info.stored && !navigation && archive_.GetDeflateSpan(name, info, &span, &streamLength);
+      if (keep) kept_.Put(request.rawPath, form, false, streamable);
+      if (streamable && takesDeflate && AnswerDeflated(request, name, info, type, &answer)) return answer;
+      return Send(form);
     }
   }
 
@@ -200,17 +340,50 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
   const std::uint64_t length = part ? range.last - range.first + 1 : info.size;
   std::string leading;
   answer.body = EntryBody(name, info, first, length, !typed, &leading);
-  if (!typed) type = SniffContentType(leading.data(), leading.size());
+  if (!typed) type = Remember(info, SniffContentType(leading.data(), leading.size()));
   DebugLog("Content-Type: %s\n", type.c_str());
   answer.head = GetHeader(type, length, expires_.At(CurrentFileTime()), part ? &range : nullptr, info.size);
   DebugLog("GET %S\n%s", name.c_str(), answer.head.c_str());
   return answer;
 }
 
-std::string ArchiveHandler::ReadWhole(const std::wstring& name, const amzip::EntryInfo& info) {
-  std::unique_ptr<amzip::EntryReader> reader = OpenReader(archive_, name, 0);
-  std::string body(static_cast<std::size_t>(info.size), '\0');
-  ReadExactly(*reader, body.data(), body.size());
+bool ArchiveHandler::AnswerDeflated(const HttpRequest& request, const std::wstring& name,
+                                    const amzip::EntryInfo& info, const std::string& type, HttpAnswer* answer) {
+  // The stream goes unchecked: only while the file is as it was when a checked read passed.
+  archive_.NoteSourceChanges();
+  amzip::StoredSpan span;
+  std::uint64_t length = 0;
+  if (!archive_.GetDeflateSpan(name, info, &span, &length)) return false;
+  AnswerCache::Form form;
+  form.headStart = GetHeaderStart(type, length, nullptr, 0, true);
+  DebugLog("GET %S (deflate)\n%s", name.c_str(), form.headStart.c_str());
+  if (length <= kOneBufferLimit) {
+    std::shared_ptr<char[]> body(new char[static_cast<std::size_t>(length)]);
+    if (!archive_.ReadSpan(span, body.get(), length)) return false;
+    form.body = std::move(body);
+    form.size = static_cast<std::size_t>(length);
+    *answer = Send(form);
+    if (request.range.empty()) kept_.Put(request.rawPath, std::move(form), true, true);
+    return true;
+  }
+  answer->head = form.headStart + expires_.At(CurrentFileTime()) + "\r\n";
+  answer->body.length = length;
+  if (span.file != -1) {
+    answer->body.kind = HttpBody::Kind::kFile;
+    answer->body.file = span.file;
+    answer->body.offset = span.offset;
+  } else {
+    answer->body.kind = HttpBody::Kind::kMemory;
+    answer->body.memory = reinterpret_cast<const char*>(span.memory);
+  }
+  return true;
+}
+
+std::shared_ptr<char[]> ArchiveHandler::ReadWhole(const std::wstring& name, const amzip::EntryInfo& info) {
+  std::unique_ptr<amzip::EntryReader> reader = OpenReader(archive_, name, info, 0);
+  // Not cleared first: every byte is written by the read.
+  std::shared_ptr<char[]> body(new char[static_cast<std::size_t>(info.size)]);
+  ReadExactly(*reader, body.get(), static_cast<std::size_t>(info.size));
   // The call that finds the end is the one that checks the CRC-32 and the size.
   char beyond;
   if (reader->Read(&beyond, 1) != 0) throw std::runtime_error("entry longer than its size");
@@ -222,34 +395,38 @@ HttpBody ArchiveHandler::EntryBody(const std::wstring& name, const amzip::EntryI
   HttpBody body;
   body.length = length;
   // Bytes sent without passing through this process cannot be checked: a whole entry goes so
-  // only once a checked read of it has succeeded in this run. A part can never be checked
-  // against the entry's CRC-32, so a stored one always goes straight from the archive.
+  // only once a checked read of it has succeeded in this run (and the file has not changed
+  // since). A part can never be checked against the entry's CRC-32, so a stored one always
+  // goes straight from the archive. A file is preferred to memory (the embedded archive has
+  // both): the system sends from it without a copy.
   const bool whole = first == 0 && length == info.size;
+  if (info.stored && whole) archive_.NoteSourceChanges();
   amzip::StoredSpan span;
-  if (info.stored && (!whole || archive_.IsVerified(name)) && archive_.GetStoredSpan(name, &span)) {
+  if (info.stored && (!whole || archive_.IsVerified(name, info)) && archive_.GetStoredSpan(name, info, &span)) {
     const std::size_t sniffed = static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes));
-    if (span.memory) {
-      body.kind = HttpBody::Kind::kMemory;
-      body.memory = reinterpret_cast<const char*>(span.memory) + first;
-      if (sniff) leading->assign(reinterpret_cast<const char*>(span.memory), sniffed);
-    } else {
+    if (span.file != -1) {
       body.kind = HttpBody::Kind::kFile;
       body.file = span.file;
       body.offset = span.offset + first;
-      if (sniff) {
-        leading->resize(sniffed);
-        ReadExactly(*OpenReader(archive_, name, 0), leading->data(), sniffed);
-      }
+    } else {
+      body.kind = HttpBody::Kind::kMemory;
+      body.memory = reinterpret_cast<const char*>(span.memory) + first;
+    }
+    if (sniff && span.memory != nullptr) {
+      leading->assign(reinterpret_cast<const char*>(span.memory), sniffed);
+    } else if (sniff) {
+      leading->resize(sniffed);
+      ReadExactly(*OpenReader(archive_, name, info, 0), leading->data(), sniffed);
     }
     return body;
   }
-  auto stream = std::make_unique<EntryStream>(OpenReader(archive_, name, first));
+  auto stream = std::make_unique<EntryStream>(OpenReader(archive_, name, info, first));
   if (sniff && first == 0) {
     *leading = stream->ReadAhead(kSniffBytes);
   } else if (sniff) {
     const std::size_t sniffed = static_cast<std::size_t>(std::min<std::uint64_t>(info.size, kSniffBytes));
     leading->resize(sniffed);
-    ReadExactly(*OpenReader(archive_, name, 0), leading->data(), sniffed);
+    ReadExactly(*OpenReader(archive_, name, info, 0), leading->data(), sniffed);
   }
   body.kind = HttpBody::Kind::kStream;
   body.stream = std::move(stream);

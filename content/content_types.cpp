@@ -44,6 +44,34 @@ const ContentTypeTable& ContentTypes() {
       {"xliff", "text/xml"},
       {"xlf", "text/xml"},
       {"kxv", kNavigationContentType},
+      // What today's sites carry. Browsers insist on some of these: a module script must come
+      // as JavaScript, WebAssembly.instantiateStreaming wants application/wasm, and an SVG
+      // image served as text/plain does not show.
+      {"mjs", "application/javascript"},
+      {"json", "application/json"},
+      {"map", "application/json"},
+      {"webmanifest", "application/manifest+json"},
+      {"wasm", "application/wasm"},
+      {"svg", "image/svg+xml"},
+      {"webp", "image/webp"},
+      {"avif", "image/avif"},
+      {"ico", "image/x-icon"},
+      {"webm", "video/webm"},
+      {"ogv", "video/ogg"},
+      {"m4a", "audio/mp4"},
+      {"ogg", "audio/ogg"},
+      {"oga", "audio/ogg"},
+      {"opus", "audio/ogg"},
+      {"flac", "audio/flac"},
+      {"aac", "audio/aac"},
+      {"woff2", "font/woff2"},
+      {"woff", "font/woff"},
+      {"ttf", "font/ttf"},
+      {"otf", "font/otf"},
+      {"vtt", "text/vtt"},
+      {"csv", "text/csv"},
+      {"md", "text/markdown"},
+      {"epub", "application/epub+zip"},
   };
   return table;
 }

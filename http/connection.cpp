@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "http/request.h"
+#include "http/server.h"
 #include "text/text.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr int kReadsPerNotification = 2 * ClientConnection::kMaxHeaderBlock / Se
 }  // namespace
 
 ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order)
-    : server_(server), socket_(socket), order_(order) {
+    : server_(server), socket_(socket), order_(order), lastProgressMs_(SteadyClockMs()) {
   DebugLog("<Client>\n");
 }
 
@@ -27,22 +28,31 @@ void ClientConnection::MarkRetired() {
   std::string().swap(request_);
 }
 
+std::uint64_t ClientConnection::DeadlineMs() const {
+  if (draining_) return drainUntilMs_;
+  return pending_ ? lastProgressMs_ + kStallMs : 0;
+}
+
 ReadOutcome ClientConnection::ReadRequest() {
   char* buffer = server_.ReceiveBuffer();
-  ReadOutcome outcome = ReadOutcome::kOpen;
-  for (int reads = 0; reads < kReadsPerNotification; ++reads) {
+  for (int reads = 0; reads < kReadsPerNotification && !retired_; ++reads) {
     const long n = Receive(socket_, buffer, ServerCore::kReceiveBufferSize);
     if (n > 0) {
-      Collect(buffer, static_cast<std::size_t>(n));
-      // A read that did not fill the buffer took everything that had arrived; once the header
-      // block is complete, asking again would only be told "would block".
-      if (headerComplete_ && static_cast<std::size_t>(n) < ServerCore::kReceiveBufferSize) break;
+      lastProgressMs_ = SteadyClockMs();
+      if (answered_) {
+        extraBytes_ = true;  // dropped
+      } else {
+        Collect(buffer, static_cast<std::size_t>(n));
+      }
+      // A read that did not fill the buffer took everything that had arrived: asking again
+      // would only be told "would block".
+      if (static_cast<std::size_t>(n) < ServerCore::kReceiveBufferSize) break;
       continue;
     }
     if (n == 0) {
       DebugLog("received all data\n");
-      outcome = ReadOutcome::kPeerClosed;
-      break;
+      peerClosed_ = true;
+      return ReadOutcome::kPeerClosed;
     }
     const int error = SocketError();
     if (IsWouldBlock(error)) {
@@ -52,34 +62,47 @@ ReadOutcome ClientConnection::ReadRequest() {
     DebugLog("FD_READ:SOCKET_ERROR %lu\n", static_cast<unsigned long>(error));
     return ReadOutcome::kFailed;
   }
-  if (answered_) return outcome;
-  if (headerComplete_) {
-    answered_ = true;
-    HandleRequest();
-  } else if (request_.size() >= kMaxHeaderBlock) {
-    answered_ = true;
-    SendStatus("501 Not Implemented");
-  }
-  return outcome;
+  return ReadOutcome::kOpen;
 }
 
 void ClientConnection::Collect(const char* bytes, std::size_t count) {
-  if (answered_ || headerComplete_ || request_.size() >= kMaxHeaderBlock) return;
+  const std::string_view received(bytes, count);
+  if (request_.empty()) {
+    const std::size_t end = received.find("\r\n\r\n");
+    if (end != std::string_view::npos) {
+      // The usual case: the whole block in one read, parsed in the receive buffer.
+      headerComplete_ = answered_ = true;
+      extraBytes_ = end + 4 < count;
+      HandleRequest(received.substr(0, end + 4));
+      return;
+    }
+  }
   const std::size_t take = std::min(count, kMaxHeaderBlock - request_.size());
   // The end of the block may straddle the previous piece: look from three bytes before it.
   const std::size_t from = request_.size() >= 3 ? request_.size() - 3 : 0;
   request_.append(bytes, take);
   const std::size_t end = request_.find("\r\n\r\n", from);
   if (end != std::string::npos) {
+    headerComplete_ = answered_ = true;
+    extraBytes_ = end + 4 < request_.size() || take < count;
     request_.resize(end + 4);  // bytes after the header block are never looked at
-    headerComplete_ = true;
+    HandleRequest(request_);
+  } else if (request_.size() >= kMaxHeaderBlock) {
+    answered_ = true;
+    extraBytes_ = true;  // the rest of the block is still on its way
+    SendStatus("501 Not Implemented");
   }
 }
 
-void ClientConnection::HandleRequest() {
+void ClientConnection::HandleRequest(std::string_view block) {
   HttpRequest request;
-  if (!ParseRequest(request_, &request)) {
+  if (!ParseRequest(block, &request)) {
     SendStatus("501 Not Implemented");
+    return;
+  }
+  if (!IsOwnHost(request, server_.BoundPort())) {
+    DebugLog("Host %s is not ours -> 421\n\n", request.host.c_str());
+    SendStatus("421 Misdirected Request");
     return;
   }
   QueueAnswer(server_.Handler().Answer(request));
@@ -97,23 +120,85 @@ void ClientConnection::QueueAnswer(HttpAnswer answer) {
 void ClientConnection::SendPending() {
   if (!pending_ || retired_) return;  // e.g. the writable report right after accept
   PendingResponse& response = *pending_;
+  HttpBody& body = response.body;
+  // A streamed body's first piece is made before the head leaves, so both go in one call.
+  if (response.sent == 0 && body.kind == HttpBody::Kind::kStream && body.length > 0 &&
+      response.chunkEnd == 0 && FillChunk(response) != ChunkState::kReady) {
+    return;
+  }
   // Sends until the socket refuses: Winsock reports FD_WRITE again only after a send has
   // failed with "would block", never after one that took just part of the bytes.
   while (response.sent < response.head.size()) {
     const char* from = response.head.data() + response.sent;
     const std::size_t count = response.head.size() - response.sent;
-    const long n = response.body.length > 0 ? SendWithMore(socket_, from, count) : Send(socket_, from, count);
+    const char* more = nullptr;
+    std::size_t moreCount = 0;
+    if (body.kind == HttpBody::Kind::kMemory) {
+      more = body.memory;
+      moreCount = static_cast<std::size_t>(std::min(body.length, kBodyBytesPerTurn));
+    } else if (body.kind == HttpBody::Kind::kStream) {
+      more = response.chunk.get() + response.chunkStart;
+      moreCount = response.chunkEnd - response.chunkStart;
+    }
+    const long n = moreCount > 0 ? SendTwo(socket_, from, count, more, moreCount)
+                   : body.length > 0 ? SendWithMore(socket_, from, count)
+                                     : Send(socket_, from, count);
     if (n <= 0) {
       // "Would block" included: the next write notification resumes at `sent`.
       DebugLog("send error (1): %d\n", SocketError());
       return;
     }
-    response.sent += static_cast<std::size_t>(n);
+    lastProgressMs_ = SteadyClockMs();
+    const std::size_t ofHead = std::min(count, static_cast<std::size_t>(n));
+    response.sent += ofHead;
+    const std::size_t ofBody = static_cast<std::size_t>(n) - ofHead;
+    response.bodySent += ofBody;
+    if (body.kind == HttpBody::Kind::kStream) response.chunkStart += ofBody;
   }
   if (!SendBody(response)) return;
-  if (response.bodySent < response.body.length) return;
+  if (response.bodySent < body.length) return;
+  FinishAnswer();
+}
+
+void ClientConnection::FinishAnswer() {
   DropPending();
-  server_.Retire(*this);
+  // Nothing can cut the answer short when the client has closed its side (everything it sent
+  // has been read) or has acknowledged every byte without sending anything more.
+  if (peerClosed_ || (!extraBytes_ && SendQueueEmpty(socket_))) {
+    server_.Retire(*this);
+    return;
+  }
+  ShutdownSend(socket_);
+  draining_ = true;
+  drainUntilMs_ = SteadyClockMs() + kDrainMs;
+}
+
+ClientConnection::ChunkState ClientConnection::FillChunk(PendingResponse& response) {
+  HttpBody& body = response.body;
+  const std::uint64_t left = body.length - response.bodySent;
+  if (!response.chunk) {
+    response.chunkSize = static_cast<std::size_t>(std::min<std::uint64_t>(body.length, kStreamChunk));
+    response.chunk.reset(new char[response.chunkSize]);
+  }
+  std::size_t count = 0;
+  try {
+    lastProgressMs_ = SteadyClockMs();
+    if (!body.stream->Prepare()) {
+      server_.ContinueWriting(socket_);
+      return ChunkState::kLater;
+    }
+    count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, response.chunkSize)));
+  } catch (...) {
+    Abort("the body could not be read");
+    return ChunkState::kEnded;
+  }
+  if (count == 0 || count > left) {
+    Abort("the body is not as long as announced");
+    return ChunkState::kEnded;
+  }
+  response.chunkStart = 0;
+  response.chunkEnd = count;
+  return ChunkState::kReady;
 }
 
 bool ClientConnection::SendBody(PendingResponse& response) {
@@ -140,20 +225,8 @@ bool ClientConnection::SendBody(PendingResponse& response) {
         break;
       case HttpBody::Kind::kStream:
         if (response.chunkStart == response.chunkEnd) {
-          if (!response.chunk) response.chunk.reset(new char[kStreamChunk]);
-          std::size_t count = 0;
-          try {
-            count = body.stream->Read(response.chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kStreamChunk)));
-          } catch (...) {
-            Abort("the body could not be read");
-            return false;
-          }
-          if (count == 0 || count > left) {
-            Abort("the body is not as long as announced");
-            return false;
-          }
-          response.chunkStart = 0;
-          response.chunkEnd = count;
+          const ChunkState state = FillChunk(response);
+          if (state != ChunkState::kReady) return state == ChunkState::kLater;
         }
         n = Send(socket_, response.chunk.get() + response.chunkStart, response.chunkEnd - response.chunkStart);
         if (n > 0) response.chunkStart += static_cast<std::size_t>(n);
@@ -168,6 +241,7 @@ bool ClientConnection::SendBody(PendingResponse& response) {
       Abort("the body could not be sent");
       return false;
     }
+    lastProgressMs_ = SteadyClockMs();
     response.bodySent += static_cast<std::uint64_t>(n);
     turn += static_cast<std::uint64_t>(n);
   }
@@ -181,7 +255,7 @@ void ClientConnection::Abort(const char* why) {
 
 void ClientConnection::DropPending() {
   if (!pending_) return;
-  server_.NoteResponseFreed(pending_->head.capacity() + (pending_->chunk ? kStreamChunk : 0));
+  server_.NoteResponseFreed(pending_->head.capacity() + pending_->chunkSize);
   pending_.reset();
 }
 

@@ -2,13 +2,16 @@
 // request until its header block is complete, has the server's handler answer it, and sends
 // the answer in as many pieces as the socket takes; the server closes the connection after the
 // last byte. A body leaves as the socket drains: the connection holds at most one piece of it
-// (kStreamChunk) whatever its size.
+// (kStreamChunk) whatever its size. Bytes the client sends after its request are read and
+// dropped; closing a socket with such bytes unread would reset it and could cut the answer
+// short, so an answer not known to be acknowledged ends with a half-close and a brief drain.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/handler.h"
 #include "http/server_core.h"
@@ -24,18 +27,24 @@ struct PendingResponse {
   std::unique_ptr<char[]> chunk;
   std::size_t chunkStart = 0;
   std::size_t chunkEnd = 0;
+  std::size_t chunkSize = 0;  // allocated bytes of `chunk`
 };
 
 class ClientConnection {
  public:
   // The longest header block gathered; one that has not ended by then is answered 501.
   static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
-  // The piece of a streamed body read at once.
-  static constexpr std::size_t kStreamChunk = 64 * 1024;
+  // The largest piece of a streamed body read at once (a smaller body gets a piece of its own
+  // size): large pieces let a checked reader read and check in few calls.
+  static constexpr std::size_t kStreamChunk = 1024 * 1024;
   // Body bytes sent per write notification, so that a large answer leaves the server thread to
   // the other connections after a few milliseconds at most (inflating included); the rest
   // goes on the next turn.
   static constexpr std::uint64_t kBodyBytesPerTurn = 1024 * 1024;
+  // An answer whose client takes nothing (and whose body needs no work) for this long is ended.
+  static constexpr std::uint64_t kStallMs = 60 * 1000;
+  // After the last byte and the half-close, how long the client has to close its side.
+  static constexpr std::uint64_t kDrainMs = 2 * 1000;
 
   // `order` numbers connections in the order they were accepted.
   ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
@@ -50,6 +59,14 @@ class ClientConnection {
   std::uint64_t Order() const { return order_; }
   // Nothing answered yet and no complete header block: closing it loses no answer.
   bool IsAwaitingHeader() const { return !answered_ && !headerComplete_ && !retired_; }
+  // The answer has left; the half-closed socket is read and dropped until the client closes.
+  bool IsDraining() const { return draining_; }
+  // When something last moved: bytes received or sent, or work done on the body (steady-clock
+  // ms, SteadyClockMs).
+  std::uint64_t LastProgressMs() const { return lastProgressMs_; }
+  // When the connection is to be ended unless it moves before: the end of the drain, or the
+  // stall limit of a pending answer; 0 for none.
+  std::uint64_t DeadlineMs() const;
   // Takes no more notifications; the request and any pending response are dropped.
   void MarkRetired();
   // The peer has finished sending (a half-close); the answer still goes out, and nothing more
@@ -63,9 +80,9 @@ class ClientConnection {
   // bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the gathered header block: 501 when ParseRequest refuses it, else the handler's
-  // answer.
-  void HandleRequest();
+  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
+  // than this server's (IsOwnHost), else the handler's answer.
+  void HandleRequest(std::string_view block);
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
   void QueueAnswer(HttpAnswer answer);
@@ -76,8 +93,16 @@ class ClientConnection {
   void SendStatus(const char* statusText);
 
  private:
-  // Appends received bytes to the request while its header block is still open.
+  // Takes received bytes into the request while its header block is still open; answers it
+  // once the block is complete. A block that arrives whole in one read is parsed where it
+  // lies, without a copy.
   void Collect(const char* bytes, std::size_t count);
+  // The answer's last byte has been handed to the system: close, or half-close and drain.
+  void FinishAnswer();
+  // Makes the next piece of a streamed body: kLater when the stream asked for another turn
+  // first (the connection is called again), kEnded when the connection was ended abortively.
+  enum class ChunkState { kReady, kLater, kEnded };
+  ChunkState FillChunk(PendingResponse& response);
   // Sends body bytes until the socket refuses, the body ends or the turn's share is used.
   // False when the connection was ended (an error, or the body failed).
   bool SendBody(PendingResponse& response);
@@ -95,5 +120,9 @@ class ClientConnection {
   bool answered_ = false;        // this connection's one answer has been given
   bool retired_ = false;
   bool peerClosed_ = false;
+  bool draining_ = false;
+  bool extraBytes_ = false;  // the client sent bytes after its header block
+  std::uint64_t lastProgressMs_;
+  std::uint64_t drainUntilMs_ = 0;
   std::unique_ptr<PendingResponse> pending_;
 };

@@ -12,6 +12,10 @@ struct HttpRequest {
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent
+  bool hasHost = false;  // a Host header was sent (HTTP/1.0 needs none)
+  std::string host;      // its value; "" when there was more than one, which names no server
+  std::string rawPath;   // `path` as sent, before percent-decoding (a key for cached answers)
+  std::string acceptEncoding;  // the Accept-Encoding header's value, as `range`
 };
 
 // A body produced piece by piece while the socket drains.
@@ -22,6 +26,10 @@ class BodyStream {
   // byte. Throws for unreadable or damaged data; the server then ends the connection abortively,
   // so the client sees a body shorter than its Content-Length, never a complete wrong one.
   virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+  // Does a bounded share (a few milliseconds) of the work that has to come before the next
+  // Read can return, such as inflating up to a range's first byte: false while more of it
+  // remains; the server then serves the other connections before asking again. Throws as Read.
+  virtual bool Prepare() { return true; }
 };
 
 // The body that follows an answer's head when it is not in the head's buffer itself.
@@ -38,6 +46,8 @@ struct HttpBody {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
   std::unique_ptr<BodyStream> stream;
+  // Keeps `memory` alive while the body is sent, when the handler may drop it meanwhile.
+  std::shared_ptr<const void> owner;
 };
 
 struct HttpAnswer {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/server.h"
 #include "http/server_core.h"
 #include "text/text.h"
 
@@ -31,8 +32,6 @@ constexpr auto kStartWait = std::chrono::seconds(10);
 constexpr auto kStopWait = std::chrono::seconds(3);
 // How long the listening socket is left alone after accept ran out of descriptors.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
-// Connections accepted per loop round, so a flood of them cannot starve the others.
-constexpr int kAcceptsPerRound = 16;
 // After this long without a connection, memory freed by earlier responses is given back.
 constexpr int kIdleTrimMs = 1000;
 constexpr std::size_t kTrimAfterBytes = 1 << 20;
@@ -140,6 +139,9 @@ void ServerCore::Run() {
       watched.push_back({state.wakeRead, POLLIN, 0});
       int timeoutMs = -1;
       const Clock::time_point now = Clock::now();
+      const std::uint64_t nowMs = SteadyClockMs();
+      const std::uint64_t nextDeadline = EndOverdue(nowMs);
+      ReleaseRetired();
       const bool watchListening = now >= state.acceptPausedUntil;
       if (watchListening) {
         watched.push_back({listening, POLLIN, 0});
@@ -154,6 +156,10 @@ void ServerCore::Run() {
         const short events = static_cast<short>((connection->PeerClosed() ? 0 : POLLIN) |
                                                 (connection->HasPending() ? POLLOUT : 0));
         watched.push_back({socket, events, 0});
+      }
+      if (nextDeadline != 0) {
+        const int untilDeadline = static_cast<int>(nextDeadline - nowMs);
+        if (timeoutMs < 0 || untilDeadline < timeoutMs) timeoutMs = untilDeadline;
       }
       // Idle after large answers: wake once more to give their memory back.
       const bool trimWhenIdle = watched.size() == firstClient && FreedSinceTrim() >= kTrimAfterBytes;
@@ -180,8 +186,12 @@ void ServerCore::Run() {
           break;
         }
       }
-      // A record retired during this round keeps its socket open until the round ends, so no
-      // connection accepted meanwhile can carry a handle value that appears below.
+      // A new connection first, so a small request never waits behind a round of the others'
+      // work; one per round: poll reports the listening socket again while more wait, so no
+      // accept is made only to be told "would block". A record retired during this round
+      // keeps its socket open until the round ends, so no connection accepted in it can carry
+      // a handle value that appears below.
+      if (watchListening && (watched[1].revents & POLLIN)) OnAccept(listening);
       for (std::size_t i = firstClient; i < watched.size(); ++i) {
         const short events = watched[i].revents;
         const SocketHandle socket = watched[i].fd;
@@ -192,10 +202,6 @@ void ServerCore::Run() {
         }
         if (events & POLLOUT) OnWrite(socket);
         if (events & (POLLERR | POLLHUP | POLLNVAL)) OnClose(socket);
-      }
-      if (watchListening && (watched[1].revents & POLLIN)) {
-        for (int accepted = 0; accepted < kAcceptsPerRound && OnAccept(listening); ++accepted) {
-        }
       }
       ReleaseRetired();
     }

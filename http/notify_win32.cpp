@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "http/connection.h"
+#include "http/server.h"
 #include "http/server_core.h"
 #include "text/text.h"
 
@@ -20,6 +21,9 @@ constexpr long kSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;  // 43
 constexpr DWORD kStartWaitMs = 10000;
 constexpr DWORD kStopWaitMs = 3000;
 constexpr UINT_PTR kAcceptTimer = 1;
+// Every so often the core ends stalled answers and finished drains (EndOverdue).
+constexpr UINT_PTR kDeadlineTimer = 2;
+constexpr UINT kDeadlineCheckMs = 500;
 // How long the listening socket is left alone after accept ran out of descriptors or buffers.
 constexpr UINT kAcceptPauseMs = 100;
 constexpr wchar_t kWindowClass[] = L"ktx.http";
@@ -113,6 +117,10 @@ LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       }
       return 0;
     case WM_TIMER:
+      if (wParam == kDeadlineTimer) {
+        if (core) core->EndOverdue(SteadyClockMs());
+        return 0;
+      }
       if (wParam == kAcceptTimer) {
         KillTimer(window, kAcceptTimer);
         if (core && core->Thread()) {
@@ -186,6 +194,7 @@ void ServerCore::Run() {
     state.window = nullptr;
     return;
   }
+  SetTimer(state.window, kDeadlineTimer, kDeadlineCheckMs, nullptr);
   SetEvent(state.readyEvent);
 
   MSG message;

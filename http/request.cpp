@@ -9,7 +9,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // True when `line` starts with `name` and a colon, letters compared without regard to case;
 // `*value` is then the rest with its surrounding blanks removed.
-bool HeaderValue(const std::string& line, const char* name, std::string* value) {
+bool HeaderValue(std::string_view line, const char* name, std::string_view* value) {
   std::size_t i = 0;
   for (; name[i] != '\0'; ++i) {
     if (i >= line.size()) return false;
@@ -28,24 +28,26 @@ bool HeaderValue(const std::string& line, const char* name, std::string* value) 
 
 }  // namespace
 
-bool ParseRequest(const std::string& text, HttpRequest* request) {
+bool ParseRequest(std::string_view text, HttpRequest* request) {
   const std::size_t space = text.find(' ');
-  if (space == std::string::npos) {
+  if (space == std::string_view::npos) {
     DebugLog("Bad request..\n");
     return false;
   }
-  const std::string method = text.substr(0, space);
+  const std::string_view method = text.substr(0, space);
   if (method != "GET" && method != "HEAD") {
-    DebugLog("Only GET is impl (received %s..)\n", method.c_str());
+    DebugLog("Only GET is impl (received %.*s..)\n", static_cast<int>(method.size()), method.data());
     return false;
   }
   request->isHead = method == "HEAD";
 
   const std::size_t start = space + 1;
   std::size_t end = text.find_first_of(" \t\r\n", start);
-  if (end == std::string::npos) end = text.size();
+  if (end == std::string_view::npos) end = text.size();
   const std::size_t query = text.find('?', start);
-  if (query != std::string::npos && query < end) end = query;
+  if (query != std::string_view::npos && query < end) end = query;
+  const std::size_t slash = end > start && text[start] == '/' ? 1 : 0;
+  request->rawPath.assign(text, start + slash, end - start - slash);
   // Decoded after the query is cut, so "%3F" is a "?" inside the name.
   std::string path = PercentDecode(text.substr(start, end - start));
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
@@ -53,19 +55,43 @@ bool ParseRequest(const std::string& text, HttpRequest* request) {
 
   request->range.clear();
   request->ifRange = false;
-  for (std::size_t line = text.find("\r\n"); line != std::string::npos;) {
+  request->acceptEncoding.clear();
+  request->hasHost = false;
+  request->host.clear();
+  for (std::size_t line = text.find("\r\n"); line != std::string_view::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
-    const std::string header = text.substr(from, (next == std::string::npos ? text.size() : next) - from);
-    std::string value;
+    const std::string_view header = text.substr(from, (next == std::string_view::npos ? text.size() : next) - from);
+    std::string_view value;
     if (HeaderValue(header, "range", &value)) {
-      request->range += request->range.empty() ? value : ", " + value;
+      if (!request->range.empty()) request->range += ", ";
+      request->range += value;
     } else if (HeaderValue(header, "if-range", &value)) {
       request->ifRange = true;
+    } else if (HeaderValue(header, "accept-encoding", &value)) {
+      if (!request->acceptEncoding.empty()) request->acceptEncoding += ", ";
+      request->acceptEncoding += value;
+    } else if (HeaderValue(header, "host", &value)) {
+      request->host = request->hasHost ? std::string() : std::string(value);
+      request->hasHost = true;
     }
     line = next;
   }
   return true;
+}
+
+bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
+  if (!request.hasHost) return true;
+  // A name without a port stands for port 80, where browsers leave the port out.
+  const std::string& host = request.host;
+  const std::size_t colon = host.find(':');
+  const std::string given = colon == std::string::npos ? "80" : host.substr(colon + 1);
+  if (port == 0 || given != std::to_string(port)) return false;
+  std::string name = host.substr(0, colon);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name == "127.0.0.1" || name == "localhost";
 }
 
 HttpAnswer StatusAnswer(const char* statusText) {

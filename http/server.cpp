@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -69,7 +70,10 @@ SocketHandle ServerCore::OpenListeningSocket() {
   }
   std::string address;
   std::uint16_t boundPort = 0;
-  if (GetBoundAddress(listening, &address, &boundPort)) url = address + ":" + FormatText("%d", boundPort);
+  if (GetBoundAddress(listening, &address, &boundPort)) {
+    url = address + ":" + FormatText("%d", boundPort);
+    boundPort_ = boundPort;
+  }
   url = "http://" + url + "/";
   SetBaseUrl(url);
   if (!ListenForConnections(listening)) {
@@ -77,6 +81,7 @@ SocketHandle ServerCore::OpenListeningSocket() {
     CloseSocket(listening);
     return kInvalidSocket;
   }
+  readOnAccept_ = DeferAcceptUntilData(listening);
   listening_ = listening;
   return listening;
 }
@@ -98,28 +103,58 @@ bool ServerCore::OnAccept(SocketHandle listening) {
     return false;
   }
   AddConnection(socket);
+  // Reported only once its request had arrived: read it now rather than a round later.
+  if (readOnAccept_) {
+    const ReadOutcome outcome = OnRead(socket);
+    if (outcome == ReadOutcome::kPeerClosed) OnPeerClosed(socket);
+    if (outcome == ReadOutcome::kFailed) OnClose(socket);
+  }
   return true;
 }
 
 bool ServerCore::MakeRoomForAccept() {
-  std::vector<std::pair<std::uint64_t, SocketHandle>> waiting;  // accept order, socket
+  // (last progress, accept order, socket): the connection that has moved least recently first.
+  std::vector<std::tuple<std::uint64_t, std::uint64_t, SocketHandle>> candidates;
   for (const auto& [socket, connection] : connections_) {
-    if (connection->IsAwaitingHeader()) waiting.emplace_back(connection->Order(), socket);
+    if (!connection->IsRetired()) candidates.emplace_back(connection->LastProgressMs(), connection->Order(), socket);
   }
-  std::sort(waiting.begin(), waiting.end());
-  for (const auto& [order, socket] : waiting) {
-    // What has arrived may complete its header block (a connection accepted in this round has
-    // not been read yet): read it first, as its read notification would.
-    const ReadOutcome outcome = OnRead(socket);
+  std::sort(candidates.begin(), candidates.end());
+  for (const auto& [progress, order, socket] : candidates) {
     ClientConnection* connection = FindConnection(socket);
-    if (!connection) return true;  // answered and finished, or dropped: its descriptor is free
-    if (outcome != ReadOutcome::kOpen || connection->IsAwaitingHeader()) {
+    if (!connection) continue;
+    if (connection->IsAwaitingHeader()) {
+      // What has arrived may complete its header block (a connection accepted in this round
+      // has not been read yet): read it first, as its read notification would.
+      const ReadOutcome outcome = OnRead(socket);
+      connection = FindConnection(socket);
+      if (!connection) return true;  // answered and finished, or dropped: its descriptor is free
+      if (outcome == ReadOutcome::kOpen && !connection->IsAwaitingHeader()) continue;  // answered
       DebugLog("out of descriptors: closing a connection that sent no request\n");
       Retire(*connection);
       return true;
     }
+    // An answer still pending is reset, so its client cannot take the part it got for all.
+    DebugLog("out of descriptors: closing the connection that has moved least recently\n");
+    Retire(*connection, connection->HasPending());
+    return true;
   }
   return false;
+}
+
+std::uint64_t ServerCore::EndOverdue(std::uint64_t nowMs) {
+  std::uint64_t next = 0;
+  for (const auto& [socket, connection] : connections_) {
+    if (connection->IsRetired()) continue;
+    const std::uint64_t deadline = connection->DeadlineMs();
+    if (deadline == 0) continue;
+    if (deadline <= nowMs) {
+      DebugLog(connection->HasPending() ? "answer stalled: connection reset\n" : "drain over: connection closed\n");
+      Retire(*connection, connection->HasPending());
+    } else if (next == 0 || deadline < next) {
+      next = deadline;
+    }
+  }
+  return next;
 }
 
 ReadOutcome ServerCore::OnRead(SocketHandle socket) {
@@ -150,16 +185,15 @@ void ServerCore::OnClose(SocketHandle socket) {
 void ServerCore::OnPeerClosed(SocketHandle socket) {
   ClientConnection* connection = FindConnection(socket);
   if (!connection) return;
-  if (!connection->IsAnswered()) {
-    OnRead(socket);  // the end of the request may still wait to be read
+  if (!connection->PeerClosed()) {
+    // Told by the system rather than by a read: what is still unread is read first (the end
+    // of the request, or bytes to drop), so the close finds nothing unread.
+    OnRead(socket);
     connection = FindConnection(socket);
     if (!connection) return;
-  }
-  if (connection->HasPending()) {
     connection->NotePeerClosed();
-  } else {
-    Retire(*connection);
   }
+  if (!connection->HasPending()) Retire(*connection);
 }
 
 template <typename Work>
@@ -188,11 +222,7 @@ ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
 
 void ServerCore::Retire(ClientConnection& connection, bool reset) {
   connection.MarkRetired();
-  if (reset) {
-    SetAbortiveClose(connection.Socket());  // the close at release resets the stream
-  } else {
-    ShutdownSend(connection.Socket());  // the end of the stream leaves right after the last byte
-  }
+  if (reset) SetAbortiveClose(connection.Socket());  // the close at release resets the stream
   ScheduleRelease(connection.Socket());
 }
 

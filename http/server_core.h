@@ -55,24 +55,31 @@ class ServerCore {
   // bound address cannot be read, the full "http://127.0.0.1:PORT/" otherwise.
   SocketHandle OpenListeningSocket();
   SocketHandle ListeningSocket() const { return listening_; }
+  // The port the listening socket is bound to (0 before that): the one Host may name.
+  std::uint16_t BoundPort() const { return boundPort_; }
   // The notification source's state, null before Start and after a completed Stop.
   ServerThread* Thread() { return thread_.get(); }
 
   // Server thread: the four notifications, each given the socket it is for. A notification for
   // a socket without a live record (never accepted, or already finished) does nothing.
-  // OnAccept returns true when it accepted a connection. When the process is out of
-  // descriptors (or buffers), the connection that has waited longest for its header block is
-  // closed to make room (MakeRoomForAccept), and accepting resumes once its descriptor is
-  // released (AcceptAfterRelease); with no such connection, accepting pauses for a while
+  // OnAccept returns true when it accepted a connection; where the listening socket reports
+  // connections only with their first bytes, it reads the request at once. When the process is
+  // out of descriptors (or buffers), the connection that has moved least recently is closed to
+  // make room (MakeRoomForAccept), and accepting resumes once its descriptor is released
+  // (AcceptAfterRelease); with no connection at all, accepting pauses for a while
   // (PauseAccepting), so the waiting connection is not reported again and again.
   bool OnAccept(SocketHandle listening);
   ReadOutcome OnRead(SocketHandle socket);
   void OnWrite(SocketHandle socket);
+  // Ends what is overdue at `nowMs` (SteadyClockMs): answers stalled for
+  // ClientConnection::kStallMs (reset) and drains that have run their course. Returns the
+  // next deadline, 0 for none; the notification source calls it again by then.
+  std::uint64_t EndOverdue(std::uint64_t nowMs);
   // An error or hang-up: the connection is retired, whatever it was sending.
   void OnClose(SocketHandle socket);
   // The peer has finished sending (an orderly half-close): what has arrived is read, and an
   // answer being sent goes on until its last byte or an error; a connection with no answer
-  // under way is retired.
+  // under way (a draining one included) is retired.
   void OnPeerClosed(SocketHandle socket);
 
   // Platform: a connection stopped sending for its turn with the socket still writable; have
@@ -121,11 +128,11 @@ class ServerCore {
   // Platform: accept again as soon as a retired record has been released (its descriptor given
   // back), without waiting for a new accept notification.
   void AcceptAfterRelease();
-  // Frees a descriptor for the connection waiting in the backlog: the connections still waiting
-  // for their header block are read, longest-waiting first, and the first whose header block is
-  // still incomplete after that (or whose peer has gone) is retired. A connection that turns
-  // out to have sent its request is answered instead, and may finish at once. True when a
-  // record was retired, so its descriptor comes free at its release.
+  // Frees a descriptor for the connection waiting in the backlog: the connection that has
+  // moved least recently is retired, an answer still pending reset. One still waiting for its
+  // header block is read first; if that completes its request it is answered instead (and may
+  // finish at once), and the next is looked at. True when a record was retired, so its
+  // descriptor comes free at its release.
   bool MakeRoomForAccept();
 
   // Runs a handler; an exception that escapes one (memory) closes that connection instead of
@@ -142,5 +149,7 @@ class ServerCore {
   std::uint64_t acceptedCount_ = 0;          // numbers the connections in accept order
   std::size_t freedSinceTrim_ = 0;           // server thread only
   SocketHandle listening_ = kInvalidSocket;  // written and read by the server thread only
+  bool readOnAccept_ = false;                // connections are reported with their request
+  std::uint16_t boundPort_ = 0;              // likewise
   std::unique_ptr<ServerThread, ServerThreadDeleter> thread_;  // created by Start
 };

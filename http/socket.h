@@ -40,6 +40,10 @@ bool GetBoundAddress(SocketHandle socket, std::string* address, std::uint16_t* p
 // The dotted text of the local host's first address, or "" when there is none to report.
 std::string LocalHostAddress();
 bool ListenForConnections(SocketHandle socket);
+// Where the system can (Linux: TCP_DEFER_ACCEPT), the listening socket reports a connection
+// only once its first bytes have arrived, so reading right after accept finds the request
+// instead of "would block". True when that is in effect.
+bool DeferAcceptUntilData(SocketHandle listening);
 
 // One accepted connection (non-blocking, as the listening socket), or kInvalidSocket. On
 // failure `*exhausted` tells whether the process or system ran out of descriptors or buffers,
@@ -54,6 +58,10 @@ long Send(SocketHandle socket, const char* data, std::size_t length);
 // the system allows (MSG_MORE), they wait to leave in full packets with what follows, so a
 // small head does not go out alone and hold the body back behind its acknowledgement.
 long SendWithMore(SocketHandle socket, const char* data, std::size_t length);
+// `first` then `second` in one call (a head and the start of its body): the count sent of both
+// together, or -1 with SocketError() set.
+long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, const char* second,
+             std::size_t secondLength);
 
 // Sends up to `count` bytes of the file `file` (POSIX descriptor, Windows HANDLE) from
 // `offset`, without moving any file position: the count sent, 0 when the file has no byte at
@@ -65,6 +73,11 @@ long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset
 // Makes the socket's close reset the connection (SO_LINGER with a zero time) instead of ending
 // the stream in order; what is still unsent is dropped.
 void SetAbortiveClose(SocketHandle socket);
+
+// True when the peer has acknowledged every byte sent so far, so a close can no longer cut
+// anything short (Linux: SIOCOUTQ; on loopback a send within the peer's window is
+// acknowledged before it returns). False where the system cannot tell.
+bool SendQueueEmpty(SocketHandle socket);
 
 // Ends our sending direction (the peer sees the end of the stream after what was sent).
 void ShutdownSend(SocketHandle socket);

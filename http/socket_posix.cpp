@@ -3,9 +3,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/sockios.h>
 #include <sys/sendfile.h>
 #endif
 
@@ -104,6 +108,17 @@ std::string LocalHostAddress() { return std::string(); }
 
 bool ListenForConnections(SocketHandle socket) { return listen(socket, SOMAXCONN) == 0; }
 
+bool DeferAcceptUntilData([[maybe_unused]] SocketHandle listening) {
+#ifdef TCP_DEFER_ACCEPT
+  // A connection that sends nothing for this long is reported all the same (and then waits
+  // for its request like any other).
+  const int seconds = 10;
+  return setsockopt(listening, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) == 0;
+#else
+  return false;
+#endif
+}
+
 SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
   *exhausted = false;
   const int fd = AcceptNonBlocking(listening);
@@ -146,6 +161,18 @@ long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
 #endif
 }
 
+long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, const char* second,
+             std::size_t secondLength) {
+  iovec parts[2] = {{const_cast<char*>(first), firstLength}, {const_cast<char*>(second), secondLength}};
+  msghdr message = {};
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
+  for (;;) {
+    const ssize_t n = sendmsg(socket, &message, kSendFlags);
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
 long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {
 #ifdef __linux__
   for (;;) {
@@ -167,6 +194,15 @@ void SetAbortiveClose(SocketHandle socket) {
   option.l_onoff = 1;
   option.l_linger = 0;
   setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
+bool SendQueueEmpty([[maybe_unused]] SocketHandle socket) {
+#ifdef SIOCOUTQ
+  int unacknowledged = -1;
+  return ioctl(socket, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+#else
+  return false;
+#endif
 }
 
 void ShutdownSend(SocketHandle socket) { shutdown(socket, SHUT_WR); }

@@ -62,6 +62,8 @@ bool ListenForConnections(SocketHandle socket) {
   return listen(static_cast<SOCKET>(socket), SOMAXCONN) == 0;
 }
 
+bool DeferAcceptUntilData(SocketHandle) { return false; }
+
 SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
   *exhausted = false;
   const SOCKET s = accept(static_cast<SOCKET>(listening), nullptr, nullptr);
@@ -112,6 +114,18 @@ void SetAbortiveClose(SocketHandle socket) {
 long SendWithMore(SocketHandle socket, const char* data, std::size_t length) {
   return Send(socket, data, length);  // Winsock has no such flag
 }
+
+long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, const char* second,
+             std::size_t secondLength) {
+  WSABUF parts[2] = {{static_cast<u_long>(firstLength), const_cast<char*>(first)},
+                     {static_cast<u_long>(secondLength), const_cast<char*>(second)}};
+  DWORD sent = 0;
+  if (WSASend(static_cast<SOCKET>(socket), parts, 2, &sent, 0, nullptr, nullptr) != 0) return -1;
+  return static_cast<long>(sent);
+}
+
+// Winsock cannot say what the peer has acknowledged: every answer ends with the drain.
+bool SendQueueEmpty(SocketHandle) { return false; }
 
 void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }
 

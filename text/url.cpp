@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string PercentDecode(const std::string& text) {
+std::string PercentDecode(std::string_view text) {
   std::size_t percent = text.find('%');
-  if (percent == std::string::npos) return text;
+  if (percent == std::string::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -23,33 +23,33 @@ std::string PercentDecode(const std::string& text) {
   return out;
 }
 
-static bool StripPrefix(std::wstring& s, const wchar_t* prefix) {
-  std::wstring_view p(prefix);
-  if (!s.starts_with(p)) return false;
-  s.erase(0, p.size());
-  return true;
+std::wstring NormalizePath(const std::wstring& path) {
+  std::wstring out;
+  NormalizePathInto(path, &out);
+  return out;
 }
 
-std::wstring NormalizePath(const std::wstring& path) {
-  std::wstring rest = path;
-  StripPrefix(rest, L"file://");
-  StripPrefix(rest, L"\\\\?\\");
-  StripPrefix(rest, L".\\");
-  std::wstring out;
-  out.reserve(rest.size());
+void NormalizePathInto(std::wstring_view rest, std::wstring* result) {
+  for (const wchar_t* prefix : {L"file://", L"\\\\?\\", L".\\"}) {
+    if (rest.starts_with(prefix)) rest.remove_prefix(std::wstring_view(prefix).size());
+  }
+  // Written through a pointer into storage of the input's length: the output is never longer.
+  std::wstring& out = *result;
+  out.resize(rest.size());
+  wchar_t* const start = out.data();
+  wchar_t* end = start;
   for (wchar_t c : rest) {
     if (c == L'/' || c == L'\\') {
       // Collapse runs, but let a leading pair stand (a UNC-style "\\server").
-      if (out.size() > 1 && out.back() == L'\\') continue;
-      out += L'\\';
+      if (end - start > 1 && end[-1] == L'\\') continue;
+      c = L'\\';
     } else if (c >= L'A' && c <= L'Z') {
-      out += static_cast<wchar_t>(c - L'A' + L'a');
-    } else {
-      out += c;
+      c = static_cast<wchar_t>(c - L'A' + L'a');
     }
+    *end++ = c;
   }
-  TrimTrailingSeparators(out);
-  return out;
+  while (end != start && end[-1] == L'\\') --end;  // no trailing separators
+  out.resize(static_cast<std::size_t>(end - start));
 }
 
 void LowerAscii(std::wstring& text) {

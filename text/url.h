@@ -2,16 +2,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Decodes "%XY" escapes (read as by sscanf "%02X"). Every "%" consumes itself and up to the two
 // characters after it; an escape that converts nothing is dropped with them, so "%zz1" gives
 // "1", and a "%" at the very end disappears. "+" stays "+". The result is raw bytes.
-std::string PercentDecode(const std::string& text);
+std::string PercentDecode(std::string_view text);
 
 // The canonical form of an entry name: a leading "file://", then "\\?\", then ".\" removed
 // (each once, case-sensitive, in that order); "/" and "\" become "\" with runs collapsed,
 // except that a leading pair stays; A-Z lowered; trailing separators removed.
 std::wstring NormalizePath(const std::wstring& path);
+// The same into `*out` (whose storage is reused), for callers that normalise many names.
+void NormalizePathInto(std::wstring_view path, std::wstring* out);
 
 // Lowers A-Z in place; every other character stays as it is.
 void LowerAscii(std::wstring& text);

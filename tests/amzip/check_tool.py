@@ -105,6 +105,14 @@ for archive in sorted(f for f in os.listdir(real) if f.endswith(".zip")):
             check(result.returncode == 0 and result.stdout == z.read(info),
                   "%s: cat %s exits %d with %d bytes" % (archive, info.filename, result.returncode, len(result.stdout)))
 
+# Names from Info-ZIP's Unicode Path record, listed and found by them (a stale one ignored).
+result = tool("list", path("damaged/unicode_path.zip"))
+names = [line.split("\t")[-1] for line in result.stdout.decode("utf-8", "replace").splitlines()]
+check(len(names) == 3 and names[2] == "renamed.txt" and (args.emulator or names[0] == "Łódź\\Übung 1.html"),
+      "list of Unicode Path names: %r" % (names,))
+result = tool("cat", path("damaged/unicode_path.zip"), "Łódź/Übung 1.html")
+check(args.emulator or result.stdout == b"<p>lodz</p>\n", "cat by a Unicode Path name: %r" % (result,))
+
 # Errors: the archive's message on standard error and status 1; a missing entry 2; usage 64.
 result = tool("list", path("damaged/text.txt"))
 check(result.returncode == 1 and b"Unknown signature 6c6c6568" in result.stderr, "list of a text file: %r" % (result,))

@@ -22,6 +22,7 @@ import struct
 import subprocess
 import sys
 import zipfile
+import zlib
 
 out = os.path.abspath(sys.argv[1])
 shutil.rmtree(out, ignore_errors=True)
@@ -243,6 +244,28 @@ write(os.path.join(damaged, "nodot"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "nodotzip"), good)
 write(os.path.join(damaged, "chain"), b"PK\x07\x08" + b"\0" * 40)
 write(os.path.join(damaged, "chainzip"), b"PK\x07\x08" + b"\0" * 40)
+# Names without the UTF-8 flag. Info-ZIP's zip where names are not UTF-8 writes them in the
+# OEM code page ("?" for what it lacks) with a Unicode Path record (0x7075) beside them; the
+# third record here is stale (the CRC-32 of another name, as after zipnote renamed it).
+class OemInfo(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437", "replace"), self.flag_bits
+
+
+with zipfile.ZipFile(os.path.join(damaged, "unicode_path.zip"), "w") as z:
+    for name, recorded, crc_of, data in (("Łódź/Übung 1.html", "Łódź/Übung 1.html", None, b"<p>lodz</p>\n"),
+                                         ("Ärger.html", "Ärger.html", None, b"<p>aerger</p>\n"),
+                                         ("renamed.txt", "old name.txt", b"old name.txt", b"renamed\n")):
+        info, utf8 = OemInfo(name), recorded.encode()
+        crc = zlib.crc32(crc_of or name.encode("cp437", "replace"))
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, crc) + utf8
+        z.writestr(info, data, zipfile.ZIP_DEFLATED)
+# Info-ZIP's zip on Unix in the C locale: the file system's names (UTF-8, and Latin-1), unflagged.
+unix_names = os.path.join(out, "unix_names")
+write(os.path.join(unix_names.encode(), "Ärger.html".encode()), b"<p>aerger</p>\n")
+write(os.path.join(unix_names.encode(), b"caf\xe9.txt"), b"latin-1\n")
+subprocess.run(["zip", "-q", os.path.join(damaged, "infozip_unix_names.zip"), "Ärger.html".encode(), b"caf\xe9.txt"],
+               cwd=unix_names, env=dict(os.environ, LC_ALL="C"), check=True)
 # A zip64 locator after the end record whose 16 bytes run past the end of the file: the records
 # after the end record are not used, so the archive before them still opens.
 locator_past_end = one_entry("a.txt", b"alpha\n")

@@ -131,6 +131,25 @@ TEST(RealArchives, NamesMatchAsTheServerAsks) {
   EXPECT_EQ(size, 0u);
 }
 
+// Unflagged names: from the Unicode Path record when its CRC-32 matches (not the stale third);
+// as UTF-8 when written on Unix and well-formed (Info-ZIP's zip here), else in the OEM code page.
+TEST(RealArchives, UnflaggedNames) {
+  ZipArchive unicode, unix;
+  unicode.OpenFile(WideFixturePath("damaged/unicode_path.zip"));
+  unix.OpenFile(WideFixturePath("damaged/infozip_unix_names.zip"));
+  const std::wstring lodz = Utf8ToWide("\xC5\x81\xC3\xB3" "d\xC5\xBA/\xC3\x9C" "bung 1.html"), aerger = Utf8ToWide("\xC3\x84rger.html");
+  ASSERT_EQ(unicode.Entries().size(), 3u);
+  ASSERT_EQ(unix.Entries().size(), 2u);
+  EXPECT_EQ(unicode.Entries()[0]->name, WithBackslashes(lodz));
+  EXPECT_EQ(unicode.Entries()[2]->name, L"renamed.txt");
+  EXPECT_EQ(unix.Entries()[1]->name, OemToWide("caf\xE9.txt"));
+  EXPECT_EQ(ExtractEntry(unicode, lodz), Bytes("<p>lodz</p>\n"));
+  EXPECT_EQ(ExtractEntry(unix, aerger), Bytes("<p>aerger</p>\n"));
+  EXPECT_EQ(ExtractEntry(unicode, Utf8ToWide("\xC3\x84RGER.HTML")), ExtractEntry(unix, aerger));
+  EXPECT_FALSE(ExtractEntry(unicode, L"old name.txt").has_value());
+  EXPECT_EQ(ExtractEntry(unix, AnsiToWide("caf\xE9.txt")), Bytes("latin-1\n"));
+}
+
 TEST(RealArchives, EmptyEntryAndNullBuffer) {
   ZipArchive archive;
   archive.OpenFile(WideFixturePath("real/infozip_deflate.zip"));

@@ -19,6 +19,7 @@ import sys
 import tempfile
 import time
 import urllib.parse
+import urllib.request
 import zipfile
 
 from e2e_common import Failure, check, free_port
@@ -374,22 +375,33 @@ def test_storage_survives(case):
 
 
 def test_xdg_default_browser(case):
-    """Without $BROWSER the desktop's default browser (xdg-settings, its desktop file's Exec) is
-    used when it is Chromium-family, before the browsers installed on PATH."""
+    """Without $BROWSER the desktop's default browser (its desktop file's Exec) is used when it is
+    Chromium-family, before the browsers installed on PATH: as the mimeapps.list in
+    $XDG_CONFIG_HOME names it, without asking xdg-settings; else as xdg-settings tells."""
     case.browser("google-chrome", "headless_chromium.sh")
+    asked = os.path.join(case.out, "xdg-settings-asked")
     xdg = os.path.join(case.browsers, "xdg-settings")
     with open(xdg, "w") as f:
-        f.write('#!/bin/sh\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n')
+        f.write('#!/bin/sh\n: > %s\n[ "$1 $2" = "get default-web-browser" ] && echo orvane-test.desktop\n' % asked)
     os.chmod(xdg, 0o755)
     applications = os.path.join(case.data, "applications")
     os.makedirs(applications)
     with open(os.path.join(applications, "orvane-test.desktop"), "w") as f:
         f.write("[Desktop Entry]\nType=Application\nName=Test browser\nExec=google-chrome %U\n")
     path = case.browsers + ":" + os.environ.get("PATH", "/usr/bin:/bin")
-    process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
-    case.finish(process, timeout=120)
-    start_url = case.check_chromium_arguments(case.argv())
-    check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+    mimeapps = os.path.join(case.config, "mimeapps.list")
+    for way in ("mimeapps.list", "xdg-settings"):
+        if way == "mimeapps.list":
+            with open(mimeapps, "w") as f:
+                f.write("[Added Associations]\nx-scheme-handler/http=other.desktop;\n"
+                        "[Default Applications]\nx-scheme-handler/http=missing.desktop;orvane-test.desktop;\n")
+        elif os.path.exists(mimeapps):
+            os.remove(mimeapps)
+        process = case.start("orvane-demo", PATH=path, ORVANE_E2E_MODE="dump")
+        case.finish(process, timeout=120)
+        start_url = case.check_chromium_arguments(case.argv())
+        check_rendered_demo(case.read("dom.html"), session_url_of(start_url))
+        check(os.path.exists(asked) == (way == "xdg-settings"), "%s: xdg-settings asked: %s" % (way, os.path.exists(asked)))
     case.check_temp_clean()
 
 
@@ -720,6 +732,39 @@ def test_video_seeks(case):
     start, _, end = result.get("data-seekable", "").partition("-")
     check(start == "0" and end and float(end) >= 59.5, "seekable range %r" % result.get("data-seekable"))
     check(float(result.get("data-time", 0)) >= 44.5, "the seek reached %s s" % result.get("data-time"))
+
+
+MODERN_PAGE = """<!doctype html><html><body><p id="module">?</p><p id="folder">?</p>
+<script type="module" src="app.mjs"></script><iframe id="frame" src="lessons"></iframe><script>
+document.getElementById("frame").onload = function () {
+  var folder = document.getElementById("folder"), inner = this.contentWindow;
+  folder.setAttribute("data-path", inner.location.pathname);
+  folder.setAttribute("data-module", inner.document.body.getAttribute("data-module") || "none");
+};
+</script></body></html>"""
+
+
+def test_modern_site(case):
+    """A course made by zip -r: .mjs modules that libmagic takes for text/plain run in Chromium,
+    and a folder linked without its "/" opens its index.html, whose relative import resolves."""
+    tree, course = os.path.join(case.dir, "tree"), os.path.join(case.dir, "course.zip")
+    for name, text in {"index.html": MODERN_PAGE,
+                       "app.mjs": 'import { mark } from "./lib/mark.mjs";\nmark(document.getElementById("module"));\n',
+                       "lib/mark.mjs": 'let ok = "yes";\nlet mark = (e) => e.setAttribute("data-ok", ok);\nexport { mark };\n',
+                       "lessons/index.html": '<body><script type="module" src="part.mjs"></script></body>',
+                       "lessons/part.mjs": 'document.body.setAttribute("data-module", "ran");\n'}.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+        with open(os.path.join(tree, name), "w") as f:
+            f.write(text)
+    subprocess.run(["zip", "-q", "-r", course, "."], cwd=tree, check=True)
+    process = case.start("orvane", [course], BROWSER=case.browser("chromium", "headless_chromium.sh"),
+                         ORVANE_E2E_MODE="dump")
+    case.finish(process, timeout=120)
+    session_path = urllib.parse.urlsplit(session_url_of(case.check_chromium_arguments(case.argv()))).path
+    dom = DomChecks(case.read("dom.html")).by_id
+    check(dom["module"].get("data-ok") == "yes", "the .mjs module did not run: %s" % dom["module"])
+    check((dom["folder"].get("data-path"), dom["folder"].get("data-module")) == (session_path + "lessons/", "ran"),
+          "the folder page: %s" % dom["folder"])
 
 
 def main():

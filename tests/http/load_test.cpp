@@ -28,7 +28,7 @@ class Load : public ServerTest {
   }
 
   std::string Request(const std::string& entry) {
-    return "GET /" + std::string(kPrefix) + entry + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return "GET /" + std::string(kPrefix) + entry + " HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n";
   }
 
   // Waits (bounded) until the process holds `count` descriptors again.

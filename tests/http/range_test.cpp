@@ -38,7 +38,7 @@ class Ranges : public ServerTest {
   }
 
   std::string GetWith(const std::string& entry, const std::string& headers) {
-    return Exchange(port_, "GET /" + std::string(kPrefix) + entry + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n");
+    return Exchange(port_, "GET /" + std::string(kPrefix) + entry + " HTTP/1.1\r\nHost: " + Host() + "\r\n" + headers + "\r\n");
   }
 
   // Checks the answer to `range` against the part [first, last] of `entry` (kWhole: 200 with

@@ -83,10 +83,11 @@ class ServerTest : public ::testing::Test {
     handler_.SetSessionUrl(baseUrl_ + kPrefix);
   }
 
-  // One request line with a Host header, the whole answer back.
+  // One request line with the server's own Host, the whole answer back.
   std::string Ask(const std::string& method, const std::string& target) {
-    return Exchange(port_, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return Exchange(port_, method + " " + target + " HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n");
   }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Get(const std::string& entry) { return Ask("GET", "/" + std::string(kPrefix) + entry); }
   std::string Head(const std::string& entry) { return Ask("HEAD", "/" + std::string(kPrefix) + entry); }
 
@@ -102,3 +103,4 @@ class ServerTest : public ::testing::Test {
 inline const std::string kNotFound = "HTTP/1.1 404 Not Found\r\n\r\n";
 inline const std::string kNotImplemented = "HTTP/1.1 501 Not Implemented\r\n\r\n";
 inline const std::string kServerError = "HTTP/1.1 500 Internal Server Error\r\n\r\n";
+inline const std::string kMisdirected = "HTTP/1.1 421 Misdirected Request\r\n\r\n";

@@ -32,6 +32,10 @@ std::string SiteArchive() {
   zip.Add("blob.bin", "\x7f\x01\x02\x00\xff\xfe\x00\x10\x80\x90\x00\x00\x01\x02\x03\x04"s);
   zip.Add("a.txt", "first");
   zip.Add("b.txt", "second");
+  zip.Add("hundred.bin", PatternBytes(100000));
+  zip.Add("lessons/index.html", "lessons");
+  zip.Add("f\xC3\xBCr mich/index.html", "fuer mich");
+  zip.Add("sub/", "");  // a folder entry, as zip -r writes one
   return zip.Finish();
 }
 
@@ -42,6 +46,11 @@ class Site : public ServerTest {
     Serve(SiteArchive());
   }
 };
+
+// The answer that sends a folder's address without its "/" on to `target`.
+std::string Moved(const std::string& target) {
+  return "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + target + "\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n\r\n";
+}
 
 // Checks that `date` is an HTTP date a day after the moment of the request.
 void ExpectDayAhead(const std::string& date) {
@@ -100,11 +109,19 @@ TEST_F(Site, EmptyEntry) {
 
 TEST_F(Site, MethodsTargetsAndScope) {
   const std::string p = kPrefix;
+  const std::string a = "GET /" + p + "a.txt HTTP/1.1\r\nHost: ", port = std::to_string(port_);
   struct Case {
     std::string request;
     std::string wantBody;  // the body of a 200 answer, or the whole status-only answer
   } cases[] = {
-      {"GET /" + p + "index.html HTTP/1.1\r\nHost: x\r\n\r\n", kIndex},
+      {a + "127.0.0.1:" + port + "\r\n\r\n", "first"},       // our own host names only
+      {"GET /" + p + "a.txt HTTP/1.1\r\nhOST:  LocalHost:" + port + " \r\n\r\n", "first"},
+      {a + "evil.example:" + port + "\r\n\r\n", kMisdirected},  // a name rebound to 127.0.0.1
+      {a + "127.0.0.1\r\n\r\n", kMisdirected},                  // port 80
+      {a + "127.0.0.1:" + std::to_string(port_ ^ 1) + "\r\n\r\n", kMisdirected},
+      {a + "\r\n\r\n", kMisdirected},
+      {a + "localhost:" + port + "\r\nHost: evil.example:" + port + "\r\n\r\n", kMisdirected},
+      {"GET /elsewhere HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n", kMisdirected},
       {"GET /" + p + "index.html?show=a%20b&x=/y HTTP/1.1\r\n\r\n", kIndex},
       {"GET " + p + "index.html HTTP/1.1\r\n\r\n", kIndex},        // no leading "/"
       {"GET /" + p + "index.html\tHTTP/1.1\r\n\r\n", kIndex},      // a tab ends the target
@@ -119,9 +136,16 @@ TEST_F(Site, MethodsTargetsAndScope) {
       {"GET /" + p + "dir/page.htm HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "DIR%5cPAGE.HTM HTTP/1.1\r\n\r\n", "page"},
       {"GET /" + p + "caf%C3%A9.txt HTTP/1.1\r\n\r\n", "cafe"},
-      {"GET /" + p + " HTTP/1.1\r\n\r\n", kNotFound},              // empty entry name
+      {"GET /" + p + " HTTP/1.1\r\n\r\n", kIndex},                 // the course's folder
       {"GET /1A2B3C/index.html HTTP/1.1\r\n\r\n", kNotFound},      // prefix in upper case
-      {"GET /1a2b3c HTTP/1.1\r\n\r\n", kNotFound},                 // shorter than the prefix
+      {"GET /1a2b3c HTTP/1.1\r\n\r\n", Moved("1a2b3c/")},          // the course's folder without "/"
+      {"GET /1a2b HTTP/1.1\r\n\r\n", kNotFound},                   // shorter than the prefix
+      {"GET /" + p + "lessons/ HTTP/1.1\r\n\r\n", "lessons"},
+      {"HEAD /" + p + "lessons HTTP/1.1\r\n\r\n", Moved(p + "lessons/")},
+      {"GET /" + p + "f%c3%bcr%20mich HTTP/1.1\r\n\r\n", Moved(p + "f%C3%BCr%20mich/")},
+      {"GET /" + p + "f%c3%bcr%20mich/ HTTP/1.1\r\n\r\n", "fuer mich"},
+      {"GET /" + p + "sub/ HTTP/1.1\r\n\r\n", kNotFound},          // a folder without index.html
+      {"GET /" + p + "sub HTTP/1.1\r\n\r\n", kNotFound},           // its folder entry
       {"GET / HTTP/1.1\r\n\r\n", kNotFound},
       {"GET //" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // only one "/" is removed
       {"GET  /" + p + "index.html HTTP/1.1\r\n\r\n", kNotFound},   // two spaces: empty target
@@ -147,14 +171,8 @@ TEST_F(Site, MethodsTargetsAndScope) {
   }
 }
 
-TEST_F(Site, HeadOfADecodedName) {
-  const std::string head = Ask("HEAD", "/" + std::string(kPrefix) + "a%20b.png");
-  EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5\r\n", 0), 0u) << head;
-  EXPECT_EQ(Split(head).body, "");
-}
-
 TEST_F(Site, UnknownExtensions) {
-  // GET sniffs the bytes; HEAD sends an empty type.
+  // GET sniffs the bytes.
 #ifdef _WIN32
   const std::string png = "image/x-png";
 #else
@@ -163,8 +181,9 @@ TEST_F(Site, UnknownExtensions) {
   EXPECT_EQ(HeaderValue(Split(Get("page.unknown")).head, "Content-Type"), "text/html");
   EXPECT_EQ(HeaderValue(Split(Get("image.dat")).head, "Content-Type"), png);
   EXPECT_EQ(HeaderValue(Split(Get("blob.bin")).head, "Content-Type"), "application/octet-stream");
-  const std::string head = Head("page.unknown");
-  EXPECT_NE(head.find("\r\nContent-Type: \r\nContent-Length: 57\r\n"), std::string::npos) << head;
+  // HEAD tells the type GET sends, never an empty one.
+  EXPECT_NE(Head("page.unknown").find("\r\nContent-Type: text/html\r\nContent-Length: 57\r\n"), std::string::npos);
+  EXPECT_EQ(HeaderValue(Head("blob.bin"), "Content-Type"), "application/octet-stream");
 }
 
 TEST_F(Site, NavigationFileIsRewrittenForGetOnly) {
@@ -186,8 +205,28 @@ TEST_F(Site, TwoRequestsInOneBurstGetOneAnswer) {
   EXPECT_EQ(response.body, "first");
 }
 
+// Bytes a client sends after its request, before and while its answer is read, are dropped;
+// none is left unread to turn the close into a reset that cuts the answer short.
+TEST_F(Site, BytesAfterTheRequestDoNotCutTheAnswer) {
+  const std::string want = PatternBytes(100000);
+  for (int fetch = 0; fetch < 5; ++fetch) {
+    RawClient client(port_, 8192);
+    ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + "hundred.bin HTTP/1.1\r\n\r\nGET /b"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server fills the socket
+    std::string received(20000, '\0');
+    long got = 0;
+    for (long n = 1; n > 0 && got < 20000; got += n) n = client.ReceiveSome(received.data() + got, 20000 - got);
+    ASSERT_TRUE(client.SendAll(std::string(3000, 'x')));
+    bool closed = false;
+    const Response response = Split(received.substr(0, got) + client.ReceiveAll(&closed));
+    EXPECT_TRUE(closed) << fetch;
+    EXPECT_EQ(response.body.size(), want.size()) << fetch;
+    EXPECT_TRUE(response.body == want) << fetch;
+  }
+}
+
 TEST_F(Site, RequestSplitAcrossWritesIsPutTogether) {
-  const std::string request = "GET /" + std::string(kPrefix) + "a.txt HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request = "GET /" + std::string(kPrefix) + "a.txt HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n";
   for (std::size_t cut : {std::size_t{5}, request.size() - 1, request.size() - 3}) {
     RawClient client(port_);
     ASSERT_TRUE(client.SendAll(request.substr(0, cut)));
@@ -244,8 +283,16 @@ TEST_F(ServerTest, EveryTableExtensionHasItsType) {
       {"wav", "audio/x-wav"}, {"mp3", "audio/x-mp3"}, {"gsm", "audio/x-gsm"},
       {"js", "application/javascript"}, {"css", "text/css"}, {"xml", "text/xml"},
       {"xliff", "text/xml"}, {"xlf", "text/xml"}, {"kxv", "application/x-keltrix-navigation"},
+      {"mjs", "application/javascript"}, {"json", "application/json"}, {"map", "application/json"},
+      {"webmanifest", "application/manifest+json"}, {"wasm", "application/wasm"},
+      {"svg", "image/svg+xml"}, {"webp", "image/webp"}, {"avif", "image/avif"},
+      {"ico", "image/x-icon"}, {"webm", "video/webm"}, {"ogv", "video/ogg"}, {"m4a", "audio/mp4"},
+      {"ogg", "audio/ogg"}, {"oga", "audio/ogg"}, {"opus", "audio/ogg"}, {"flac", "audio/flac"},
+      {"aac", "audio/aac"}, {"woff2", "font/woff2"}, {"woff", "font/woff"}, {"ttf", "font/ttf"},
+      {"otf", "font/otf"}, {"vtt", "text/vtt"}, {"csv", "text/csv"}, {"md", "text/markdown"},
+      {"epub", "application/epub+zip"},
   };
-  ASSERT_EQ(std::size(table), 31u);
+  ASSERT_EQ(std::size(table), 56u);
   ZipWriter zip;
   for (const auto& [extension, type] : table) zip.Add("File." + std::string(extension), "\x01\x02 bytes");
   Serve(zip.Finish());
@@ -355,7 +402,9 @@ TEST_F(ServerTest, DamagedEntriesAreNeverServedWhole) {
       ASSERT_TRUE(client.SendAll("GET /" + std::string(kPrefix) + name + " HTTP/1.1\r\n\r\n"));
       bool closed = true;
       const std::string answer = client.ReceiveAll(&closed);
-      if (answer == kServerError) continue;  // found before the first byte: fine too
+      // Found before the first byte: fine too. A 1 MiB piece is read and checked before it
+      // leaves, so the reset may also come before the held-back head reaches the client.
+      if (answer == kServerError || answer.empty()) continue;
       const Response response = Split(answer);
       EXPECT_EQ(response.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << name << answer.substr(0, 100);
       const std::string length = HeaderValue(response.head, "Content-Length");

@@ -1,9 +1,12 @@
-// The server's pure pieces: HTTP dates, the extension table, sniffing, the navigation rewrite.
+// The server's pure pieces: HTTP dates, the extension table, sniffing, the host check, the
+// navigation rewrite.
 #include <gtest/gtest.h>
 
+#include "content/accept_encoding.h"
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "http/http_date.h"
+#include "http/request.h"
 #include "tests/http/http_date_check.h"
 
 using namespace std::string_literals;
@@ -31,6 +34,19 @@ TEST(FormatHttpDate, FromTheClock) {
   SystemTime now = {};
   ASSERT_TRUE(ToSystemTime(CurrentFileTime() + kFileTimeDay, &now));
   EXPECT_GT(ParseHttpDate(FormatHttpDate(now)), 0);
+}
+
+TEST(AcceptsDeflate, Values) {
+  struct Case {
+    const char* value;
+    bool want;
+  } cases[] = {
+      {"", false}, {"gzip", false}, {"identity", false}, {"deflate", true}, {"gzip, deflate, br", true},
+      {"GZIP,DEFLATE", true}, {"deflate;q=0", false}, {"deflate ; q=0.000", false}, {"deflate;q=0.001", true},
+      {"*", true}, {"*;q=0", false}, {"*, deflate;q=0", false}, {"deflate;q=0.5, *;q=0", true},
+      {"deflated", false}, {"x-deflate", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AcceptsDeflate(c.value), c.want) << c.value;
 }
 
 TEST(FindContentType, Names) {
@@ -79,6 +95,14 @@ TEST(SniffContentType, Bytes) {
 
 TEST(SniffContentType, NothingToLookAtGivesTextPlain) {
   EXPECT_EQ(SniffContentType("", 0), "text/plain");
+}
+
+// Port 80 is the one a browser leaves out of Host; the sockets test the rest (server_test).
+TEST(IsOwnHost, DefaultPort) {
+  for (const char* host : {"127.0.0.1", "LOCALHOST:80"}) {
+    EXPECT_TRUE(IsOwnHost({false, "", "", false, true, host}, 80)) << host;
+    EXPECT_FALSE(IsOwnHost({false, "", "", false, true, host}, 8080)) << host;
+  }
 }
 
 TEST(FixNavigationFile, Cases) {

@@ -1,0 +1,11 @@
+#include <libdeflate.h>
+
+#include "amzip/checksum.h"
+
+namespace amzip {
+
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t length) {
+  return libdeflate_crc32(crc, data, length);
+}
+
+}  // namespace amzip
