@@ -83,8 +83,8 @@ bool IsNonAsciiUtf8(const std::string& bytes) {
 }
 
 // A name without the UTF-8 flag is in the writer's own character set: the OEM code page on
-// MS-DOS and Windows, but the locale's on Unix, which is UTF-8 today (Info-ZIP's zip and
-// bsdtar write such names unflagged). Names from Unix that are well-formed UTF-8 are read as
+// MS-DOS and Windows, but the locale's on Unix, which is UTF-8 today (Info-ZIP's zip writes
+// such names unflagged in most locales). Names from Unix that are well-formed UTF-8 are read as
 // UTF-8; the chance that OEM text forms such sequences by accident is slight.
 bool UnixNameInUtf8(const ZipEntry& entry, const std::string& name) {
   return (entry.versionMadeBy >> 8) == kHostUnix && IsNonAsciiUtf8(name);
