@@ -17,6 +17,7 @@
 #include "http/server.h"
 #include "text/filetime.h"
 #include "text/text.h"
+#include "text/url.h"
 
 namespace {
 
@@ -116,20 +117,10 @@ class EntryStream : public BodyStream {
 // `path` as it may stand in a Location header: bytes other than letters, digits and the
 // characters a path segment allows are percent-encoded.
 std::string EncodePath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : path) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-        std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 15];
-    }
-  }
-  return encoded;
+  return PercentEncode(path, [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("-._~/!$&'()*+,;=:@").find(c) != std::string_view::npos;
+  });
 }
 
 // A folder asked for without its "/": the same address with it, so the relative links of its

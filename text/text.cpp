@@ -5,6 +5,36 @@
 #include <cstdio>
 #include <memory>
 
+std::string WideToUtf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = static_cast<char32_t>(text[i]) & 0x1FFFFF;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
+    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+    } else {
+      if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+      } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      }
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
 std::string FormatText(const char* format, ...) {
   if (format == nullptr) return std::string();
   // 13 attempts: 256 bytes doubling up to 1 MiB. Output that fills the allowance of B - 1 bytes

@@ -25,6 +25,9 @@ std::string WideToAnsi(const std::wstring& text);
 std::wstring AnsiToWide(const std::string& text);
 // UTF-8 to wide; invalid sequences become U+FFFD.
 std::wstring Utf8ToWide(const std::string& text);
+// Wide to UTF-8, the same on every platform: UTF-16 pairs joined (Windows), a lone surrogate or
+// a value past U+10FFFF written as U+FFFD.
+std::string WideToUtf8(const std::wstring& text);
 // The OEM code page (POSIX: CP437, the zip format's default) to wide: names of zip entries
 // stored without the UTF-8 flag.
 std::wstring OemToWide(const std::string& text);

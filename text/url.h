@@ -9,6 +9,26 @@
 // "1", and a "%" at the very end disappears. "+" stays "+". The result is raw bytes.
 std::string PercentDecode(std::string_view text);
 
+// `bytes` with each byte that `keep` refuses, and every byte of 0x80 and above, written as "%XY"
+// (upper-case hexadecimal).
+template <class Keep>
+std::string PercentEncode(std::string_view bytes, Keep keep) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80 && keep(c)) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
+}
+
 // The canonical form of an entry name: a leading "file://", then "\\?\", then ".\" removed
 // (each once, case-sensitive, in that order); "/" and "\" become "\" with runs collapsed,
 // except that a leading pair stays; A-Z lowered; trailing separators removed.

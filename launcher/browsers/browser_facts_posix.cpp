@@ -10,27 +10,15 @@
 
 #include "launcher/browsers/browser_variable.h"
 #include "launcher/os/spawn_posix.h"
+#include "launcher/os/xdg_posix.h"
 #include "text/split.h"
 #include "text/text.h"
 
 namespace os {
 namespace {
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-// $NAME when absolute, else `fallback` under $HOME; "" when neither is known.
-std::string BaseFolder(const char* name, const char* fallback) {
-  const std::string value = Env(name);
-  if (!value.empty() && value[0] == '/') return value;
-  const std::string home = Env("HOME");
-  return home.empty() ? std::string() : home + fallback;
-}
-
 // $XDG_DATA_HOME when absolute, else ~/.local/share; "" when neither is known.
-std::string DataHome() { return BaseFolder("XDG_DATA_HOME", "/.local/share"); }
+std::string DataHome() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
 
 std::string Resolved(const std::string& path) {
   char resolved[PATH_MAX];
@@ -71,7 +59,7 @@ std::vector<std::string> FolderList(const char* name, const char* fallback) {
 // $XDG_CONFIG_DIRS, then $XDG_DATA_HOME/applications and $XDG_DATA_DIRS/applications) first
 // the files of the current desktops ("gnome-mimeapps.list"), then the common one.
 std::vector<std::string> MimeAppsFiles() {
-  std::vector<std::string> folders = {BaseFolder("XDG_CONFIG_HOME", "/.config")};
+  std::vector<std::string> folders = {XdgFolder("XDG_CONFIG_HOME", "/.config")};
   for (const std::string& folder : FolderList("XDG_CONFIG_DIRS", "/etc/xdg")) folders.push_back(folder);
   folders.push_back(DataHome() + "/applications");
   for (const std::string& folder : FolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) {

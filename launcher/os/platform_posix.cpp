@@ -26,6 +26,7 @@
 #include "launcher/os/platform.h"
 #include "launcher/run/settings.h"
 #include "launcher/os/spawn_posix.h"
+#include "launcher/os/xdg_posix.h"
 #include "text/text.h"
 
 namespace {
@@ -55,19 +56,6 @@ void InstallSignalHandlers() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
-}
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-// An absolute folder from `variable`, else $HOME + `fallback`; "" when neither is there.
-std::string XdgFolder(const char* variable, const char* fallback) {
-  const std::string value = Env(variable);
-  if (!value.empty() && value[0] == '/') return value;
-  const std::string home = Env("HOME");
-  return home.empty() ? std::string() : home + fallback;
 }
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
@@ -175,7 +163,7 @@ class PosixPlatform final : public Platform {
   }
 
   std::wstring UserDataFolder() override {
-    const std::string data = XdgFolder("XDG_DATA_HOME", "/.local/share");
+    const std::string data = os::XdgFolder("XDG_DATA_HOME", "/.local/share");
     return data.empty() ? std::wstring() : PathToWide(data + "/keltrix/orvane");
   }
 

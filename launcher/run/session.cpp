@@ -5,54 +5,16 @@
 #include <string_view>
 
 #include "text/text.h"
+#include "text/url.h"
 
 namespace {
 
-// The code points of a wide string: UTF-16 pairs joined (Windows), a lone surrogate U+FFFD.
-std::vector<char32_t> CodePoints(const std::wstring& text) {
-  std::vector<char32_t> points;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char32_t>(text[i]) & 0x1FFFFF;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
-    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-      c = 0xFFFD;
-    }
-    points.push_back(c);
-  }
-  return points;
-}
-
-// Appends `c` to `url`, as it is when `keep` says so, else as the %XX of its UTF-8 bytes.
+// Appends `text` to `url` as UTF-8, each character that `keep` refuses (and all beyond ASCII)
+// percent-encoded.
 template <class Keep>
 void AppendEncoded(std::wstring& url, const std::wstring& text, Keep keep) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (const char32_t c : CodePoints(text)) {
-    if (c < 0x80 && keep(static_cast<char>(c))) {
-      url += static_cast<wchar_t>(c);
-      continue;
-    }
-    unsigned char bytes[4];
-    int n = 0;
-    if (c < 0x80) {
-      bytes[n++] = static_cast<unsigned char>(c);
-    } else if (c < 0x800) {
-      bytes[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
-    } else if (c < 0x10000) {
-      bytes[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
-      bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    } else {
-      bytes[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-      bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    }
-    if (c >= 0x80) bytes[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    for (int i = 0; i < n; ++i) {
-      url += L'%';
-      url += static_cast<wchar_t>(kHex[bytes[i] >> 4]);
-      url += static_cast<wchar_t>(kHex[bytes[i] & 0xF]);
-    }
-  }
+  const std::string encoded = PercentEncode(WideToUtf8(text), keep);
+  url.append(encoded.begin(), encoded.end());
 }
 
 }  // namespace

@@ -4,17 +4,15 @@
 #include <cstdlib>
 #include <memory>
 
+#include "launcher/os/xdg_posix.h"
 #include "launcher/run/settings.h"
 
 namespace {
 
 // The settings file's path; "" when neither XDG_CONFIG_HOME (absolute) nor HOME is set.
 std::string SettingsPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') return std::string(config) + "/keltrix/Orvane.conf";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/keltrix/Orvane.conf";
-  return std::string();
+  const std::string config = os::XdgFolder("XDG_CONFIG_HOME", "/.config");
+  return config.empty() ? std::string() : config + "/keltrix/Orvane.conf";
 }
 
 }  // namespace
