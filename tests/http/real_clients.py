@@ -23,6 +23,8 @@ import urllib.parse
 import zipfile
 import zlib
 
+from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out
+
 SERVER = sys.argv[1]
 failures = []
 
@@ -306,11 +308,6 @@ def concurrent_load(pid, host, port, prefix, z, entries):
     print("200 concurrent connections in %.2f s; descriptors %d -> %d" % (time.monotonic() - started, before, after))
 
 
-def cpu_seconds(pid):
-    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def start_limited(archive, limit):
     """The server with at most `limit` descriptors; returns (process, host, port, prefix)."""
     def tight_limit():
@@ -319,17 +316,6 @@ def start_limited(archive, limit):
                             preexec_fn=tight_limit)
     parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
     return proc, parsed.hostname, parsed.port, parsed.path
-
-
-def closed_by_server(s):
-    """True when the server has ended the connection (no answer, just the end of the stream)."""
-    s.settimeout(0.3)
-    try:
-        return s.recv(1) == b""
-    except socket.timeout:
-        return False
-    except OSError:
-        return True
 
 
 def idle_exhaustion_check(archive):
@@ -381,34 +367,14 @@ def pending_exhaustion_check(work):
     readers = []
     try:
         request = ("GET %sbig.bin HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (prefix, host, port)).encode()
-        for _ in range(12):  # more than the server can hold
-            s = socket.socket()
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-            s.settimeout(30)
-            s.connect((host, port))
-            s.sendall(request)
-            readers.append(s)
-            time.sleep(0.05)  # each stalls before the next
+        # More than the server can hold, each stalled before the next.
+        readers = non_readers(host, port, request, 12, timeout=30, pause=0.05)
         started = time.time()
         status, _, body = fetch(host, port, prefix + "index.html")
         waited = time.time() - started
         check(status == 200 and body == b"<html>index</html>" and waited < 1.0,
               "answers pending on every descriptor: GET -> %s after %.2f s" % (status, waited))
-        whole = reset = 0
-        for s in readers:
-            data = bytearray()
-            try:
-                while True:
-                    chunk = s.recv(1 << 20)
-                    if not chunk:
-                        break
-                    data += chunk
-            except ConnectionResetError:
-                reset += 1
-                continue
-            finally:
-                s.close()
-            whole += Split(bytes(data)) == big
+        whole, reset = read_out(readers, big)
         readers = []
         check(reset > 0 and whole + reset == 12,
               "answers pending: of 12 large answers %d whole, %d reset, the rest cut short" % (whole, reset))
@@ -526,12 +492,6 @@ def integrity_check(work):
     finally:
         proc.stdin.close()
         proc.wait(timeout=10)
-
-
-def Split(answer):
-    """The body of a 200 answer, or None."""
-    head, _, body = answer.partition(b"\r\n\r\n")
-    return body if head.startswith(b"HTTP/1.1 200 OK\r\n") else None
 
 
 def main():
