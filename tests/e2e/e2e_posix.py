@@ -10,7 +10,6 @@ time-out."""
 import argparse
 import glob
 import html.parser
-import http.server
 import os
 import shutil
 import signal
@@ -18,13 +17,12 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.parse
 import urllib.request
 import zipfile
 
-from e2e_common import Failure, check, free_port
+from e2e_common import Failure, check, free_port, local_server
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -105,12 +103,12 @@ class Case:
     def argv(self):
         return self.read("argv").splitlines()
 
-    def pid_of(self, name):
-        """The pid the stand-in browser writes to `name`, waiting up to 30 s for it."""
+    def wait_for(self, name, poll=0.2):
+        """The file `name` the browser writes, waiting up to 30 s for it."""
         deadline = time.time() + 30
         while not os.path.exists(os.path.join(self.out, name)) and time.time() < deadline:
-            time.sleep(0.2)
-        return int(self.read(name))
+            time.sleep(poll)
+        return self.read(name)
 
     def browser_gone_at(self):
         return float(self.read("browser-gone"))
@@ -212,7 +210,7 @@ def watched_until_ended(case, mode, low, high):
     seconds after it is ended."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE=mode)
-    chromium_pid = case.pid_of("chromium.pid")
+    chromium_pid = int(case.wait_for("chromium.pid"))
     try:
         time.sleep(5 * PERIOD)
         check(process.poll() is None, "orvane ended while the browser ran")
@@ -230,7 +228,7 @@ def test_signal_ends_the_run(case):
     profile stays for the next run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="foreground")
-    chromium_pid = case.pid_of("chromium.pid")
+    chromium_pid = int(case.wait_for("chromium.pid"))
     time.sleep(2)
     check(process.poll() is None, "orvane ended by itself")
     sent = time.time()
@@ -429,7 +427,7 @@ def test_firefox(case):
     os.chmod(script, 0o755)
     course = make_course(os.path.join(case.dir, "counter.zip"))
     process = case.start("orvane", [course], BROWSER=script)
-    firefox_pid = case.pid_of("firefox.pid")
+    firefox_pid = int(case.wait_for("firefox.pid"))
     argv = case.argv()
     check(argv[0] == "-profile" and argv[2:4] == ["-no-remote", "-new-instance"], argv)
     profile = case.profile_of(argv[1])
@@ -530,28 +528,6 @@ def listening_tcp(pids):
     return ports
 
 
-def local_server(answer):
-    """A threaded HTTP server on 127.0.0.1 beside the course, recording (time, path) of each GET
-    in its `requests` and answering with the body `answer(path)` gives (204 when empty)."""
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            server.requests.append((time.time(), self.path))
-            body = answer(self.path)
-            self.send_response(200 if body else 204)
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.requests = []
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
 # The course's window opens a page out of the course in a window of its own and closes itself
 # (a script may close a window only when it has no history or a script opened it); the page out
 # there leads back to the course, which closes that window too.
@@ -641,10 +617,7 @@ def test_two_runs(case):
         first = case.start("orvane", [course, "close=%d" % (6 * PERIOD)], BROWSER=browser,
                            ORVANE_E2E_MODE="window", DISPLAY=display)
         deadline = time.time() + 30
-        while not os.path.exists(os.path.join(case.out, "argv")):
-            check(time.time() < deadline, "the first run started no browser")
-            time.sleep(0.05)
-        argv = case.argv()
+        argv = case.wait_for("argv", poll=0.05).splitlines()  # the first run's browser
         second = case.start("orvane", [course, "from=second", "close=%d" % (2 * PERIOD)], BROWSER=browser,
                             ORVANE_E2E_MODE="window", DISPLAY=display)
         case.finish(second, timeout=30)

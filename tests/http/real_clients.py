@@ -8,7 +8,6 @@ or answers in progress) keeps answering, or waits, without spinning. Usage: real
 import concurrent.futures
 import hashlib
 import http.client
-import http.server
 import os
 import random
 import resource
@@ -17,13 +16,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.parse
 import zipfile
 import zlib
 
 from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_common import local_server  # noqa: E402
 
 SERVER = sys.argv[1]
 failures = []
@@ -235,18 +235,8 @@ def browsers_check(work):
     rng = random.Random(5)
     scripts = {"small.js": "".join("var v%d = %d;\n" % (i, rng.randrange(1000)) for i in range(3000)).encode(),
                "large.js": "".join("var w%d = '%s';\n" % (i, "x" * rng.randrange(40)) for i in range(40000)).encode()}
-    reports = []
-
-    class Collector(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            reports.append(urllib.parse.unquote(self.path.partition("?")[2]))
-            self.send_response(204)
-            self.end_headers()
-
-        def log_message(self, *args):
-            pass
-    collector = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Collector)
-    threading.Thread(target=collector.serve_forever, daemon=True).start()
+    collector = local_server(lambda path: b"")
+    reports = collector.requests  # (time, path): the digests come in the query
     page = ("<script>(async () => { const out = [];"
             " for (const n of ['small.js', 'large.js', 'small.js', 'large.js', 'large.js']) {"
             "  const r = await fetch(n, {cache: 'no-store'});"
@@ -268,7 +258,7 @@ def browsers_check(work):
         url = proc.stdout.readline().strip() + "index.html"
         command = (["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + profile, url]
                    if browser == "chromium" else ["firefox", "--headless", "--no-remote", "--profile", profile, url])
-        reports.clear()
+        del reports[:]
         shown = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 90
         while not reports and time.time() < deadline:
@@ -277,7 +267,8 @@ def browsers_check(work):
         shown.wait(10)
         proc.stdin.close()
         proc.wait(timeout=10)
-        got = [item.split(":") for item in (reports[0].split() if reports else [])]
+        query = urllib.parse.unquote(reports[0][1].partition("?")[2]) if reports else ""
+        got = [item.split(":") for item in query.split()]
         exact = all(digest == hashlib.sha256(scripts[name]).hexdigest() for name, _, digest in got)
         check(len(got) == 5 and exact and got[-1][1] == "deflate", "%s read the scripts as %r" % (browser, got))
         print("%s: %s" % (browser, ", ".join("%s %s" % (name, coding) for name, coding, _ in got)))
