@@ -441,15 +441,8 @@ def deep_range_beside_a_page(launcher, size):
     try:
         for _ in range(3):
             started = time.monotonic()
-            s = socket.create_connection(("127.0.0.1", launcher.port), 120)
-            s.sendall(b"GET /" + launcher.prefix.encode() + b"lecture.txt HTTP/1.1\r\nRange: bytes=-1024\r\n\r\n")
-            answer = b""
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-            s.close()
+            answer = launcher.exchange(b"GET /" + launcher.prefix.encode() + b"lecture.txt HTTP/1.1\r\n"
+                                       b"Range: bytes=-1024\r\n\r\n", timeout=120)
             ranges.append(time.monotonic() - started)
             head, _, body = answer.partition(b"\r\n\r\n")
             if not head.startswith(b"HTTP/1.1 206 ") or len(body) != 1024:
