@@ -4,22 +4,12 @@
 Usage: check_pack.py [--emulator PROGRAM] [--path-prefix PREFIX] [--posix LAUNCHER]
                      [--windows LAUNCHER] TOOL WORK
 
-The folder has nested folders, non-ASCII names, a page, a style sheet, a PNG, a WebM video, a
-WAV, an empty file, links (one inside the folder, one to outside it, a loop and a fan of
-folder links), junk left out by default and by --exclude, and OUTPUT itself. For each launcher
-given (a missing file is reported and left out: the other build may not exist) the output is
-read back with Python's zipfile: the names, the methods (media stored, text deflated), the
-UTF-8 flag and every byte; `list` and `cat` read it too. A packed POSIX launcher (the
-embedded-archive probe) is also run, natively, and must find every entry. Of names the
-launcher cannot tell apart only the first is packed. Two packs with SOURCE_DATE_EPOCH are
-byte-identical, and a pack into the folder itself does not grow. Refusals (an empty folder, a
-signed or broken Windows launcher, a broken ELF, orvane-zip itself, a text file as launcher,
-an OUTPUT that cannot be written) exit 1 with their reason and leave no OUTPUT behind; a link
-planted at the old temporary name is left alone. A packed launcher as SOURCE is packed again.
---icon and --title are read back from the Windows launcher's resources (orvane.exe beside it;
-under Wine also through Windows' own calls) and refused for a POSIX one; the result, signed
-with osslsigncode, verifies. The shipped launchers (orvane beside each launcher, and --shipped)
-are under 1 MB, a Windows one with its manifest, version and the large-address flag.
+Each launcher given (a missing file is left out: the other build may not exist) is packed with a
+folder of media, non-ASCII and non-UTF-8 names, links (inside, outside, a loop, a fan) and junk,
+and read back with zipfile (names, methods, UTF-8 flag, bytes), `list`, `cat` and, natively, the
+packed POSIX probe. Then: reproducible packs, repacking a packed launcher, a pack into the folder
+itself, refusals (exit 1, the reason, no OUTPUT left), planted links, --icon and --title read back
+(also through Windows' calls under Wine) and signed, and the shipped launchers' size and resources.
 With --emulator (the Windows tool under Wine) no links are made: Wine shows a POSIX link as the
 file it points to, as a Windows program would see it.
 """
@@ -49,6 +39,18 @@ def check(condition, what):
     if not condition:
         failures.append(what)
         print("FAIL:", what)
+
+
+def write(path, data):
+    """Writes `data` (bytes, or text) to `path`, making its folder first."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w" if isinstance(data, str) else "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def tool_path(path):
@@ -82,8 +84,7 @@ def webm(path):
                                 capture_output=True, timeout=120)
         if result.returncode == 0:
             return
-    with open(path, "wb") as f:
-        f.write(os.urandom(50000))
+    write(path, os.urandom(50000))
 
 
 def make_course(root):
@@ -99,26 +100,19 @@ def make_course(root):
     }
     for name, data in files.items():
         path = os.path.join(root.encode(), name if isinstance(name, bytes) else name.encode())
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+        write(path, data)
     webm(os.path.join(root, "media", "clip.webm"))
-    with open(os.path.join(root, "media", "clip.webm"), "rb") as f:
-        files["media/clip.webm"] = f.read()
+    files["media/clip.webm"] = read(os.path.join(root, "media", "clip.webm"))
     # Silence, which deflate would shrink to nothing: stored all the same.
     files["media/tone.wav"] = b"RIFF" + b"\0" * 40000
     # Left out: by default and by --exclude.
     for junk in (".git/HEAD", ".DS_Store", "Thumbs.db", "media/desktop.ini", "index.html~", "css/.site.css.swp",
                  "drafts/plan.txt", "media/raw.psd"):
-        os.makedirs(os.path.dirname(os.path.join(root, junk)), exist_ok=True)
-        with open(os.path.join(root, junk), "w") as f:
-            f.write("junk\n")
-    with open(os.path.join(root, "media", "tone.wav"), "wb") as f:
-        f.write(files["media/tone.wav"])
+        write(os.path.join(root, junk), "junk\n")
+    write(os.path.join(root, "media", "tone.wav"), files["media/tone.wav"])
     if not args.emulator:
         outside = os.path.join(work, "shared.js")
-        with open(outside, "w") as f:
-            f.write("var shared = 1;\n")
+        write(outside, "var shared = 1;\n")
         os.symlink(outside, os.path.join(root, "outside.js"))
         files["outside.js"] = b"var shared = 1;\n"
         os.symlink("../index.html", os.path.join(root, "css", "inside.html"))
@@ -132,8 +126,7 @@ def make_course(root):
             for link in ("a", "b"):
                 os.symlink("../f%d" % (level - 1) if level else "../../deep/er", os.path.join(root, "fan", "f%d" % level, link))
         files[b"bad\xffname.txt"] = b"not UTF-8\n"
-        with open(os.path.join(root.encode(), b"bad\xffname.txt"), "wb") as f:
-            f.write(b"not UTF-8\n")
+        write(os.path.join(root.encode(), b"bad\xffname.txt"), b"not UTF-8\n")
     # A name without the UTF-8 flag reads as code page 437, as zipfile reads it.
     return {(k.decode("utf-8") if k.isascii() or b"\xff" not in k else k.decode("cp437")) if isinstance(k, bytes) else k: v
             for k, v in files.items()}
@@ -218,19 +211,17 @@ def broken_copies(launchers, path):
     cases = []
 
     def copy(label, source, reason, edit):
-        with open(source, "rb") as f:
-            data = bytearray(f.read())
+        data = bytearray(read(source))
         edited = edit(data)
         data = edited if isinstance(edited, (bytes, bytearray)) else data
         name = os.path.join(path, label.replace(" ", "-"))
-        with open(name, "wb") as f:
-            f.write(data)
+        write(name, data)
         cases.append((label, name, reason))
     if "windows" in launchers:
         # orvane.exe has resources; the probe has none.
         w = os.path.join(os.path.dirname(launchers["windows"]), "orvane.exe")
         w = w if os.path.exists(w) else launchers["windows"]
-        pe = lambda d: pe_layout(d)  # noqa: E731
+        pe = pe_layout
         copy("SizeOfHeaders short of the sections", w, "does not cover the section table",
              lambda d: struct.pack_into("<I", d, pe(d)[1] + 60, pe(d)[2] + 20))
         copy("SizeOfHeaders 0", w, "SizeOfHeaders 0", lambda d: struct.pack_into("<I", d, pe(d)[1] + 60, 0))
@@ -241,8 +232,7 @@ def broken_copies(launchers, path):
         copy("resource directory entry outside", w, "data directory 2",
              lambda d: struct.pack_into("<I", d, pe(d)[3] + 16, 0x7FFFFFF0))
         root = lambda d: pe_offset(d, u32(d, pe(d)[3] + 16))  # noqa: E731
-        with open(w, "rb") as f:
-            has_resources = root(f.read()) is not None
+        has_resources = root(read(w)) is not None
         has_resources and copy("resource loop", w, "reached twice", lambda d: struct.pack_into("<I", d, root(d) + 20, 0x80000000))
         has_resources and copy("resource entries", w, "resource", lambda d: struct.pack_into("<HH", d, root(d) + 12, 0xFFFF, 0xFFFF))
     if "posix" in launchers:
@@ -259,14 +249,12 @@ def broken_copies(launchers, path):
 
 def signed_copy(launcher, path):
     """The Windows launcher with a certificate table in its security directory entry."""
-    with open(launcher, "rb") as f:
-        data = bytearray(f.read())
+    data = bytearray(read(launcher))
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     magic = struct.unpack_from("<H", data, pe + 24)[0]
     directories = pe + 24 + (96 if magic == 0x10B else 112)
     struct.pack_into("<II", data, directories + 8 * 4, len(data), 8)
-    with open(path, "wb") as f:
-        f.write(data + b"\0" * 8)
+    write(path, data + b"\0" * 8)
 
 
 def check_icon_and_title(course, out, windows_launcher):
@@ -277,18 +265,14 @@ def check_icon_and_title(course, out, windows_launcher):
         return
     image = png(32, 32)
     icon = os.path.join(work, "course.ico")
-    with open(icon, "wb") as f:
-        f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, 32, 32, 0, 0, 1, 32, len(image), 22) + image)
+    write(icon, struct.pack("<HHHBBBBHHII", 0, 1, 1, 32, 32, 0, 0, 1, 32, len(image), 22) + image)
     titled = os.path.join(out, "titled.exe")
     title = "Cours d'\u00e9t\u00e9 \u2713"
     result = pack(course, titled, orvane, "--icon", tool_path(icon), "--title", title)
     check(result.returncode == 0, "--icon --title: %r" % (result,))
     if result.returncode != 0:
         return
-    with open(orvane, "rb") as f:
-        before = pe_resources(f.read())
-    with open(titled, "rb") as f:
-        after = pe_resources(f.read())
+    before, after = pe_resources(read(orvane)), pe_resources(read(titled))
     groups = [key for key in after if key[0] == 14]
     check(len(groups) == 1 and after[groups[0]][:6] == struct.pack("<HHH", 0, 1, 1) and u16(after[groups[0]], 18) == 1,
           "icon group %r" % groups)
@@ -322,8 +306,7 @@ def check_shipped(orvane):
         print("no %s: not checked here" % orvane)
         return
     check(os.path.getsize(orvane) < 1000000, "%s is %d bytes" % (orvane, os.path.getsize(orvane)))
-    with open(orvane, "rb") as f:
-        data = f.read()
+    data = read(orvane)
     if data[:2] == b"MZ":
         found = pe_resources(data)
         manifest = [v for k, v in found.items() if k[:2] == (24, 1)]
@@ -387,8 +370,7 @@ def main():
             copy = os.path.join(out, "repro-%s-%d" % (kind, i))
             result = pack(course, copy, launcher, env={"SOURCE_DATE_EPOCH": "1700000000"})
             check(result.returncode == 0, "%s: reproducible pack exits %d" % (kind, result.returncode))
-            with open(copy, "rb") as f:
-                copies.append(f.read())
+            copies.append(read(copy))
         check(copies[0] == copies[1], "%s: two packs with SOURCE_DATE_EPOCH differ" % kind)
         with zipfile.ZipFile(os.path.join(out, "repro-%s-0" % kind)) as z:
             check(all(i.date_time == (2023, 11, 14, 22, 13, 20) for i in z.infolist()), "%s: stamps %r" % (kind, z.infolist()[0].date_time))
@@ -408,8 +390,7 @@ def main():
     bare = os.path.join(work, "bare")
     shutil.rmtree(bare, ignore_errors=True)
     os.makedirs(bare)
-    with open(os.path.join(bare, "page.html"), "w") as f:
-        f.write("<p>no index</p>")
+    write(os.path.join(bare, "page.html"), "<p>no index</p>")
     any_launcher = next(iter(launchers.values()))
     result = pack(bare, os.path.join(out, "bare"), any_launcher)
     check(result.returncode == 0 and b"no index.html" in result.stderr, "no index.html: %r" % (result,))
@@ -420,8 +401,7 @@ def main():
     shutil.rmtree(clash, ignore_errors=True)
     os.makedirs(clash)
     for name in ("Index.html", "index.html"):
-        with open(os.path.join(clash, name), "w") as f:
-            f.write(name)
+        write(os.path.join(clash, name), name)
     result = pack(clash, os.path.join(out, "clash"), any_launcher)
     check(result.returncode == 0 and b"skipped index.html" in result.stderr, "clashing names: %r" % (result,))
     if result.returncode == 0:
@@ -441,8 +421,7 @@ def main():
     # A pack into the folder itself, twice, leaves out OUTPUT and a stopped pack's temporary file:
     # the same size both times.
     inside = os.path.join(course, "self")
-    with open(inside + ".orvane-zip-0badf00d", "w") as f:
-        f.write("a stopped pack's temporary file\n")
+    write(inside + ".orvane-zip-0badf00d", "a stopped pack's temporary file\n")
     sizes = []
     for _ in range(2):
         result = pack(course, inside, any_launcher, *EXCLUDES)
@@ -459,8 +438,7 @@ def main():
     refused = os.path.join(out, "refused")
     check_refused(pack(empty, refused, any_launcher), refused, "has no files", "empty folder")
     text = os.path.join(work, "launcher.txt")
-    with open(text, "w") as f:
-        f.write("not a program\n")
+    write(text, "not a program\n")
     check_refused(pack(course, refused, text), refused, "neither a POSIX launcher", "text launcher")
     if "windows" in launchers:
         signed = os.path.join(work, "signed.exe")
@@ -482,8 +460,7 @@ def main():
         # Links planted at OUTPUT and at the old temporary name are replaced or left alone, never
         # written through.
         victim = os.path.join(work, "victim")
-        with open(victim, "w") as f:
-            f.write("not to be overwritten\n")
+        write(victim, "not to be overwritten\n")
         planted = os.path.join(out, "planted")
         for link in (planted, planted + ".orvane-zip-tmp"):
             if os.path.lexists(link):
@@ -495,8 +472,7 @@ def main():
                   "planted links: %r" % (result,))
 
     blocker = os.path.join(out, "a-file")
-    with open(blocker, "w") as f:
-        f.write("a file where a folder should be\n")
+    write(blocker, "a file where a folder should be\n")
     unwritable = os.path.join(blocker, "course")
     result = pack(course, unwritable, any_launcher)
     check(result.returncode == 1 and b"cannot write" in result.stderr, "unwritable output: %r" % (result,))

@@ -1,5 +1,9 @@
-"""What the end-to-end scripts share: a failed check is a Failure with a message; free ports."""
+"""What the end-to-end scripts share: a failed check is a Failure with a message; free ports; a
+local HTTP server beside the one under test."""
+import http.server
 import socket
+import threading
+import time
 
 
 class Failure(Exception):
@@ -16,3 +20,26 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+def local_server(answer):
+    """A threaded HTTP server on 127.0.0.1 beside the course, recording (time, path) of each GET
+    in its `requests` and answering with the body `answer(path)` gives (204 when empty)."""
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            server.requests.append((time.time(), self.path))
+            body = answer(self.path)
+            self.send_response(200 if body else 204)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.requests = []
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+

@@ -22,7 +22,7 @@ import urllib.parse
 import urllib.request
 import zipfile
 
-from e2e_common import Failure, check, free_port
+from e2e_common import Failure, check, free_port, local_server
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -102,6 +102,13 @@ class Case:
 
     def argv(self):
         return self.read("argv").splitlines()
+
+    def wait_for(self, name, poll=0.2):
+        """The file `name` the browser writes, waiting up to 30 s for it."""
+        deadline = time.time() + 30
+        while not os.path.exists(os.path.join(self.out, name)) and time.time() < deadline:
+            time.sleep(poll)
+        return self.read(name)
 
     def browser_gone_at(self):
         return float(self.read("browser-gone"))
@@ -189,21 +196,30 @@ def test_packed_course(case):
 def test_devtools_probe(case):
     """A browser process that hands off and ends while its page stays open keeps the run alive,
     found through the DevTools pipe the Chromium it started inherited; ending it ends the run."""
+    watched_until_ended(case, "detach", 2 * PERIOD - 1, 3 * PERIOD + 2)
+
+
+def test_devtools_refused(case):
+    """A Chromium whose DevTools pipe is closed at once (remote debugging turned off) is watched by
+    its process: the run lives while it runs and ends after it does."""
+    watched_until_ended(case, "refuse", 0, 20)
+
+
+def watched_until_ended(case, mode, low, high):
+    """The run lives for five periods while the Chromium of `mode` runs, and ends `low` to `high`
+    seconds after it is ended."""
     browser = case.browser("chromium", "headless_chromium.sh")
-    process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="detach")
-    deadline = time.time() + 30
-    while not os.path.exists(os.path.join(case.out, "chromium.pid")) and time.time() < deadline:
-        time.sleep(0.2)
-    chromium_pid = int(case.read("chromium.pid"))
+    process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE=mode)
+    chromium_pid = int(case.wait_for("chromium.pid"))
     try:
-        time.sleep(4 * PERIOD)  # the launcher has probed at least three times by now
-        check(process.poll() is None, "orvane ended while the page was still open")
+        time.sleep(5 * PERIOD)
+        check(process.poll() is None, "orvane ended while the browser ran")
         case.check_chromium_arguments(case.argv())
     finally:
         os.kill(chromium_pid, signal.SIGTERM)
     gone = time.time()
     case.finish(process, timeout=60)
-    case.check_ended_after(gone, 2 * PERIOD - 1, 3 * PERIOD + 2)
+    case.check_ended_after(gone, low, high)
     case.check_temp_clean()
 
 
@@ -212,22 +228,14 @@ def test_signal_ends_the_run(case):
     profile stays for the next run."""
     browser = case.browser("chromium", "headless_chromium.sh")
     process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="foreground")
-    deadline = time.time() + 30
-    while not os.path.exists(os.path.join(case.out, "chromium.pid")) and time.time() < deadline:
-        time.sleep(0.2)
-    chromium_pid = int(case.read("chromium.pid"))
+    chromium_pid = int(case.wait_for("chromium.pid"))
     time.sleep(2)
     check(process.poll() is None, "orvane ended by itself")
     sent = time.time()
     process.send_signal(signal.SIGTERM)
     case.finish(process, timeout=30)
     check(case.ended - sent < 6, "orvane took %.1f s to end after SIGTERM" % (case.ended - sent))
-    try:
-        os.kill(chromium_pid, 0)
-        alive = True
-    except ProcessLookupError:
-        alive = False
-    check(not alive, "the browser still runs after orvane ended")
+    check(not os.path.exists("/proc/%d" % chromium_pid), "the browser still runs after orvane ended")
     case.check_temp_clean()
 
 
@@ -419,10 +427,7 @@ def test_firefox(case):
     os.chmod(script, 0o755)
     course = make_course(os.path.join(case.dir, "counter.zip"))
     process = case.start("orvane", [course], BROWSER=script)
-    deadline = time.time() + 30
-    while not os.path.exists(os.path.join(case.out, "firefox.pid")) and time.time() < deadline:
-        time.sleep(0.2)
-    firefox_pid = int(case.read("firefox.pid"))
+    firefox_pid = int(case.wait_for("firefox.pid"))
     argv = case.argv()
     check(argv[0] == "-profile" and argv[2:4] == ["-no-remote", "-new-instance"], argv)
     profile = case.profile_of(argv[1])
@@ -548,26 +553,9 @@ def test_pipe_watch(case):
     the course is open; it runs in its profile folder; a page out of the course for longer than
     three watch periods and back keeps the run; once the window closes the run ends within 20 s,
     and the browser with it."""
-    import http.server
-    import threading
     out_seconds = 4 * PERIOD
-    requests = []
-
-    class Outside(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            requests.append((time.time(), self.path))
-            body = OUT_PAGE % int(out_seconds * 1000) if self.path.startswith("/out.html") else b""
-            self.send_response(200 if body else 204)
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Outside)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    server = local_server(lambda path: OUT_PAGE % int(out_seconds * 1000) if path.startswith("/out.html") else b"")
+    requests = server.requests
     try:
         course = make_course(os.path.join(case.dir, "links.zip"), LINK_OUT_PAGE % server.server_address[1])
         browser = case.browser("chromium", "headless_chromium.sh")
@@ -602,26 +590,6 @@ def test_pipe_watch(case):
     case.check_temp_clean()
 
 
-def test_devtools_refused(case):
-    """A Chromium whose DevTools pipe is closed at once (remote debugging turned off) is watched by
-    its process: the run lives while it runs and ends after it does."""
-    browser = case.browser("chromium", "headless_chromium.sh")
-    process = case.start("orvane-demo", BROWSER=browser, ORVANE_E2E_MODE="refuse")
-    deadline = time.time() + 30
-    while not os.path.exists(os.path.join(case.out, "chromium.pid")) and time.time() < deadline:
-        time.sleep(0.2)
-    chromium_pid = int(case.read("chromium.pid"))
-    try:
-        time.sleep(5 * PERIOD)
-        check(process.poll() is None, "orvane ended while the browser ran")
-    finally:
-        os.kill(chromium_pid, signal.SIGTERM)
-    gone = time.time()
-    case.finish(process, timeout=60)
-    case.check_ended_after(gone, 0, 20)
-    case.check_temp_clean()
-
-
 # Reports each load of the page (its address) to the test's own server, and closes itself after
 # the seconds its query's "close" names (a window with one page of history may close itself).
 TWO_RUNS_PAGE = """<!doctype html><script>
@@ -635,21 +603,10 @@ def test_two_runs(case):
     started right after the first, waits for the first to serve and hands its page to the first
     run's browser, at the first run's address, and ends with 0; the first run serves both windows
     and ends once both are closed."""
-    import http.server
-    import threading
-    loads = []
+    server = local_server(lambda path: b"")
 
-    class Reports(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            loads.append((time.time(), urllib.parse.unquote(self.path.partition("?")[2])))
-            self.send_response(204)
-            self.end_headers()
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Reports)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    def loads():  # (time, address) of each load reported
+        return [(t, urllib.parse.unquote(path.partition("?")[2])) for t, path in server.requests]
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     first = None
@@ -660,10 +617,7 @@ def test_two_runs(case):
         first = case.start("orvane", [course, "close=%d" % (6 * PERIOD)], BROWSER=browser,
                            ORVANE_E2E_MODE="window", DISPLAY=display)
         deadline = time.time() + 30
-        while not os.path.exists(os.path.join(case.out, "argv")):
-            check(time.time() < deadline, "the first run started no browser")
-            time.sleep(0.05)
-        argv = case.argv()
+        argv = case.wait_for("argv", poll=0.05).splitlines()  # the first run's browser
         second = case.start("orvane", [course, "from=second", "close=%d" % (2 * PERIOD)], BROWSER=browser,
                             ORVANE_E2E_MODE="window", DISPLAY=display)
         case.finish(second, timeout=30)
@@ -672,13 +626,13 @@ def test_two_runs(case):
         session = session_url_of(argv[4])
         check(case.argv() == ["--user-data-dir=" + profile, session + "index.html?from=second&close=%d" % (2 * PERIOD)],
               "hand-over: %s" % case.argv())
-        while len(loads) < 2:
-            check(time.time() < deadline + 30, "the second window never showed: %s" % loads)
+        while len(loads()) < 2:
+            check(time.time() < deadline + 30, "the second window never showed: %s" % loads())
             time.sleep(0.2)
-        check(all(url.startswith(session) for _, url in loads), "pages: %s" % loads)
-        print("two windows at one address: %s" % [url for _, url in loads])
+        check(all(url.startswith(session) for _, url in loads()), "pages: %s" % loads())
+        print("two windows at one address: %s" % [url for _, url in loads()])
         # The first window closes last; the run lives until then and ends within 20 s after.
-        closed = loads[0][0] + 6 * PERIOD
+        closed = loads()[0][0] + 6 * PERIOD
         while time.time() < closed - 1:
             check(first.poll() is None, "the first run ended while a window of it was open")
             time.sleep(0.5)

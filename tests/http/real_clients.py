@@ -8,7 +8,6 @@ or answers in progress) keeps answering, or waits, without spinning. Usage: real
 import concurrent.futures
 import hashlib
 import http.client
-import http.server
 import os
 import random
 import resource
@@ -17,11 +16,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.parse
 import zipfile
 import zlib
+
+from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_common import local_server  # noqa: E402
 
 SERVER = sys.argv[1]
 failures = []
@@ -233,18 +235,8 @@ def browsers_check(work):
     rng = random.Random(5)
     scripts = {"small.js": "".join("var v%d = %d;\n" % (i, rng.randrange(1000)) for i in range(3000)).encode(),
                "large.js": "".join("var w%d = '%s';\n" % (i, "x" * rng.randrange(40)) for i in range(40000)).encode()}
-    reports = []
-
-    class Collector(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            reports.append(urllib.parse.unquote(self.path.partition("?")[2]))
-            self.send_response(204)
-            self.end_headers()
-
-        def log_message(self, *args):
-            pass
-    collector = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Collector)
-    threading.Thread(target=collector.serve_forever, daemon=True).start()
+    collector = local_server(lambda path: b"")
+    reports = collector.requests  # (time, path): the digests come in the query
     page = ("<script>(async () => { const out = [];"
             " for (const n of ['small.js', 'large.js', 'small.js', 'large.js', 'large.js']) {"
             "  const r = await fetch(n, {cache: 'no-store'});"
@@ -266,7 +258,7 @@ def browsers_check(work):
         url = proc.stdout.readline().strip() + "index.html"
         command = (["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + profile, url]
                    if browser == "chromium" else ["firefox", "--headless", "--no-remote", "--profile", profile, url])
-        reports.clear()
+        del reports[:]
         shown = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 90
         while not reports and time.time() < deadline:
@@ -275,7 +267,8 @@ def browsers_check(work):
         shown.wait(10)
         proc.stdin.close()
         proc.wait(timeout=10)
-        got = [item.split(":") for item in (reports[0].split() if reports else [])]
+        query = urllib.parse.unquote(reports[0][1].partition("?")[2]) if reports else ""
+        got = [item.split(":") for item in query.split()]
         exact = all(digest == hashlib.sha256(scripts[name]).hexdigest() for name, _, digest in got)
         check(len(got) == 5 and exact and got[-1][1] == "deflate", "%s read the scripts as %r" % (browser, got))
         print("%s: %s" % (browser, ", ".join("%s %s" % (name, coding) for name, coding, _ in got)))
@@ -306,11 +299,6 @@ def concurrent_load(pid, host, port, prefix, z, entries):
     print("200 concurrent connections in %.2f s; descriptors %d -> %d" % (time.monotonic() - started, before, after))
 
 
-def cpu_seconds(pid):
-    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def start_limited(archive, limit):
     """The server with at most `limit` descriptors; returns (process, host, port, prefix)."""
     def tight_limit():
@@ -319,17 +307,6 @@ def start_limited(archive, limit):
                             preexec_fn=tight_limit)
     parsed = urllib.parse.urlsplit(proc.stdout.readline().strip())
     return proc, parsed.hostname, parsed.port, parsed.path
-
-
-def closed_by_server(s):
-    """True when the server has ended the connection (no answer, just the end of the stream)."""
-    s.settimeout(0.3)
-    try:
-        return s.recv(1) == b""
-    except socket.timeout:
-        return False
-    except OSError:
-        return True
 
 
 def idle_exhaustion_check(archive):
@@ -381,34 +358,14 @@ def pending_exhaustion_check(work):
     readers = []
     try:
         request = ("GET %sbig.bin HTTP/1.1\r\nHost: %s:%d\r\n\r\n" % (prefix, host, port)).encode()
-        for _ in range(12):  # more than the server can hold
-            s = socket.socket()
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-            s.settimeout(30)
-            s.connect((host, port))
-            s.sendall(request)
-            readers.append(s)
-            time.sleep(0.05)  # each stalls before the next
+        # More than the server can hold, each stalled before the next.
+        readers = non_readers(host, port, request, 12, timeout=30, pause=0.05)
         started = time.time()
         status, _, body = fetch(host, port, prefix + "index.html")
         waited = time.time() - started
         check(status == 200 and body == b"<html>index</html>" and waited < 1.0,
               "answers pending on every descriptor: GET -> %s after %.2f s" % (status, waited))
-        whole = reset = 0
-        for s in readers:
-            data = bytearray()
-            try:
-                while True:
-                    chunk = s.recv(1 << 20)
-                    if not chunk:
-                        break
-                    data += chunk
-            except ConnectionResetError:
-                reset += 1
-                continue
-            finally:
-                s.close()
-            whole += Split(bytes(data)) == big
+        whole, reset = read_out(readers, big)
         readers = []
         check(reset > 0 and whole + reset == 12,
               "answers pending: of 12 large answers %d whole, %d reset, the rest cut short" % (whole, reset))
@@ -526,12 +483,6 @@ def integrity_check(work):
     finally:
         proc.stdin.close()
         proc.wait(timeout=10)
-
-
-def Split(answer):
-    """The body of a 200 answer, or None."""
-    head, _, body = answer.partition(b"\r\n\r\n")
-    return body if head.startswith(b"HTTP/1.1 200 OK\r\n") else None
 
 
 def main():

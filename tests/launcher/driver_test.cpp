@@ -69,6 +69,11 @@ std::wstring CourseCopy(const std::string& name) {
   return AnsiToWide((folder / name).string());
 }
 
+// The course's profile folder for the fake data folder "/data".
+std::wstring ProfileOf(const std::wstring& identity) {
+  return std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(identity);
+}
+
 TEST(Driver, SessionUrlIsTheServersBaseUrlAndTheCoursesPrefix) {
   DriverRun run({kProgram, Fixture("plain.zip")});
   const std::wstring sessionUrl = run.SessionUrl();
@@ -183,8 +188,7 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
     p.facts.installed = {L"/usr/bin/chromium"};
   });
   ASSERT_EQ(run.env.started.size(), 1u);
-  const std::wstring course =
-      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
+  const std::wstring course = ProfileOf(L"plain.zip");
   EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
   EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
   EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
@@ -202,8 +206,7 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
 
 // Firefox holds the course's profile for another run: this run's Firefox gets one beside it.
 TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
-  const std::wstring course =
-      std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(L"plain.zip");
+  const std::wstring course = ProfileOf(L"plain.zip");
   DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) {
     p.dataFolder = L"/data";
     p.facts.installed = {L"/usr/bin/firefox"};
@@ -214,11 +217,6 @@ TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
   EXPECT_EQ(run.env.started[0].profileDir, course + L"/firefox-3");
   EXPECT_EQ(run.env.started[0].args[1], course + L"/firefox-3");
   EXPECT_EQ(run.env.folders.count(course + L"/firefox-3"), 1u);
-}
-
-// The course's profile folder for the fake data folder "/data".
-std::wstring ProfileOf(const std::wstring& identity) {
-  return std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(identity);
 }
 
 // A first run of `course` with a Chromium of the course's own, serving on its thread until the

@@ -44,6 +44,9 @@ import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "http"))
+from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out  # noqa: E402
+
 FAKE_BROWSER = os.path.join(HERE, "..", "..", "bench", "fake-browser")
 SUPPRESSIONS = os.path.join(HERE, "valgrind.supp")
 
@@ -112,9 +115,7 @@ class Launcher:
         return 0
 
     def cpu_seconds(self):
-        with open("/proc/%d/stat" % self.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        return cpu_seconds(self.pid)
 
     def get(self, name, timeout=10):
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
@@ -283,17 +284,6 @@ def check_load(args, work, archive, expected):
     return failures
 
 
-def closed_by_server(s):
-    """True when the server has ended the connection without an answer."""
-    s.settimeout(0.3)
-    try:
-        return s.recv(1) == b""
-    except socket.timeout:
-        return False
-    except OSError:
-        return True
-
-
 def check_idle(args, work, archive, expected):
     failures = []
     limit = 128
@@ -362,13 +352,7 @@ def check_pending(args, work, expected):
     readers = []
     try:
         request = b"GET /" + launcher.prefix.encode() + b"big.bin HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % launcher.port
-        for _ in range(clients):
-            s = socket.socket()
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-            s.settimeout(60)
-            s.connect(("127.0.0.1", launcher.port))
-            s.sendall(request)
-            readers.append(s)
+        readers = non_readers("127.0.0.1", launcher.port, request, clients, timeout=60)
         # Each admitted answer first fills its socket's buffers (megabytes on loopback), and
         # admitting the last clients resets the first: work that ends; spinning would not.
         time.sleep(3)
@@ -382,23 +366,8 @@ def check_pending(args, work, expected):
         except OSError:
             served = False
         waited = time.monotonic() - started
-        whole = reset = 0
-        for s in readers:
-            answer = bytearray()
-            try:
-                while True:
-                    chunk = s.recv(1 << 20)
-                    if not chunk:
-                        break
-                    answer += chunk
-            except ConnectionResetError:
-                reset += 1
-                continue
-            finally:
-                s.close()
-            head, _, body = bytes(answer).partition(b"\r\n\r\n")
-            whole += head.startswith(b"HTTP/1.1 200 OK\r\n") and body == big
-        readers.clear()
+        whole, reset = read_out(readers, big)
+        readers = []
         print("idle: %d clients that do not read, limit %d descriptors: CPU %.2f s in 2 s; a page %s in %.2f s;"
               " %d answers whole, %d reset" % (clients, limit, spent, "served" if served else "NOT served", waited,
                                                whole, reset))
@@ -472,15 +441,8 @@ def deep_range_beside_a_page(launcher, size):
     try:
         for _ in range(3):
             started = time.monotonic()
-            s = socket.create_connection(("127.0.0.1", launcher.port), 120)
-            s.sendall(b"GET /" + launcher.prefix.encode() + b"lecture.txt HTTP/1.1\r\nRange: bytes=-1024\r\n\r\n")
-            answer = b""
-            while True:
-                chunk = s.recv(65536)
-                if not chunk:
-                    break
-                answer += chunk
-            s.close()
+            answer = launcher.exchange(b"GET /" + launcher.prefix.encode() + b"lecture.txt HTTP/1.1\r\n"
+                                       b"Range: bytes=-1024\r\n\r\n", timeout=120)
             ranges.append(time.monotonic() - started)
             head, _, body = answer.partition(b"\r\n\r\n")
             if not head.startswith(b"HTTP/1.1 206 ") or len(body) != 1024:
