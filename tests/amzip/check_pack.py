@@ -60,8 +60,13 @@ def tool_path(path):
 
 def run_tool(*arguments, env=None):
     command = ([args.emulator] if args.emulator else []) + [args.tool] + list(arguments)
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300,
-                          env=dict(os.environ, **(env or {})))
+    result = subprocess.run(command, capture_output=True, timeout=300, env=dict(os.environ, **(env or {})))
+    # The tool says why whenever it fails; a silent failure under Wine is Wine's (seen once in a
+    # full run), so that run is made again, and said.
+    if args.emulator and result.returncode != 0 and not result.stdout and not result.stderr:
+        print("note: Wine ended %r with %d and no output; run again" % (arguments[:1], result.returncode))
+        result = subprocess.run(command, capture_output=True, timeout=300, env=dict(os.environ, **(env or {})))
+    return result
 
 
 def pack(source, output, launcher, *extra, env=None):
