@@ -26,9 +26,14 @@
 namespace {
 
 // How long a second run looks for the address of the run that holds the course's profile (it
-// may be starting up itself), in steps of kFirstRunStepMs.
-constexpr int kFirstRunSteps = 25;
+// may be starting up itself, and says where it serves only once its browser is up), in steps
+// of kFirstRunStepMs.
+constexpr int kFirstRunSteps = 75;
 constexpr std::uint32_t kFirstRunStepMs = 200;
+
+// A run whose browser has asked for none of its pages says where it serves after this long all
+// the same (a browser of the user's own may show the page without asking again).
+constexpr std::uint64_t kAnnounceAnywayMs = 10000;
 
 // The opened course: the archive file named on the command line ("" for the embedded one), and
 // the first argument that belongs to the page.
@@ -220,24 +225,46 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
   return std::string();
 }
 
-// The run's browser, which announces where the run serves once it has started.
+// The run's browser, which says where the run serves once the browser has asked for a page of
+// the course: by then it holds the course's profile, so a second run's hand-over reaches this
+// browser and cannot become a browser of its own that takes the profile first. The watch asks
+// the browser something on every pass, which is when this is looked at.
 class AnnouncingBrowser final : public Browser {
  public:
-  AnnouncingBrowser(std::unique_ptr<Browser> browser, std::function<void()> announce)
-      : browser_(std::move(browser)), announce_(std::move(announce)) {}
+  AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, std::function<bool()> pageRequested,
+                    std::function<void()> announce)
+      : platform_(platform),
+        browser_(std::move(browser)),
+        pageRequested_(std::move(pageRequested)),
+        announce_(std::move(announce)) {}
   bool Start() override {
-    if (!browser_->Start()) return false;
-    announce_();
-    return true;
+    startedMs_ = platform_.NowMs();
+    return browser_->Start();
   }
-  ProcessState CheckProcess() override { return browser_->CheckProcess(); }
-  PageCheck ShowsPageUnder(const std::wstring& prefix) override { return browser_->ShowsPageUnder(prefix); }
+  ProcessState CheckProcess() override {
+    AnnounceWhenUp();
+    return browser_->CheckProcess();
+  }
+  PageCheck ShowsPageUnder(const std::wstring& prefix) override {
+    AnnounceWhenUp();
+    return browser_->ShowsPageUnder(prefix);
+  }
   void Close() override { browser_->Close(); }
   WatchRule Rule() const override { return browser_->Rule(); }
 
  private:
+  void AnnounceWhenUp() {
+    if (announced_ || !(pageRequested_() || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
+    announced_ = true;
+    announce_();
+  }
+
+  Platform& platform_;
   std::unique_ptr<Browser> browser_;
+  std::function<bool()> pageRequested_;
   std::function<void()> announce_;
+  std::uint64_t startedMs_ = 0;
+  bool announced_ = false;
 };
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
@@ -321,7 +348,8 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     const BrowserChoice choice =
         ChooseCourseBrowser(platform, platform.GatherBrowserFacts(), profile.dir, startUrl);
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
-    AnnouncingBrowser browser(MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); }),
+    AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); }),
+                              [&server] { return server->LastScopedRequestMs() != 0; },
                               [&] { AnnounceServingPort(platform, profile.dir, port); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
     // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then

@@ -634,7 +634,9 @@ def test_two_runs(case):
         # The first window closes last; the run lives until then and ends within 20 s after.
         closed = loads()[0][0] + 6 * PERIOD
         while time.time() < closed - 1:
-            check(first.poll() is None, "the first run ended while a window of it was open")
+            if first.poll() is not None:
+                check(False, "the first run ended (%d) while a window of it was open: %s"
+                      % (first.returncode, first.communicate()[1][-3000:]))
             time.sleep(0.5)
         case.finish(first, timeout=60)
         print("the first run ended %.1f s after its last window closed" % (case.ended - closed))

@@ -29,6 +29,7 @@ class FakePlatform : public Platform {
   std::set<std::wstring> firefoxInUse;          // profiles FirefoxProfileInUse reports held
   std::set<std::wstring> lockedElsewhere;       // folders whose TryLockFolder another process holds
   bool startSucceeds = true;
+  bool browserAsks = true;  // a started browser GETs its start page, as a real one would
   ProcessState process = ProcessState::kExited;  // what the started process reports
   int stopAfterSleeps = -1;                      // Sleep reports a stop request from this one on
   int maxSleeps = 100000;                        // and from this one on in any case (a test's bound)
@@ -133,7 +134,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
     calls.push_back("start");
     started.push_back(choice);
-    if (!choice.args.empty()) FetchStartPage(WideToAnsi(choice.args.back()));
+    if (browserAsks && !choice.args.empty()) FetchStartPage(WideToAnsi(choice.args.back()));
     if (!startSucceeds) return nullptr;
     return std::make_unique<Process>(*this, choice.kind == BrowserKind::kChromium);
   }
