@@ -231,11 +231,11 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
 // the browser something on every pass, which is when this is looked at.
 class AnnouncingBrowser final : public Browser {
  public:
-  AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, std::function<bool()> pageRequested,
+  AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, LastRequestClock lastRequestMs,
                     std::function<void()> announce)
       : platform_(platform),
         browser_(std::move(browser)),
-        pageRequested_(std::move(pageRequested)),
+        lastRequestMs_(std::move(lastRequestMs)),
         announce_(std::move(announce)) {}
   bool Start() override {
     startedMs_ = platform_.NowMs();
@@ -254,14 +254,14 @@ class AnnouncingBrowser final : public Browser {
 
  private:
   void AnnounceWhenUp() {
-    if (announced_ || !(pageRequested_() || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
+    if (announced_ || !(lastRequestMs_() != 0 || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
     announced_ = true;
     announce_();
   }
 
   Platform& platform_;
   std::unique_ptr<Browser> browser_;
-  std::function<bool()> pageRequested_;
+  LastRequestClock lastRequestMs_;
   std::function<void()> announce_;
   std::uint64_t startedMs_ = 0;
   bool announced_ = false;
@@ -348,8 +348,8 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     const BrowserChoice choice =
         ChooseCourseBrowser(platform, platform.GatherBrowserFacts(), profile.dir, startUrl);
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
-    AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, [&server] { return server->LastScopedRequestMs(); }),
-                              [&server] { return server->LastScopedRequestMs() != 0; },
+    const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
+    AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
                               [&] { AnnounceServingPort(platform, profile.dir, port); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
     // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then

@@ -60,13 +60,13 @@ def tool_path(path):
 
 def run_tool(*arguments, env=None):
     command = ([args.emulator] if args.emulator else []) + [args.tool] + list(arguments)
-    result = subprocess.run(command, capture_output=True, timeout=300, env=dict(os.environ, **(env or {})))
     # The tool says why whenever it fails; a silent failure under Wine is Wine's (seen once in a
     # full run), so that run is made again, and said.
-    if args.emulator and result.returncode != 0 and not result.stdout and not result.stderr:
-        print("note: Wine ended %r with %d and no output; run again" % (arguments[:1], result.returncode))
+    for attempt in (1, 2):
         result = subprocess.run(command, capture_output=True, timeout=300, env=dict(os.environ, **(env or {})))
-    return result
+        if not (args.emulator and attempt == 1 and result.returncode != 0 and not result.stdout and not result.stderr):
+            return result
+        print("note: Wine ended %r with %d and no output; run again" % (arguments[:1], result.returncode))
 
 
 def pack(source, output, launcher, *extra, env=None):
