@@ -44,7 +44,7 @@ struct EntryInfo {
 // own buffers: an archive in memory gives a pointer to the first byte, an archive file gives
 // the file's native handle (POSIX descriptor / Windows HANDLE) and the data's absolute offset.
 // The handle belongs to the archive: valid while it stays open, never to be closed or moved by
-// the caller (read it positionally: pread, sendfile with an offset, ReadFile with OVERLAPPED).
+// the caller (read it positionally: pread, ReadFile with OVERLAPPED).
 struct StoredSpan {
   const unsigned char* memory = nullptr;  // set for memory sources
   std::intptr_t file = -1;                // set for file sources

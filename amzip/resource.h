@@ -13,7 +13,8 @@ bool FindEmbeddedArchive(const wchar_t* type, const wchar_t* name, const void** 
 
 // The file the embedded archive was found in, when the platform keeps it open: its descriptor
 // (open for the rest of the process, never to be closed) and the archive's offset in it, so
-// its bytes can be sent with sendfile. False on Windows, where a resource is only memory.
+// its bytes can be read positionally without touching the mapping. False on Windows, where a
+// resource is only memory.
 bool EmbeddedArchiveFile(std::intptr_t* file, std::uint64_t* offset);
 
 // True when a resource name is an integer identifier (as IS_INTRESOURCE tests it).

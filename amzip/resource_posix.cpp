@@ -1,7 +1,7 @@
 // The embedded archive on POSIX: a zip appended to the running executable (/proc/self/exe),
 // followed by the trailer of embedded.h. The zip's bytes are mapped read-only on first use and
 // stay mapped for the life of the process, as a Windows resource does; the executable stays
-// open beside them, so stored entries can be sent from it with sendfile.
+// open beside them, so stored entries are sent from it without paging the mapping in.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>

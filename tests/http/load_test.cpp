@@ -157,7 +157,7 @@ TEST_F(ServerTest, NothingIsLeftAfterTheServerIsDestroyed) {
 }
 
 // An archive file: a large stored entry goes out checked through a reader the first time, then
-// straight from the file (sendfile; a reused buffer on Windows), whole and as ranges; while one
+// straight from the file through the server's reused buffer, whole and as ranges; while one
 // slow reader takes it, small requests are answered.
 TEST_F(ServerTest, LargeEntryOfAnArchiveFileWholeAndInRanges) {
   const std::string large = PatternBytes(kLargeSize);
