@@ -14,7 +14,7 @@
 #include "content/content_types.h"
 #include "content/navigation.h"
 #include "content/range.h"
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/filetime.h"
 #include "text/text.h"
 #include "text/url.h"

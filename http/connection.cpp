@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "http/request.h"
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {

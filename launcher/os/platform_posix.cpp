@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/alert.h"
 #include "launcher/browsers/browser_facts_posix.h"
 #include "launcher/os/platform.h"

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/alert.h"
 #include "launcher/browsers/browser_facts_win32.h"
 #include "launcher/os/folders_win32.h"

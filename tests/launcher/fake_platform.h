@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
 #include "text/text.h"
