@@ -66,7 +66,7 @@ class Platform {
   virtual bool IsExistingFile(const std::wstring& path) = 0;
   // Up to `maxBytes` of the file at `path`; false when it cannot be opened.
   virtual bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) = 0;
-  // The path of the running program (GetModuleFileNameW / /proc/self/exe); "" when unknown.
+  // The path of the running program (GetModuleFileNameW / OwnProgramFile); "" when unknown.
   virtual std::wstring OwnProgramPath() = 0;
 
   // The modal error message box (POSIX: stderr, plus a dialog when there is a display).

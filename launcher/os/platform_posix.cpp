@@ -27,6 +27,7 @@
 #include "launcher/run/settings.h"
 #include "launcher/os/spawn_posix.h"
 #include "launcher/os/xdg_posix.h"
+#include "text/own_program_posix.h"
 #include "text/text.h"
 
 namespace {
@@ -149,11 +150,7 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  std::wstring OwnProgramPath() override {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
-    return n > 0 ? PathToWide(std::string(path, static_cast<std::size_t>(n))) : std::wstring();
-  }
+  std::wstring OwnProgramPath() override { return PathToWide(OwnProgramFile()); }
 
   void ShowError(const std::wstring& text) override { os::ShowErrorAlert(text); }
 
