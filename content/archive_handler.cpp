@@ -13,6 +13,7 @@
 #include "content/accept_encoding.h"
 #include "content/content_types.h"
 #include "content/navigation.h"
+#include "content/point_builder.h"
 #include "content/range.h"
 #include "http/steady_clock.h"
 #include "text/filetime.h"
@@ -80,6 +81,13 @@ class EntryStream : public BodyStream {
 
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
 
+  // Once the skip to the range's start is done, `builder` completes the entry's points.
+  void CompleteLater(PointBuilder& builder, const std::wstring& name, const amzip::EntryInfo& info) {
+    builder_ = &builder;
+    name_ = name;
+    info_ = info;
+  }
+
   // Reads up to `count` leading bytes ahead; they are the first that Read gives.
   const std::string& ReadAhead(std::size_t count) {
     ahead_.resize(count);
@@ -106,12 +114,20 @@ class EntryStream : public BodyStream {
 
   // Skipping to a range's start in a deflated entry goes this far per turn (a millisecond or
   // two of inflating), so the other connections are served in between.
-  bool Prepare() override { return aheadSent_ < ahead_.size() || reader_->Prepare(kSkipSlice); }
+  bool Prepare() override {
+    if (aheadSent_ < ahead_.size()) return true;
+    if (!reader_->Prepare(kSkipSlice)) return false;
+    if (builder_ != nullptr) builder_->Want(name_, info_), builder_ = nullptr;
+    return true;
+  }
 
  private:
   std::unique_ptr<amzip::EntryReader> reader_;
   std::string ahead_;
   std::size_t aheadSent_ = 0;
+  PointBuilder* builder_ = nullptr;
+  std::wstring name_;
+  amzip::EntryInfo info_;
 };
 
 // `path` as it may stand in a Location header: bytes other than letters, digits and the
@@ -412,6 +428,8 @@ HttpBody ArchiveHandler::EntryBody(const std::wstring& name, const amzip::EntryI
     return body;
   }
   auto stream = std::make_unique<EntryStream>(OpenReader(archive_, name, info, first));
+  // A range into a large deflated entry: a client seeking in it, which will likely ask again.
+  if (first != 0) stream->CompleteLater(builder_, name, info);
   if (sniff && first == 0) {
     *leading = stream->ReadAhead(kSniffBytes);
   } else if (sniff) {

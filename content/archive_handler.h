@@ -13,6 +13,7 @@
 
 #include "amzip/archive.h"
 #include "content/answer_cache.h"
+#include "content/point_builder.h"
 #include "http/handler.h"
 #include "http/http_date.h"
 
@@ -77,4 +78,6 @@ class ArchiveHandler : public HttpHandler {
   std::unordered_map<const amzip::ZipEntry*, std::string> sniffed_;
   std::string scratchType_;
   std::atomic<std::uint64_t> lastActivityMs_{0};
+  // Last: it stops before anything it reads through goes.
+  PointBuilder builder_{archive_};
 };
