@@ -57,6 +57,12 @@ struct CourseProfile {
 // holds. When another run holds it, `heldElsewhere` is set and nothing is marked or removed.
 CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity);
 
+// The pruning pass of TakeCourseProfile over the folder `profiles`, `own` being the profile the
+// run holds: profiles not used for kProfileKeepSeconds that no run holds are removed with their
+// lock files, lock files without a folder that no run holds are removed, and what removals cut
+// short left (".removing-*") goes too.
+void PruneProfiles(Platform& platform, const std::wstring& profiles, const std::wstring& own);
+
 // The port remembered in a profile folder by RememberPort; 0 when none.
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir);
 void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port);

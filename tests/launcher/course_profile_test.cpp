@@ -63,7 +63,12 @@ TEST(TakeCourseProfile, MadeLockedMarkedAndOldOnesRemovedUnlessHeld) {
   platform.folders[profiles + L"old-but-running"] = platform.unixNow - 91 * day;  // a run just took it
   platform.folders[profiles + L"future"] = platform.unixNow + 400 * day;  // stamped with the clock ahead
   platform.folders[profiles + L"unmarked"] = 0;  // another run is making it
-  platform.lockedElsewhere = {profiles + L"old-but-running"};
+  platform.folders[profiles + L".removing-41-gone"] = platform.unixNow;  // a removal cut short
+  platform.lockedElsewhere = {profiles + L"old-but-running", profiles + L"starting"};
+  // Lock files: of folders removed by hand (one of them a run holds while it makes its folder),
+  // and of the folders above.
+  platform.lockFiles = {profiles + L"removed-by-hand", profiles + L"starting", profiles + L"recent",
+                        profiles + L"old", profiles + L"old-but-running"};
   const std::wstring mine = profiles + CourseProfileName(L"course.zip");
   platform.folders[mine] = platform.unixNow - 400 * day;  // this course, opened again at last
 
@@ -73,7 +78,9 @@ TEST(TakeCourseProfile, MadeLockedMarkedAndOldOnesRemovedUnlessHeld) {
     EXPECT_NE(profile.lock, nullptr);
     EXPECT_EQ(platform.locked, std::set<std::wstring>{mine}) << "held while the run runs, the others let go";
     EXPECT_EQ(platform.folders[mine], platform.unixNow);
-    EXPECT_EQ(platform.removed, std::vector<std::wstring>{profiles + L"old"});
+    EXPECT_EQ(platform.removed, (std::vector<std::wstring>{profiles + L".removing-41-gone", profiles + L"old"}));
+    EXPECT_EQ(platform.lockFiles, (std::set<std::wstring>{mine, profiles + L"starting", profiles + L"recent", profiles + L"future",
+                                                          profiles + L"old-but-running"}));
     EXPECT_EQ(platform.folders[profiles + L"future"], platform.unixNow) << "counts as now";
     for (const wchar_t* kept : {L"recent", L"unmarked", L"old-but-running"}) {
       EXPECT_EQ(platform.folders.count(profiles + kept), 1u) << WideToAnsi(kept);
@@ -112,6 +119,12 @@ TEST(SystemPlatform, FolderLocksAndRemoval) {
   EXPECT_EQ(platform->TryLockFolder(dir, held), nullptr);
   EXPECT_TRUE(held);
   first.reset();
+  std::unique_ptr<FolderLock> second = platform->TryLockFolder(dir, held);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(platform->ListFolderLocks(root), std::vector<std::wstring>{L"course"});
+  platform->RemoveFolderLock(dir, std::move(second));
+  EXPECT_TRUE(platform->ListFolderLocks(root).empty());
+  EXPECT_FALSE(platform->IsExistingFile(dir + L".lock"));
   EXPECT_NE(platform->TryLockFolder(dir, held), nullptr);
   std::wstring deep = dir;
   for (int i = 0; i < 12; ++i) deep += kPathSeparator + std::wstring(30, L'd');
