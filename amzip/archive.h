@@ -106,6 +106,8 @@ class ZipArchive {
   // something other than an archive (the open returned without error) gives false.
   bool IsLoaded() const;
   void Close();
+  // The archive's comment (the end record's), as stored; "" before an open.
+  const std::string& Comment() const { return comment; }
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
   // an MS-DOS stamp, its modification time in UTC; `*time` is untouched otherwise. False when

@@ -47,14 +47,6 @@ CourseProfile::CourseProfile(CourseProfile&&) noexcept = default;
 CourseProfile& CourseProfile::operator=(CourseProfile&&) noexcept = default;
 CourseProfile::~CourseProfile() = default;
 
-std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath) {
-  const std::size_t slash = archiveOrProgramPath.find_last_of(L"/\\");
-  std::wstring name =
-      slash == std::wstring::npos ? archiveOrProgramPath : archiveOrProgramPath.substr(slash + 1);
-  LowerAscii(name);
-  return name;
-}
-
 std::string CoursePrefix(const std::wstring& identity) {
   // A hash of its own, so the prefix tells nothing of the port and the profile's name.
   const std::uint64_t hash = IdentityHash(L"prefix\n" + identity);

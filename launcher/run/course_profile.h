@@ -12,11 +12,7 @@
 class FolderLock;
 class Platform;
 
-// The course's identity: the file name of the archive (the path's last component), or for an
-// embedded course the launcher program's own file name; ASCII letters lower-cased, since the
-// same file may be named in another case on Windows. Moving the file or replacing it with a
-// newer one of the same name keeps it; a differently named course gets another.
-std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath);
+// `identity` below is the course's (CourseIdentityOf, course_identity.h).
 
 // The course's URL prefix, "HEX/" of ten lower-case hex digits from the identity: the same on
 // every run, so cookies with a default path, bookmarks and service worker scopes outlive a run.
