@@ -56,8 +56,9 @@ class ArchiveHandler : public HttpHandler {
   const AnswerCache::Form* KeptForm(const HttpRequest& request, bool* takesDeflate);
   // The answer of a form: its head, the current Expires line and the body.
   HttpAnswer Send(const AnswerCache::Form& form);
-  // To a client that takes deflate: the entry's deflate stream as stored, once a checked read
-  // found the entry intact; false (nothing sent) when it cannot go so.
+  // To a client that takes deflate: the entry's deflate stream as stored, in the zlib format
+  // (with the Adler-32 the checked read computed), once a checked read found the entry intact;
+  // false (nothing sent) when it cannot go so.
   bool AnswerDeflated(const HttpRequest& request, const std::wstring& name, const amzip::EntryInfo& info,
                       const std::string& type, HttpAnswer* answer);
   // The entry read whole through a checked reader (throws AZError on a mismatch).

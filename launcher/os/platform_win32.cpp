@@ -83,6 +83,14 @@ class WindowsPlatform final : public Platform {
   std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
     return os::TryLockWindowsFolder(folder, heldElsewhere);
   }
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    return os::ListWindowsFolderLocks(parent);
+  }
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    // The lock is opened with FILE_SHARE_DELETE: the file goes once it is let go.
+    DeleteFileW(os::LongPathForm(folder + L".lock").c_str());
+    lock.reset();
+  }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     return os::WriteWindowsFile(path, bytes);
   }

@@ -16,6 +16,7 @@
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/course_identity.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
 #include "launcher/run/settings.h"
@@ -310,7 +311,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   amzip::ZipArchive archive;
   OpenedCourse course;
   if (!OpenCourse(platform, archive, commandLine, course)) return 1;
-  const std::wstring identity = CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file);
+  const std::wstring identity = CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file);
   const std::string prefix = CoursePrefix(identity);
   const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument);
   const std::uint32_t setting = platform.ReadHttpPort();
