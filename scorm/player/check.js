@@ -14,7 +14,7 @@
     d.title = "A current browser is needed";
     return;
   }
-  var scripts = ["scorm-again.js", "player.js"], i;
+  var scripts = ["scorm-again.js", "manifest.js", "runtime.js", "player.js"], i;
   for (i = 0; i < scripts.length; i++) {
     var s = d.createElement("script");
     s.src = scripts[i];
