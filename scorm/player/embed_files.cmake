@@ -1,13 +1,21 @@
-# cmake -DFILES="name|type|path;..." -DOUT=file.cpp -P embed_files.cmake
-# Writes OUT: each file as a byte array and FindPlayerFile over them (scorm/player/player_files.h).
+# cmake -DFILES="name=path,name=path,..." -DOUT=file.cpp -P embed_files.cmake
+# Writes OUT: each file as a byte array and FindPlayerFile over them (scorm/player/player_files.h),
+# the type of each following from its name's extension.
+set(types_html "text/html; charset=utf-8")
+set(types_js "text/javascript; charset=utf-8")
+set(types_css "text/css; charset=utf-8")
+string(REPLACE "," ";" FILES "${FILES}")
 set(arrays "")
 set(table "")
 set(index 0)
 foreach(entry IN LISTS FILES)
-  string(REPLACE "|" ";" parts "${entry}")
-  list(GET parts 0 name)
-  list(GET parts 1 type)
-  list(GET parts 2 path)
+  string(REGEX REPLACE "=.*$" "" name "${entry}")
+  string(REGEX REPLACE "^[^=]*=" "" path "${entry}")
+  string(REGEX REPLACE "^.*\\." "" extension "${name}")
+  set(type "${types_${extension}}")
+  if(type STREQUAL "")
+    message(FATAL_ERROR "embed_files.cmake: no content type for ${name}")
+  endif()
   file(READ "${path}" hex HEX)
   string(LENGTH "${hex}" digits)
   math(EXPR size "${digits} / 2")
