@@ -175,7 +175,7 @@ long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, co
 
 namespace {
 
-// What one call hands over at most, and the queued bytes beyond which the reader counts as slow.
+// What one call copies at most, and the queued bytes beyond which the reader counts as slow.
 constexpr std::size_t kFilePiece = 256 * 1024;
 constexpr int kSlowReaderQueue = 256 * 1024;
 
@@ -195,9 +195,9 @@ long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset
   // On loopback, how bytes best enter the socket depends on how the client reads: one that
   // reads 64 KiB or more a call keeps the queue short, and gets page-cache pages handed over
   // (sendfile) fastest; one that reads 8 or 16 KiB (ab, wget, curl) lets the queue fill, and
-  // gets copied bytes faster than pages. So each call looks at the queue first. Pieces of
-  // 256 KiB keep the look current. Bytes the socket does not take are read again next call.
-  if (count > kFilePiece) count = kFilePiece;
+  // gets copied bytes faster than pages. So each call looks at the queue first; copies go in
+  // pieces of 256 KiB, so the look stays current. Bytes the socket does not take are read again
+  // on the next call.
 #ifdef __linux__
   if (ReaderKeepsUp(socket)) {
     for (;;) {
@@ -208,6 +208,7 @@ long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset
   }
 #endif
   static char buffer[kFilePiece];
+  if (count > kFilePiece) count = kFilePiece;
   ssize_t got;
   do {
     got = pread(static_cast<int>(file), buffer, count, static_cast<off_t>(offset));
