@@ -27,9 +27,10 @@
 namespace {
 
 // How long a second run looks for the address of the run that holds the course's profile (it
-// may be starting up itself, and says where it serves only once its browser is up), in steps
-// of kFirstRunStepMs.
-constexpr int kFirstRunSteps = 75;
+// may be starting up itself, and says where it serves only once its browser is up; or ending,
+// its browser showing no page, which takes up to three watch passes), in steps of
+// kFirstRunStepMs.
+constexpr int kFirstRunSteps = 200;
 constexpr std::uint32_t kFirstRunStepMs = 200;
 
 // A run whose browser has asked for none of its pages says where it serves after this long all
@@ -134,22 +135,30 @@ unsigned ListeningPort(const std::string& baseUrl) {
   return error == std::errc() && next == end ? port : 0;
 }
 
-// The first bytes of the course's start page as this run reads it; "" when it has none.
-std::string OwnStartPage(amzip::ZipArchive& archive) {
+// A digest of a page: its length and FNV-1a (64 bits) of its bytes, taken piece by piece.
+struct PageDigest {
+  std::uint64_t length = 0;
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  void Add(const char* bytes, std::size_t count) {
+    length += count;
+    for (std::size_t i = 0; i < count; ++i) {
+      hash ^= static_cast<unsigned char>(bytes[i]);
+      hash *= 0x100000001b3ull;
+    }
+  }
+  bool operator==(const PageDigest&) const = default;
+};
+
+// The digest of the course's whole start page as this run reads it; false when it has none.
+bool OwnStartPage(amzip::ZipArchive& archive, PageDigest& digest) {
   try {
     const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(L"index.html");
-    if (!reader) return std::string();
-    std::string bytes(1 << 20, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t n = reader->Read(&bytes[got], bytes.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
-    bytes.resize(got);
-    return bytes;
+    if (!reader) return false;
+    std::string piece(1 << 16, '\0');
+    while (const std::size_t n = reader->Read(piece.data(), piece.size())) digest.Add(piece.data(), n);
+    return true;
   } catch (...) {
-    return std::string();
+    return false;
   }
 }
 
@@ -160,30 +169,32 @@ std::string OwnStartPage(amzip::ZipArchive& archive) {
 // reads from its own archive: another course answers nothing under this prefix, and another
 // program on that port does not have this page.
 std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
-                         const std::string& ownPage) {
+                         const PageDigest* ownPage) {
   const std::uint16_t port = ServingPort(platform, profileDir);
-  if (port == 0 || ownPage.empty()) return std::wstring();
+  if (port == 0 || ownPage == nullptr) return std::wstring();
   int status = 0;
   std::string body;
-  if (!platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body) || status != 200 ||
-      body != ownPage) {
-    return std::wstring();
-  }
+  PageDigest answered;
+  if (platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body)) answered.Add(body.data(), body.size());
+  if (status != 200 || !(answered == *ownPage)) return std::wstring();
   return AnsiToWide(FormatText("http://127.0.0.1:%u/", static_cast<unsigned>(port)) + prefix);
 }
 
-// The course's profile for this run. When another run holds it and serves the course, `firstRun`
-// is that run's URL; when the holder cannot be found (a removal holding it for a moment, a run
-// starting up, another version of the course) it is asked again for a while, then the run goes
-// on without a profile.
+// The course's profile for this run. When another run holds it and serves the course with a
+// page in its browser (it withdraws its address once its browser shows none), `firstRun` is
+// that run's URL; when the holder cannot be found (a run ending or starting up, a removal
+// holding it for a moment, another version of the course) it is asked again until its lock
+// comes free, which gives this run the profile, for a while at most; then the run goes on
+// without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
                                         const std::string& prefix,
                                         amzip::ZipArchive& archive, std::wstring& firstRun) {
-  const std::string ownPage = OwnStartPage(archive);
+  PageDigest ownPage;
+  const bool hasPage = OwnStartPage(archive, ownPage);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, prefix, ownPage);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, hasPage ? &ownPage : nullptr);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -233,27 +244,40 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
 class AnnouncingBrowser final : public Browser {
  public:
   AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, LastRequestClock lastRequestMs,
-                    std::function<void()> announce)
+                    std::function<void()> announce, std::function<void()> withdraw)
       : platform_(platform),
         browser_(std::move(browser)),
         lastRequestMs_(std::move(lastRequestMs)),
-        announce_(std::move(announce)) {}
+        announce_(std::move(announce)),
+        withdraw_(std::move(withdraw)) {}
   bool Start() override {
     startedMs_ = platform_.NowMs();
     return browser_->Start();
   }
   ProcessState CheckProcess() override {
     AnnounceWhenUp();
-    return browser_->CheckProcess();
+    const ProcessState state = browser_->CheckProcess();
+    if (state == ProcessState::kExited) Shown(false);
+    return state;
   }
   PageCheck ShowsPageUnder(const std::wstring& prefix) override {
     AnnounceWhenUp();
-    return browser_->ShowsPageUnder(prefix);
+    const PageCheck shown = browser_->ShowsPageUnder(prefix);
+    if (shown != PageCheck::kCannotTell) Shown(shown == PageCheck::kShown);
+    return shown;
   }
   void Close() override { browser_->Close(); }
   WatchRule Rule() const override { return browser_->Rule(); }
 
  private:
+  // No page of the course (or no browser): a second run must not hand its page to a run that may
+  // end before its browser shows it, so the address goes at once, and comes back with a page.
+  void Shown(bool page) {
+    if (!announced_ || page != withdrawn_) return;
+    withdrawn_ = !page;
+    withdrawn_ ? withdraw_() : announce_();
+  }
+
   void AnnounceWhenUp() {
     if (announced_ || !(lastRequestMs_() != 0 || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
     announced_ = true;
@@ -264,8 +288,10 @@ class AnnouncingBrowser final : public Browser {
   std::unique_ptr<Browser> browser_;
   LastRequestClock lastRequestMs_;
   std::function<void()> announce_;
+  std::function<void()> withdraw_;
   std::uint64_t startedMs_ = 0;
   bool announced_ = false;
+  bool withdrawn_ = false;
 };
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
@@ -351,8 +377,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
     const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
     AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
-                              [&] { AnnounceServingPort(platform, profile.dir, port); });
+                              [&] { AnnounceServingPort(platform, profile.dir, port); },
+                              [&] { AnnounceServingPort(platform, profile.dir, 0); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
+    if (started) AnnounceServingPort(platform, profile.dir, 0);  // ending: no hand-over to this run
     // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then
     // (leaving the function) the server with its thread, the handler, the archive and the
     // profile's lock.

@@ -204,8 +204,10 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
   EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
   const std::wstring serving = course + kPathSeparator + L"serving";
-  EXPECT_EQ(run.env.files[serving], std::to_string(PortOf(run.SessionUrl())) + "\n")
-      << "where it serves, once its browser has asked for a page";
+  const std::string port = std::to_string(PortOf(run.SessionUrl())) + "\n";
+  // Where it serves, once its browser has asked for a page; withdrawn when the browser shows no
+  // page (the fake's process has ended) and as the run ends.
+  EXPECT_EQ(run.env.written[serving], (std::vector<std::string>{"", port, "", ""}));
   // A browser that has asked for nothing may not hold the profile yet: a second run's hand-over
   // could take it first. Where the run serves is said after 10 s all the same.
   for (const int passes : {1, 2}) {
@@ -215,8 +217,10 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
       p.browserAsks = false;
       p.maxSleeps = passes;
     });
-    const std::string port = std::to_string(PortOf(silent.SessionUrl())) + "\n";
-    EXPECT_EQ(silent.env.files[serving], passes == 2 ? port : "") << passes << " passes";
+    const std::string silentPort = std::to_string(PortOf(silent.SessionUrl())) + "\n";
+    const std::vector<std::string> want =
+        passes == 2 ? std::vector<std::string>{"", silentPort, "", ""} : std::vector<std::string>{"", ""};
+    EXPECT_EQ(silent.env.written[serving], want) << passes << " passes";
   }
   // No data folder: the same browser as a plain command, watched by activity.
   DriverRun none({kProgram, Fixture("plain.zip")}, true,
@@ -265,10 +269,18 @@ struct FirstRun {
   }
 };
 
+// A copy of the fixture `fixture` named `name`, as CourseCopy.
+std::wstring FixtureCopy(const std::string& fixture, const std::string& name) {
+  const std::wstring copy = CourseCopy(name);
+  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), WideToAnsi(copy), std::filesystem::copy_options::overwrite_existing);
+  return copy;
+}
+
 // The course is open: a second run hands its page to the browser that holds the course's
-// profile, at the first run's address, and ends with 0; the first keeps serving.
+// profile, at the first run's address, and ends with 0; the first keeps serving. The pages
+// compare whole, of any size.
 TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
-  const std::wstring course = CourseCopy("Twice.zip");
+  const std::wstring course = FixtureCopy("big_page.zip", "Twice.zip");
   FirstRun first(course);
   const std::wstring firstUrl = first.env.started.at(0).args.back();
   DriverRun second({kProgram, course, L"x=1"}, true, [&](FakePlatform& p) {
@@ -314,6 +326,28 @@ TEST(Driver, AHeldProfileIsTrustedOnlyWhenItsPortAnswersTheCoursesPage) {
     EXPECT_EQ(run.env.startPageBody, "<p>plain</p>\n") << "served by itself";
     EXPECT_EQ(run.env.folders.count(ProfileOf(IdentityOfCourse(course))), 0u) << "not the held profile";
   }
+}
+
+// The profile is held by a run whose browser shows no page (it has withdrawn its address, and
+// ends soon): no hand-over to it; the second run waits for its lock and starts on its own with
+// the course's profile.
+TEST(Driver, ARunShowingNoPageGetsNoHandOverTheNextWaitsForItsEnd) {
+  const std::wstring course = CourseCopy("Ending.zip");
+  const std::wstring profile = ProfileOf(IdentityOfCourse(course));
+  DriverRun run({kProgram, course}, true, [&](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/chromium"};
+    p.lockedElsewhere = {profile};
+    p.files[profile + kPathSeparator + L"serving"] = "";
+    p.maxSleeps = 110;
+    p.onSleep = [&](FakePlatform& env) {
+      if (env.sleeps == 100) env.lockedElsewhere.clear();  // 20 s later the first run has ended
+    };
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  EXPECT_EQ(run.env.started[0].profileDir, profile + L"/chromium") << "its own browser, with the profile";
+  EXPECT_GE(run.env.sleeps, 100);
+  EXPECT_EQ(run.exitCode, 0);
 }
 
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
