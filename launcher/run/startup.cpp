@@ -203,8 +203,24 @@ CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& 
   }
 }
 
+// Tells the learner that the course cannot have its own address: its saved progress belongs to
+// that address (the origin), so the page may not show it, and another program may be posing as
+// the course there.
+void TellPortTaken(Platform& platform, unsigned wanted, unsigned got) {
+  const std::string where = got >= kCoursePortFirst && got <= kCoursePortLast
+                                ? FormatText("port %u", got)
+                                : FormatText("port %u, one the system handed out", got);
+  platform.ShowError(AnsiToWide(FormatText(
+      "Another program uses this course's address (port %u on 127.0.0.1): the course opens on %s instead, where "
+      "its saved progress may not show. Close the other program and open the course again.",
+      wanted, where.c_str())));
+}
+
 // Starts `server` on the HttpPort setting; without one on the port the profile remembers, then
-// the course's ports in order, then the system's choice, each on a new server object. The
+// the course's ports in order, then the system's choice, each on a new server object. When the
+// remembered port is held by another program the learner is told so, and the port another run
+// got is remembered only once the remembered one was found held on the run before too (a port
+// held once, by a program passing by or posing as the course, keeps the course's address). The
 // BaseUrl; "" after showing an error when no port could be used.
 std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
                         std::uint32_t setting, const std::wstring& identity, const std::wstring& profileDir) {
@@ -216,6 +232,7 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     return std::string();
   }
   std::vector<std::uint16_t> ports = CoursePorts(identity);
+  const std::uint16_t own = ports.front();
   const std::uint16_t remembered = RememberedPort(platform, profileDir);
   if (remembered != 0) {
     ports.erase(std::remove(ports.begin(), ports.end(), remembered), ports.end());
@@ -230,7 +247,18 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     const std::string baseUrl = server->Start(ports[i]);
     const unsigned port = ListeningPort(baseUrl);
     if (port == 0) continue;
-    RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    const std::uint16_t wanted = remembered != 0 ? remembered : own;
+    if (i == 0) {
+      NoteWantedPortHeld(platform, profileDir, false);
+      RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    } else {
+      // A course with progress of its own (a remembered port), or one moved into the system's
+      // range, where its address changes from run to run.
+      if (remembered != 0 || ports[i] == 0) TellPortTaken(platform, wanted, port);
+      if (NoteWantedPortHeld(platform, profileDir, true) || remembered == 0) {
+        RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+      }
+    }
     return baseUrl;
   }
   platform.ShowError(L"The course cannot be served: no port on 127.0.0.1 could be used.");

@@ -120,8 +120,9 @@ struct HeldPort {
   }
 };
 
-// The course's first port; another program on it: the next of the course's ports, remembered in
-// its profile and used again while the first is still taken, and for every later run.
+// The course's first port; another program on it: the next of the course's ports and a message
+// that names the port held. A port held once keeps the course's address; held on two runs in a
+// row, the port the course got is remembered and used for every later run.
 TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   const std::wstring course = CourseCopy("Safety.zip");
   const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
@@ -135,16 +136,28 @@ TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
     EXPECT_EQ(PortOf(first.SessionUrl()), ports[0]);
     kept = first.env.files;
   }
-  {
+  const auto heldRun = [&] {
     const HeldPort other(ports[0]);
     ASSERT_EQ(other.port, ports[0]);
     DriverRun second({kProgram, course}, true, withProfile);
     EXPECT_EQ(PortOf(second.SessionUrl()), ports[1]);
     EXPECT_EQ(second.env.startPageStatus, 200);
+    ASSERT_EQ(second.env.errors.size(), 1u);
+    EXPECT_NE(second.env.errors[0].find(L"Another program uses this course's address (port " + std::to_wstring(ports[0])),
+              std::wstring::npos) << WideToAnsi(second.env.errors[0]);
     kept = second.env.files;
+  };
+  heldRun();
+  {
+    DriverRun free({kProgram, course}, true, withProfile);
+    EXPECT_EQ(PortOf(free.SessionUrl()), ports[0]) << "a port held once keeps the course's address";
+    EXPECT_TRUE(free.env.errors.empty());
+    kept = free.env.files;
   }
+  heldRun();
+  heldRun();
   DriverRun third({kProgram, course}, true, withProfile);
-  EXPECT_EQ(PortOf(third.SessionUrl()), ports[1]) << "the port it got last, though the first is free";
+  EXPECT_EQ(PortOf(third.SessionUrl()), ports[1]) << "held twice in a row: the port it got, though the first is free";
   // Without a profile nothing is remembered: the course's first port.
   DriverRun none({kProgram, course});
   EXPECT_EQ(PortOf(none.SessionUrl()), ports[0]);
