@@ -64,15 +64,16 @@ class ServerCore {
   // a socket without a live record (never accepted, or already finished) does nothing.
   // OnAccept returns true when it accepted a connection; where the listening socket reports
   // connections only with their first bytes, it reads the request at once. When the process is
-  // out of descriptors (or buffers), the connection that has moved least recently is closed to
-  // make room (MakeRoomForAccept), and accepting resumes once its descriptor is released
-  // (AcceptAfterRelease); with no connection at all, accepting pauses for a while
+  // out of descriptors (or buffers), a connection is closed to make room (MakeRoomForAccept),
+  // and accepting resumes once its descriptor is released (AcceptAfterRelease); with no
+  // connection that may be closed, accepting pauses for a while
   // (PauseAccepting), so the waiting connection is not reported again and again.
   bool OnAccept(SocketHandle listening);
   ReadOutcome OnRead(SocketHandle socket);
   void OnWrite(SocketHandle socket);
   // Ends what is overdue at `nowMs` (SteadyClockMs): answers stalled for
-  // ClientConnection::kStallMs (reset) and drains that have run their course. Returns the
+  // ClientConnection::kStallMs (reset), header blocks not complete kHeadMs after the accept,
+  // and drains that have run their course. Returns the
   // next deadline, 0 for none; the notification source calls it again by then.
   std::uint64_t EndOverdue(std::uint64_t nowMs);
   // An error or hang-up: the connection is retired, whatever it was sending.
@@ -128,8 +129,10 @@ class ServerCore {
   // Platform: accept again as soon as a retired record has been released (its descriptor given
   // back), without waiting for a new accept notification.
   void AcceptAfterRelease();
-  // Frees a descriptor for the connection waiting in the backlog: the connection that has
-  // moved least recently is retired, an answer still pending reset. One still waiting for its
+  // Frees a descriptor for the connection waiting in the backlog: of the connections still
+  // waiting for their header block the least recently moved is retired; when there is none,
+  // of the answers whose client has taken nothing for ClientConnection::kIdleBeforeRoomMs (and
+  // drains) the least recently moved, an answer still pending reset. One still waiting for its
   // header block is read first; if that completes its request it is answered instead (and may
   // finish at once), and the next is looked at. True when a record was retired, so its
   // descriptor comes free at its release.

@@ -79,6 +79,9 @@ void SetAbortiveClose(SocketHandle socket);
 // anything short (Linux: SIOCOUTQ; on loopback a send within the peer's window is
 // acknowledged before it returns). False where the system cannot tell.
 bool SendQueueEmpty(SocketHandle socket);
+// How many bytes sent so far the peer has not acknowledged yet (Linux: SIOCOUTQ); -1 where the
+// system cannot tell.
+long SendQueueBytes(SocketHandle socket);
 
 // Ends our sending direction (the peer sees the end of the stream after what was sent).
 void ShutdownSend(SocketHandle socket);

@@ -233,6 +233,15 @@ bool SendQueueEmpty([[maybe_unused]] SocketHandle socket) {
 #endif
 }
 
+long SendQueueBytes([[maybe_unused]] SocketHandle socket) {
+#ifdef SIOCOUTQ
+  int unacknowledged = -1;
+  return ioctl(socket, SIOCOUTQ, &unacknowledged) == 0 ? unacknowledged : -1;
+#else
+  return -1;
+#endif
+}
+
 void ShutdownSend(SocketHandle socket) { shutdown(socket, SHUT_WR); }
 
 void CloseSocket(SocketHandle socket) { close(socket); }

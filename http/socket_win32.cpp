@@ -126,6 +126,7 @@ long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, co
 
 // Winsock cannot say what the peer has acknowledged: every answer ends with the drain.
 bool SendQueueEmpty(SocketHandle) { return false; }
+long SendQueueBytes(SocketHandle) { return -1; }
 
 void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }
 
