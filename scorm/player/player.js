@@ -378,10 +378,14 @@
         if (!first) {
           problem("This course has nothing to show", ["Its organization has no items."]);
         } else if (course.scorm === "2004") {
+          // A suspended course resumes; a fresh one starts; one whose last session ended
+          // without an exit (a crash) has a current activity already, which is shown again.
           var api = state.runtime.api;
-          var suspended = globals.sequencing && /"isSuspended":\s*true|suspendedActivity"?:\s*"/.test(globals.sequencing);
-          if (!(suspended && api.processNavigationRequest("resumeAll")) && !api.processNavigationRequest("start")) {
-            deliver(first);
+          var resumed = globals.sequencing && api.processNavigationRequest("resumeAll");
+          if (!resumed && !api.processNavigationRequest("start")) {
+            var current = api.getSequencingState && (api.getSequencingState() || {}).currentActivity;
+            var id = current && (current.id || current);
+            deliver(manifest.leaves.filter(function (l) { return l.id === id; })[0] || first);
           }
         } else {
           deliver(first);

@@ -289,11 +289,16 @@ def test_multi_item(case):
     check(second["lesson"] == "b" and second["choiceB"] == "true", "continue to Lesson B: %s" % second)
     third = probe.wait("visit", count=3)
     check(third["lesson"] == "a", "the choice of Lesson A by its title: %s" % third)
-    run.close()
+    shown = probe.wait("record")
+    check(shown.startswith("Lesson A:completed, passed|Reading:completed|"), "record page: %s" % shown)
     record = progress(case, archive)
     got = [(i["identifier"], i["completion"], i["success"]) for i in record["items"]]
     check(got[:2] == [("lesson_a", "completed", "passed"), ("reading", "completed", "unknown")],
           "--progress items: %s" % got)
+    # Starting over: the course begins again at its first item, its order forced again.
+    again = probe.wait("visit", count=4)
+    check(again == first, "after starting over: %s" % again)
+    run.close()
 
 
 def main():
