@@ -26,6 +26,7 @@
       box.appendChild(p);
     });
     box.className = "problem";
+    if (!state.manifest) $("course-title").textContent = title;
     show("message");
   }
   function notice(lines) {

@@ -128,6 +128,8 @@ var OrvaneRuntime = (function () {
         if (typeof cmi[element] === "string" && cmi[element] !== "") self.long[element] = cmi[element];
         delete cmi[element];
       });
+      // What the manifest says, where the launcher did not say it.
+      if (item.launchData && !cmi["cmi.launch_data"]) cmi["cmi.launch_data"] = item.launchData;
       if (self.version === "1.2" && item.masteryScore && !cmi["cmi.student_data.mastery_score"]) {
         cmi["cmi.student_data.mastery_score"] = item.masteryScore;
       }

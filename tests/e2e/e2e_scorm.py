@@ -247,7 +247,7 @@ def test_broken_packages(case):
     with zipfile.ZipFile(missing, "w") as z:
         with open(os.path.join(PROBE, "multi_imsmanifest.xml"), encoding="utf-8") as f:
             z.writestr("imsmanifest.xml", f.read())
-    for archive, said in ((broken, "not well-formed"), (missing, "index.html")):
+    for archive, said in ((broken, "not well-formed"), (missing, "lessons/index.html")):
         shutil.rmtree(case.profiles, ignore_errors=True)
         browser = case.browser("chromium", "headless_chromium.sh")
         process = case.start("orvane", [archive], BROWSER=browser, ORVANE_E2E_MODE="dump")
@@ -261,7 +261,8 @@ def test_broken_packages(case):
 
 
 def test_multi_item(case):
-    """A 2004 package of several items: its contents by title (the hidden one left out), a
+    """A 2004 package of several items (its resources under an xml:base, its items' parameters
+    appended to their pages): its contents by title (the hidden one left out), a
     choice by title refused while the forced order says no, continue after Terminate, an asset
     completed once shown, a choice by title taken once the order allows it."""
     probe = Probe()
@@ -273,10 +274,11 @@ def test_multi_item(case):
     archive = os.path.join(case.dir, "multi.zip")
     with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
         z.write(os.path.join(PROBE, "multi_imsmanifest.xml"), "imsmanifest.xml")
-        z.write(os.path.join(PROBE, "probe.html"), "index.html")
-        z.write(os.path.join(PROBE, "asset.html"), "reading.html")
-        z.write(case.wrapper, "pipwerks.js")
-        z.write(os.path.join(source, "server.js"), "server.js")
+        # The manifest's resources are at xml:base="lessons/".
+        z.write(os.path.join(PROBE, "probe.html"), "lessons/index.html")
+        z.write(os.path.join(PROBE, "asset.html"), "lessons/reading.html")
+        z.write(case.wrapper, "lessons/pipwerks.js")
+        z.write(os.path.join(source, "server.js"), "lessons/server.js")
     run = Run(case, archive, "chromium")
     first = probe.wait("visit")
     check(first == {"lesson": "a", "choiceB": "false",
