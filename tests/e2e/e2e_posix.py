@@ -721,18 +721,16 @@ def test_modern_site(case):
           "the folder page: %s" % dom["folder"])
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--demo-zip", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    test = globals().get("test_" + args.case)
+def run_case(args, tests, name, prepare=None):
+    """Runs the case args.case of `tests` (a module's globals) in a fresh Case folder `name`,
+    after `prepare(case)`; exits 1 on a failure."""
+    test = tests.get("test_" + args.case)
     if test is None:
         sys.exit("no such case: " + args.case)
-    case = Case(args, args.case)
+    case = Case(args, name)
     try:
+        if prepare:
+            prepare(case)
         test(case)
     except Failure as failure:
         print("FAILED:", failure)
@@ -740,6 +738,16 @@ def main():
     finally:
         shutil.rmtree(case.tmp, ignore_errors=True)
     print("passed:", args.case)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case")
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--demo-zip", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    run_case(args, globals(), args.case)
 
 
 if __name__ == "__main__":

