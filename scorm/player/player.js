@@ -145,10 +145,6 @@
 
   // An asset (not a SCO) counts as completed once shown: the player reports it as its SCO would.
   function shown(item) {
-    try {
-      frame.contentWindow.addEventListener("pagehide", function () { state.runtime.leaving = true; });
-    } catch (e) { /* not ours to watch */ }
-    state.runtime.leaving = false;
     if (item.scormType !== "asset" || state.runtime.finished) return;
     var rt = state.runtime;
     rt.call("LMSInitialize", "Initialize")("");
@@ -160,12 +156,11 @@
   function leaveCurrent() {
     return new Promise(function (resolve) {
       if (!state.current || frame.hidden) return resolve();
+      state.runtime.flush();
       frame.onload = function () {
         frame.onload = null;
-        state.runtime.leaving = false;
         resolve();
       };
-      state.runtime.leaving = true;
       frame.src = "about:blank";
     }).then(function () {
       state.runtime.endSession();

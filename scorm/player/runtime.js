@@ -227,6 +227,12 @@ var OrvaneRuntime = (function () {
     }
   };
 
+  // Everything set so far, on disk before the content is sent away (its own unload handlers
+  // can only send beacons).
+  Runtime.prototype.flush = function () {
+    if (this.session && !this.finished && this.api.isInitialized()) this.commit(null, false);
+  };
+
   // The content is gone without finishing (the learner chose another item): its session ends
   // as LMS-initiated, which commits what it set.
   Runtime.prototype.endSession = function () {
