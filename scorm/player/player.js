@@ -340,6 +340,8 @@
       if (!r.ok) throw new Error("the launcher answered " + r.status + " for the course's facts");
       return r.json();
     }).then(function (course) {
+      // A version the launcher could not tell is played as 1.2, the older and simpler one.
+      if (course.scorm !== "2004") course.scorm = "1.2";
       state.course = course;
       notice(course.notices);
       var manifestUrl = new URL(course.manifest || "imsmanifest.xml", root).href;
