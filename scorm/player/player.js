@@ -94,7 +94,7 @@
   // Statuses as the record has them (the launcher's evaluation), kept current after commits.
   function statusOf(cmi) {
     if (state.course.scorm === "2004") {
-      return { completion: cmi["cmi.completion_status"] || "unknown",
+      return { completion: cmi["cmi.completion_status"] || "not attempted",
                success: cmi["cmi.success_status"] || "unknown" };
     }
     var s = cmi["cmi.core.lesson_status"] || "not attempted";
@@ -155,7 +155,7 @@
   // Ends the content in the frame (its own unload handlers run), then acts.
   function leaveCurrent() {
     return new Promise(function (resolve) {
-      if (!state.current || frame.hidden) return resolve();
+      if (!state.current || !frame.src || frame.src === "about:blank") return resolve();
       state.runtime.flush();
       frame.onload = function () {
         frame.onload = null;
