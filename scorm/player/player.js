@@ -134,7 +134,7 @@
         return;
       }
       return state.runtime.launch(item).then(function () {
-        show("content");
+        if ($("record").hidden) show("content");  // the record page stays until left
         frame.src = item.url;
         frame.onload = function () { shown(item); };
       });
@@ -373,6 +373,7 @@
                                           globals, committed);
         drawToc();
         var first = manifest.leaves.filter(function (l) { return l.visible; })[0] || manifest.leaves[0];
+        if (location.hash === "#record") showRecord();  // the record page by its address
         if (!first) {
           problem("This course has nothing to show", ["Its organization has no items."]);
         } else if (course.scorm === "2004") {
