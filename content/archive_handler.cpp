@@ -12,6 +12,7 @@
 
 #include "content/accept_encoding.h"
 #include "content/content_types.h"
+#include "content/course_root.h"
 #include "content/navigation.h"
 #include "content/range.h"
 #include "http/server.h"
@@ -146,10 +147,12 @@ std::unique_ptr<amzip::EntryReader> OpenReader(amzip::ZipArchive& archive, const
 
 }  // namespace
 
-ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix)
-    : archive_(archive), prefix_(std::move(prefix)) {}
+ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix, std::string root)
+    : archive_(archive), prefix_(std::move(prefix)), root_(std::move(root)) {}
 
 HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
+  // Content is only read: a POST (the server takes one for handlers above this one) is not for it.
+  if (request.method == "POST") return StatusAnswer("501 Not Implemented");
   const std::string& path = request.path;
   if (path.size() < prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) {
     // The course's own folder without its "/".
@@ -169,7 +172,7 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   // A folder's address (the prefix itself, or a name ending in "/") stands for its index.html.
   const std::string rest = path.substr(prefix_.size());
   const bool folderAddress = rest.empty() || IsSeparator(rest.back());
-  const std::wstring name = Utf8ToWide(folderAddress ? rest + "index.html" : rest);
+  const std::wstring name = Utf8ToWide(root_ + (folderAddress ? rest + "index.html" : rest));
   const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
@@ -183,6 +186,10 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
       if (!folderAddress && archive_.Find(name + L"/index.html", &index, false) && !index.folder) {
         DebugLog("%s %S -> 301\n\n", method, name.c_str());
         return FolderRedirect(path);
+      }
+      if (rest.empty()) {
+        DebugLog("%s %S -> the list of pages\n\n", method, name.c_str());
+        return PageListAnswer(TopLevelPages(archive_, root_), request.isHead);
       }
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");

@@ -30,8 +30,10 @@ class ArchiveHandler : public HttpHandler {
   static constexpr std::size_t kKeptAnswerBytes = 32 * 1024 * 1024;
 
   // Answers from `archive` for paths that begin with `prefix` (e.g. "1a2b3c/"); both must
-  // outlive the handler. The archive may still be closed: see HoldAnswers.
-  ArchiveHandler(amzip::ZipArchive& archive, std::string prefix);
+  // outlive the handler. The archive may still be closed: see HoldAnswers. The prefix stands
+  // for the archive's folder `root` ("" for its top; e.g. "MyCourse/", see CourseRoot); the
+  // prefix's own address, when the root has no index.html, lists the root's pages.
+  ArchiveHandler(amzip::ZipArchive& archive, std::string prefix, std::string root = std::string());
 
   // While the returned lock is held, requests under the prefix wait before their lookup: the
   // run holds it from before the server starts until the archive is open and the session URL
@@ -68,6 +70,7 @@ class ArchiveHandler : public HttpHandler {
 
   amzip::ZipArchive& archive_;
   const std::string prefix_;
+  const std::string root_;
   std::string sessionUrl_;
   std::mutex setUp_;
   // Answers run on the server thread only; what they keep needs no lock.

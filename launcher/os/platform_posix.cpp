@@ -134,6 +134,8 @@ class PosixPlatform final : public Platform {
   }
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
+  os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override {
     struct stat info {};
@@ -160,6 +162,10 @@ class PosixPlatform final : public Platform {
   void Notice(const std::wstring& text) override {
     std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
     std::fflush(stderr);
+  }
+
+  bool WriteOutput(const std::string& bytes) override {
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
   }
 
   std::wstring UserDataFolder() override {
