@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "http/request.h"
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {
@@ -192,7 +192,7 @@ void ClientConnection::SendPending() {
     if (body.kind == HttpBody::Kind::kStream) response.chunkStart += ofBody;
   }
   if (!SendBody(response)) return;
-  if (response.bodySent < body.length) return;
+  if (response.bodySent < body.length || !SendTail(response)) return;
   FinishAnswer();
 }
 
@@ -280,6 +280,20 @@ bool ClientConnection::SendBody(PendingResponse& response) {
     lastProgressMs_ = SteadyClockMs();
     response.bodySent += static_cast<std::uint64_t>(n);
     turn += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool ClientConnection::SendTail(PendingResponse& response) {
+  const std::string& tail = response.body.tail;
+  while (response.tailSent < tail.size()) {
+    const long n = Send(socket_, tail.data() + response.tailSent, tail.size() - response.tailSent);
+    if (n < 0) {
+      if (!IsWouldBlock(SocketError())) Abort("the body's tail could not be sent");
+      return false;
+    }
+    lastProgressMs_ = SteadyClockMs();
+    response.tailSent += static_cast<std::size_t>(n);
   }
   return true;
 }

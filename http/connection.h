@@ -23,6 +23,7 @@ struct PendingResponse {
   std::size_t sent = 0;
   HttpBody body;
   std::uint64_t bodySent = 0;
+  std::size_t tailSent = 0;  // of body.tail, after the body
   // A stream's piece read but not yet sent: [chunkStart, chunkEnd) of `chunk`.
   std::unique_ptr<char[]> chunk;
   std::size_t chunkStart = 0;
@@ -94,7 +95,7 @@ class ClientConnection {
   // Sends on as far as the socket takes it, at most kBodyBytesPerTurn of body; retires the
   // connection after the last byte, and ends it abortively when the body cannot be produced.
   void SendPending();
-  // Sends the status line alone: "HTTP/1.1 " + statusText + "\r\n\r\n".
+  // Sends StatusAnswer(statusText).
   void SendStatus(const char* statusText);
 
  private:
@@ -113,6 +114,8 @@ class ClientConnection {
   // Sends body bytes until the socket refuses, the body ends or the turn's share is used.
   // False when the connection was ended (an error, or the body failed).
   bool SendBody(PendingResponse& response);
+  // Sends the body's tail after it; false while some of it is still to go (or on an error).
+  bool SendTail(PendingResponse& response);
   // Ends the connection with a reset instead of an orderly close: its client must not take
   // what it received for the whole answer.
   void Abort(const char* why);

@@ -237,11 +237,6 @@ void ServerCore::ReleaseRetired() {
   }
 }
 
-std::uint64_t SteadyClockMs() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
 std::string ServerCore::BaseUrl() const {
   std::lock_guard<std::mutex> lock(baseUrlLock_);
   return baseUrl_;

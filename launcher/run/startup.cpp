@@ -18,6 +18,7 @@
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/course_identity.h"
 #include "launcher/run/course_layout.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
@@ -55,6 +56,14 @@ bool OpenEmbedded(amzip::ZipArchive& archive) {
     archive.Close();
     return false;
   }
+}
+
+// The course's identity: a package's follows its manifest's identifier, anything else its
+// course ID or file name (CourseIdentityOf).
+std::wstring IdentityOf(Platform& platform, const amzip::ZipArchive& archive, const OpenedCourse& course,
+                        const CourseLayout& layout) {
+  return CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file,
+                          layout.package ? layout.manifest.identifier : std::string());
 }
 
 // Opens the course: the candidate argument when it names a file, else the archive this program
@@ -309,8 +318,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   OpenedCourse course;
   if (!OpenCourse(platform, archive, commandLine, course)) return 1;
   const CourseLayout layout = ReadCourseLayout(archive);
-  const std::wstring identity =
-      LayoutIdentity(layout, CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file));
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
   const std::string prefix = CoursePrefix(identity);
   const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument, layout.startPage);
   const std::uint32_t setting = platform.ReadHttpPort();
@@ -374,8 +382,7 @@ int PrintProgress(Platform& platform, const CommandLine& commandLine) {
     platform.ShowError(L"The course is no SCORM package (it has no imsmanifest.xml): it keeps no record.");
     return 1;
   }
-  const std::wstring identity =
-      LayoutIdentity(layout, CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file));
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
   RecordStore store(RecordPath(platform, identity));
   std::vector<std::string> notices;
   const nlohmann::json record = store.Load(platform.UnixSeconds(), &notices);

