@@ -46,8 +46,9 @@ class ClientConnection {
   // After the last byte and the half-close, how long the client has to close its side.
   static constexpr std::uint64_t kDrainMs = 2 * 1000;
 
-  // `order` numbers connections in the order they were accepted.
-  ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
+  // `ends`: the connection's addresses, by which its client's owner is found (its acceptedMs
+  // is the record's creation). `order` numbers connections in the order they were accepted.
+  ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends, std::uint64_t order);
   ~ClientConnection();  // closes the socket; drops any pending response
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -80,8 +81,10 @@ class ClientConnection {
   // bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost), else the handler's answer.
+  // Answers the header block: 403 when the client runs under another account (or one that
+  // cannot be found), 501 when ParseRequest refuses it, 421 when it names another host than
+  // this server's (IsOwnHost), else the handler's answer. The owner is looked up here rather
+  // than at accept: by now the client has sent, so its process holds its socket.
   void HandleRequest(std::string_view block);
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
@@ -114,6 +117,7 @@ class ClientConnection {
 
   ServerCore& server_;
   const SocketHandle socket_;
+  ConnectionEnds ends_;
   const std::uint64_t order_;
   std::string request_;
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
