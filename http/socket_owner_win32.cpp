@@ -57,13 +57,12 @@ struct SocketOwnerCheck::State {
   TokenUserBuffer account;
   bool accountKnown = false;
 
-  // Reads the table of `family` into `table`; false when it cannot be read.
-  bool ReadTable(ULONG family) {
+  // Reads the table of `family` and `kind` into `table`; false when it cannot be read.
+  bool ReadTable(ULONG family, TCP_TABLE_CLASS kind) {
     tableFamily = AF_UNSPEC;
     for (int tries = 0; tries < 4; ++tries) {
       DWORD size = static_cast<DWORD>(table.size());
-      const DWORD result = GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, family,
-                                               TCP_TABLE_OWNER_PID_ALL, 0);
+      const DWORD result = GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, family, kind, 0);
       if (result == NO_ERROR) {
         tableFamily = family;
         return true;
@@ -113,13 +112,16 @@ struct SocketOwnerCheck::State {
       const DWORD pid = FindInIpv4(ends, &found);
       if (pid != 0) return pid;
     }
-    const std::uint64_t now = SteadyClockMs();
-    if (ReadTable(AF_INET)) {
+    // Connected sockets first: Wine finds the owner of every row it lists, at a cost, and
+    // lists only established ones there; a client that has half-closed is in the whole table.
+    for (const TCP_TABLE_CLASS kind : {TCP_TABLE_OWNER_PID_CONNECTIONS, TCP_TABLE_OWNER_PID_ALL}) {
+      const std::uint64_t now = SteadyClockMs();
+      if (!ReadTable(AF_INET, kind)) continue;
       tableMs = now;
       const DWORD pid = FindInIpv4(ends, &found);
       if (found) return pid;
     }
-    return ReadTable(AF_INET6) ? FindInIpv6(ends) : 0;
+    return ReadTable(AF_INET6, TCP_TABLE_OWNER_PID_ALL) ? FindInIpv6(ends) : 0;
   }
 };
 
