@@ -15,8 +15,11 @@ constexpr int kReadsPerNotification = 2 * ClientConnection::kMaxHeaderBlock / Se
 
 }  // namespace
 
-ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order)
-    : server_(server), socket_(socket), order_(order), acceptedMs_(SteadyClockMs()), lastProgressMs_(acceptedMs_) {
+ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends,
+                                   std::uint64_t order)
+    : server_(server), socket_(socket), ends_(ends), order_(order), acceptedMs_(SteadyClockMs()),
+      lastProgressMs_(acceptedMs_) {
+  ends_.acceptedMs = acceptedMs_;
   DebugLog("<Client>\n");
 }
 
@@ -101,6 +104,11 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
 
 void ClientConnection::HandleRequest(std::string_view block, std::string_view after) {
   answered_ = true;
+  if (!server_.IsOwnAccount(ends_)) {
+    DebugLog("client of another account -> 403\n\n");
+    SendStatus("403 Forbidden");
+    return;
+  }
   HttpRequest request;
   if (!ParseRequest(block, &request)) {
     SendStatus("501 Not Implemented");

@@ -55,8 +55,9 @@ class ClientConnection {
   // After the last byte and the half-close, how long the client has to close its side.
   static constexpr std::uint64_t kDrainMs = 2 * 1000;
 
-  // `order` numbers connections in the order they were accepted.
-  ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
+  // `ends`: the connection's addresses, by which its client's owner is found (its acceptedMs
+  // is the record's creation). `order` numbers connections in the order they were accepted.
+  ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends, std::uint64_t order);
   ~ClientConnection();  // closes the socket; drops any pending response
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -97,10 +98,12 @@ class ClientConnection {
   // come; then the connection is answered once, and later bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a
-  // malformed length and 413 past kMaxRequestBody; else the handler's answer, once the body
-  // (`after` holds its first bytes) has come whole.
+  // Answers the header block: 403 when the client runs under another account (or one that
+  // cannot be found; looked up here rather than at accept: by now the client has sent, so its
+  // process holds its socket), 501 when ParseRequest refuses it, 421 when it names another host
+  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a malformed
+  // length and 413 past kMaxRequestBody; else the handler's answer, once the body (`after` holds
+  // its first bytes) has come whole.
   void HandleRequest(std::string_view block, std::string_view after = {});
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
@@ -139,6 +142,7 @@ class ClientConnection {
 
   ServerCore& server_;
   const SocketHandle socket_;
+  ConnectionEnds ends_;
   const std::uint64_t order_;
   std::string request_;
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
