@@ -8,6 +8,7 @@ or answers in progress) keeps answering, or waits, without spinning. Usage: real
 import concurrent.futures
 import hashlib
 import http.client
+import ast
 import os
 import random
 import resource
@@ -574,8 +575,8 @@ def other_accounts_check(work):
         python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
         for family in ("4", "6"):
             got = as_other_account(python, "-c", OTHER_CLIENT, str(parsed.port), path, family)
-            answer = got.stdout.decode()
-            check(answer.startswith("b'HTTP/1.1 403 Forbidden\\r\\n") and answer.endswith("\\r\\n\\r\\n'") and "line" not in answer,
+            answer = ast.literal_eval(got.stdout.decode().strip() or "b''")
+            check(answer.startswith(b"HTTP/1.1 403 Forbidden\r\n") and answer.endswith(b"\r\n\r\n") and b"line" not in answer,
                   "another account's IPv%s client got %r %r" % (family, answer[:200], got.stderr[-300:]))
         headers = {}
         status, _, body = fetch(parsed.hostname, parsed.port, path, headers={"Accept-Encoding": "deflate"}, got_headers=headers)
