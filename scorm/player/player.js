@@ -319,6 +319,8 @@
     leaveCurrent().then(function () {
       return OrvaneRuntime.post(base + "restart", {});
     }).then(function () {
+      // The sequencing state of the closed attempts is not carried into the new ones.
+      sessionStorage.setItem("orvane.startedOver", "1");
       location.reload();
     }, function (e) {
       problem("The course could not be started over", [String(e.message || e)]);
@@ -368,6 +370,10 @@
           if (items[id].cmi) state.statuses[id] = Object.assign(statusOf(items[id].cmi), { cmi: items[id].cmi });
         });
         var globals = (got[1] && got[1].globals) || {};
+        if (sessionStorage.getItem("orvane.startedOver")) {
+          sessionStorage.removeItem("orvane.startedOver");
+          globals = {};
+        }
         state.runtime = new OrvaneRuntime(course.scorm, base,
                                           course.scorm === "2004" ? sequencingSettings(manifest) : null,
                                           globals, committed);
