@@ -98,6 +98,8 @@ void ZipArchive::Close() {
   currentVolume = nullptr;
   loaded.store(false);
   cursor = 0;
+  comment.clear();
+  commentLength = 0;
   fileSource = false;
   redirected = false;
   std::vector<unsigned char>().swap(extraBuffer);

@@ -107,6 +107,8 @@ class ZipArchive {
   // something other than an archive (the open returned without error) gives false.
   bool IsLoaded() const;
   void Close();
+  // The archive's comment (the end record's), as stored; "" before an open.
+  const std::string& Comment() const { return comment; }
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
   // an MS-DOS stamp, its modification time in UTC; `*time` is untouched otherwise. False when
@@ -157,8 +159,10 @@ class ZipArchive {
 
   // For a deflated entry that IsVerified and whose deflate stream filled its compressed data
   // exactly: where that data lies and its length, so it can be sent as it is stored (a raw
-  // deflate stream). False otherwise. Never throws.
-  bool GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span, std::uint64_t* length);
+  // deflate stream), and, when `adler32` is given, the Adler-32 of the entry's bytes that the
+  // checked read computed (what the zlib format appends). False otherwise. Never throws.
+  bool GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span, std::uint64_t* length,
+                      std::uint32_t* adler32 = nullptr);
   // Copies the `length` bytes of `span` (from GetStoredSpan or GetDeflateSpan) into `buffer`.
   // False when the source cannot give them all. Never throws.
   bool ReadSpan(const StoredSpan& span, void* buffer, std::uint64_t length) const;

@@ -70,6 +70,7 @@ class CheckedReader : public EntryReader {
         entry_(entry),
         generation_(generation),
         checksCrc(checkCrc),
+        checksAdler(checkCrc && entry.method == 8),
         position(start) {}
 
  protected:
@@ -82,6 +83,7 @@ class CheckedReader : public EntryReader {
   // Counts `count` delivered bytes; at the last one, the checks (which throw).
   void Delivered(const unsigned char* bytes, std::size_t count) {
     if (checksCrc) crc = Crc32(crc, bytes, count);
+    if (checksAdler) adler = Adler32(adler, bytes, count);
     position += count;
     if (position == size) Finish();
   }
@@ -92,6 +94,7 @@ class CheckedReader : public EntryReader {
     if (checksCrc) {
       if (crc != expectedCrc) FailWithDetail(AZ_ERROR_CRC_MISMATCH, static_cast<std::int32_t>(crc));
       entry_.streamExact.store(EndsWithData(), std::memory_order_relaxed);
+      if (checksAdler) entry_.adler32.store(adler, std::memory_order_relaxed);
       entry_.verifiedIn.store(generation_, std::memory_order_release);
     }
     finished = true;
@@ -112,9 +115,11 @@ class CheckedReader : public EntryReader {
   const ZipEntry& entry_;
   const std::uint32_t generation_;
   const bool checksCrc;
+  const bool checksAdler;  // a deflated entry (method 8) read from its start: the zlib trailer
   std::uint64_t position;  // uncompressed offset of the next byte to deliver
   bool finished = false;
   std::uint32_t crc = 0;
+  std::uint32_t adler = 1;
   std::optional<AZError> failure;
 };
 

@@ -120,7 +120,7 @@ bool ZipArchive::GetStoredSpan(const std::wstring& name, const EntryInfo& info, 
 }
 
 bool ZipArchive::GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span,
-                                std::uint64_t* length) {
+                                std::uint64_t* length, std::uint32_t* adler32) {
   try {
     if (!IsOpen()) return false;
     const ZipEntry* entry = EntryOf(name, info);
@@ -129,6 +129,7 @@ bool ZipArchive::GetDeflateSpan(const std::wstring& name, const EntryInfo& info,
       return false;
     }
     *length = entry->compressedSize;
+    if (adler32 != nullptr) *adler32 = entry->adler32.load(std::memory_order_relaxed);
     return true;
   } catch (const AZError&) {
     return false;

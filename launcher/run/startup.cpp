@@ -13,9 +13,13 @@
 #include "amzip/error.h"
 #include "content/archive_handler.h"
 #include "http/server.h"
+#include "scorm/progress.h"
+#include "scorm/scorm_handler.h"
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/course_identity.h"
+#include "launcher/run/course_layout.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
 #include "launcher/run/settings.h"
@@ -26,9 +30,10 @@
 namespace {
 
 // How long a second run looks for the address of the run that holds the course's profile (it
-// may be starting up itself, and says where it serves only once its browser is up), in steps
-// of kFirstRunStepMs.
-constexpr int kFirstRunSteps = 75;
+// may be starting up itself, and says where it serves only once its browser is up; or ending,
+// its browser showing no page, which takes up to three watch passes), in steps of
+// kFirstRunStepMs.
+constexpr int kFirstRunSteps = 200;
 constexpr std::uint32_t kFirstRunStepMs = 200;
 
 // A run whose browser has asked for none of its pages says where it serves after this long all
@@ -52,6 +57,14 @@ bool OpenEmbedded(amzip::ZipArchive& archive) {
     archive.Close();
     return false;
   }
+}
+
+// The course's identity: a package's follows its manifest's identifier, anything else its
+// course ID or file name (CourseIdentityOf).
+std::wstring IdentityOf(Platform& platform, const amzip::ZipArchive& archive, const OpenedCourse& course,
+                        const CourseLayout& layout) {
+  return CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file,
+                          layout.package ? layout.manifest.identifier : std::string());
 }
 
 // Opens the course: the candidate argument when it names a file, else the archive this program
@@ -99,11 +112,11 @@ bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLin
   return false;
 }
 
-// The start URL after the course's URL: "index.html", the page's arguments and the ".start"
-// text. A failed read of ".start" is shown and the URL goes without it.
+// The start URL after the course's URL: the course's start page, the page's arguments and the
+// ".start" text. A failed read of ".start" is shown and the URL goes without it.
 std::wstring StartPage(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
-                       std::size_t firstArgument) {
-  std::wstring page = L"index.html";
+                       std::size_t firstArgument, const std::string& startPage) {
+  std::wstring page = Utf8ToWide(startPage);
   if (commandLine.present) AppendQueryArguments(page, commandLine.args, firstArgument);
   try {
     std::wstring text;
@@ -133,22 +146,30 @@ unsigned ListeningPort(const std::string& baseUrl) {
   return error == std::errc() && next == end ? port : 0;
 }
 
-// The first bytes of the course's start page as this run reads it; "" when it has none.
-std::string OwnStartPage(amzip::ZipArchive& archive) {
-  try {
-    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(L"index.html");
-    if (!reader) return std::string();
-    std::string bytes(1 << 20, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t n = reader->Read(&bytes[got], bytes.size() - got);
-      if (n == 0) break;
-      got += n;
+// A digest of a page: its length and FNV-1a (64 bits) of its bytes, taken piece by piece.
+struct PageDigest {
+  std::uint64_t length = 0;
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  void Add(const char* bytes, std::size_t count) {
+    length += count;
+    for (std::size_t i = 0; i < count; ++i) {
+      hash ^= static_cast<unsigned char>(bytes[i]);
+      hash *= 0x100000001b3ull;
     }
-    bytes.resize(got);
-    return bytes;
+  }
+  bool operator==(const PageDigest&) const = default;
+};
+
+// The digest of the whole entry `name` (UTF-8) as this run reads it; false when it has none.
+bool OwnPageDigest(amzip::ZipArchive& archive, const std::string& name, PageDigest& digest) {
+  try {
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(Utf8ToWide(name));
+    if (!reader) return false;
+    std::string piece(1 << 16, '\0');
+    while (const std::size_t n = reader->Read(piece.data(), piece.size())) digest.Add(piece.data(), n);
+    return true;
   } catch (...) {
-    return std::string();
+    return false;
   }
 }
 
@@ -159,30 +180,32 @@ std::string OwnStartPage(amzip::ZipArchive& archive) {
 // reads from its own archive: another course answers nothing under this prefix, and another
 // program on that port does not have this page.
 std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
-                         const std::string& ownPage) {
+                         const std::string& probePage, const PageDigest* ownPage) {
   const std::uint16_t port = ServingPort(platform, profileDir);
-  if (port == 0 || ownPage.empty()) return std::wstring();
+  if (port == 0 || ownPage == nullptr) return std::wstring();
   int status = 0;
   std::string body;
-  if (!platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body) || status != 200 ||
-      body != ownPage) {
-    return std::wstring();
-  }
+  PageDigest answered;
+  if (platform.LoopbackGet(port, "/" + prefix + probePage, 2000, status, body)) answered.Add(body.data(), body.size());
+  if (status != 200 || !(answered == *ownPage)) return std::wstring();
   return AnsiToWide(FormatText("http://127.0.0.1:%u/", static_cast<unsigned>(port)) + prefix);
 }
 
-// The course's profile for this run. When another run holds it and serves the course, `firstRun`
-// is that run's URL; when the holder cannot be found (a removal holding it for a moment, a run
-// starting up, another version of the course) it is asked again for a while, then the run goes
-// on without a profile.
+// The course's profile for this run. When another run holds it and serves the course with a
+// page in its browser (it withdraws its address once its browser shows none), `firstRun` is
+// that run's URL; when the holder cannot be found (a run ending or starting up, a removal
+// holding it for a moment, another version of the course) it is asked again until its lock
+// comes free, which gives this run the profile, for a while at most; then the run goes on
+// without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
-                                        const std::string& prefix,
-                                        amzip::ZipArchive& archive, std::wstring& firstRun) {
-  const std::string ownPage = OwnStartPage(archive);
+                                        const std::string& prefix, amzip::ZipArchive& archive,
+                                        const CourseLayout& layout, std::wstring& firstRun) {
+  PageDigest ownPage;
+  const bool hasPage = !layout.probePage.empty() && OwnPageDigest(archive, layout.root + layout.probePage, ownPage);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, prefix, ownPage);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, layout.probePage, hasPage ? &ownPage : nullptr);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -191,8 +214,24 @@ CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& 
   }
 }
 
+// Tells the learner that the course cannot have its own address: its saved progress belongs to
+// that address (the origin), so the page may not show it, and another program may be posing as
+// the course there.
+void TellPortTaken(Platform& platform, unsigned wanted, unsigned got) {
+  const std::string where = got >= kCoursePortFirst && got <= kCoursePortLast
+                                ? FormatText("port %u", got)
+                                : FormatText("port %u, one the system handed out", got);
+  platform.ShowError(AnsiToWide(FormatText(
+      "Another program uses this course's address (port %u on 127.0.0.1): the course opens on %s instead, where "
+      "its saved progress may not show. Close the other program and open the course again.",
+      wanted, where.c_str())));
+}
+
 // Starts `server` on the HttpPort setting; without one on the port the profile remembers, then
-// the course's ports in order, then the system's choice, each on a new server object. The
+// the course's ports in order, then the system's choice, each on a new server object. When the
+// remembered port is held by another program the learner is told so, and the port another run
+// got is remembered only once the remembered one was found held on the run before too (a port
+// held once, by a program passing by or posing as the course, keeps the course's address). The
 // BaseUrl; "" after showing an error when no port could be used.
 std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
                         std::uint32_t setting, const std::wstring& identity, const std::wstring& profileDir) {
@@ -204,6 +243,7 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     return std::string();
   }
   std::vector<std::uint16_t> ports = CoursePorts(identity);
+  const std::uint16_t own = ports.front();
   const std::uint16_t remembered = RememberedPort(platform, profileDir);
   if (remembered != 0) {
     ports.erase(std::remove(ports.begin(), ports.end(), remembered), ports.end());
@@ -218,7 +258,18 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     const std::string baseUrl = server->Start(ports[i]);
     const unsigned port = ListeningPort(baseUrl);
     if (port == 0) continue;
-    RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    const std::uint16_t wanted = remembered != 0 ? remembered : own;
+    if (i == 0) {
+      NoteWantedPortHeld(platform, profileDir, false);
+      RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    } else {
+      // A course with progress of its own (a remembered port), or one moved into the system's
+      // range, where its address changes from run to run.
+      if (remembered != 0 || ports[i] == 0) TellPortTaken(platform, wanted, port);
+      if (NoteWantedPortHeld(platform, profileDir, true) || remembered == 0) {
+        RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+      }
+    }
     return baseUrl;
   }
   platform.ShowError(L"The course cannot be served: no port on 127.0.0.1 could be used.");
@@ -232,27 +283,40 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
 class AnnouncingBrowser final : public Browser {
  public:
   AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, LastRequestClock lastRequestMs,
-                    std::function<void()> announce)
+                    std::function<void()> announce, std::function<void()> withdraw)
       : platform_(platform),
         browser_(std::move(browser)),
         lastRequestMs_(std::move(lastRequestMs)),
-        announce_(std::move(announce)) {}
+        announce_(std::move(announce)),
+        withdraw_(std::move(withdraw)) {}
   bool Start() override {
     startedMs_ = platform_.NowMs();
     return browser_->Start();
   }
   ProcessState CheckProcess() override {
     AnnounceWhenUp();
-    return browser_->CheckProcess();
+    const ProcessState state = browser_->CheckProcess();
+    if (state == ProcessState::kExited) Shown(false);
+    return state;
   }
   PageCheck ShowsPageUnder(const std::wstring& prefix) override {
     AnnounceWhenUp();
-    return browser_->ShowsPageUnder(prefix);
+    const PageCheck shown = browser_->ShowsPageUnder(prefix);
+    if (shown != PageCheck::kCannotTell) Shown(shown == PageCheck::kShown);
+    return shown;
   }
   void Close() override { browser_->Close(); }
   WatchRule Rule() const override { return browser_->Rule(); }
 
  private:
+  // No page of the course (or no browser): a second run must not hand its page to a run that may
+  // end before its browser shows it, so the address goes at once, and comes back with a page.
+  void Shown(bool page) {
+    if (!announced_ || page != withdrawn_) return;
+    withdrawn_ = !page;
+    withdrawn_ ? withdraw_() : announce_();
+  }
+
   void AnnounceWhenUp() {
     if (announced_ || !(lastRequestMs_() != 0 || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
     announced_ = true;
@@ -263,8 +327,10 @@ class AnnouncingBrowser final : public Browser {
   std::unique_ptr<Browser> browser_;
   LastRequestClock lastRequestMs_;
   std::function<void()> announce_;
+  std::function<void()> withdraw_;
   std::uint64_t startedMs_ = 0;
   bool announced_ = false;
+  bool withdrawn_ = false;
 };
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
@@ -293,6 +359,19 @@ BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const 
   return choice;
 }
 
+// The package's handler over `content`, its record loaded (what that found wrong told to the
+// learner); null for a course that is no package.
+std::unique_ptr<ScormHandler> OpenPackage(Platform& platform, HttpHandler& content, const CourseLayout& layout,
+                                          const std::wstring& identity, const std::string& prefix) {
+  if (!layout.package) return nullptr;
+  ScormCourse course{layout.manifest, "imsmanifest.xml", CurrentLearner(platform, layout.manifest.version)};
+  auto package = std::make_unique<ScormHandler>(
+      content, prefix, std::move(course), RecordStore(RecordPath(platform, identity)),
+      [&platform] { return platform.UnixSeconds(); }, NewSessionToken);
+  for (const std::string& notice : package->Notices()) platform.Notice(Utf8ToWide(notice));
+  return package;
+}
+
 }  // namespace
 
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
@@ -310,13 +389,14 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   amzip::ZipArchive archive;
   OpenedCourse course;
   if (!OpenCourse(platform, archive, commandLine, course)) return 1;
-  const std::wstring identity = CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file);
+  const CourseLayout layout = ReadCourseLayout(archive);
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
   const std::string prefix = CoursePrefix(identity);
-  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument);
+  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument, layout.startPage);
   const std::uint32_t setting = platform.ReadHttpPort();
 
   std::wstring firstRun;
-  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, firstRun);
+  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, layout, firstRun);
   if (!firstRun.empty()) {
     // The course is open already: its page goes to the browser that shows it, and this run ends.
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
@@ -329,15 +409,19 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     return 1;
   }
 
-  ArchiveHandler handler(archive, prefix);
-  auto server = std::make_unique<HttpServer>(handler);
+  ArchiveHandler handler(archive, prefix, layout.root);
+  // A package's own answers (the player, the record) stand in front of the archive's.
+  std::unique_ptr<ScormHandler> package = OpenPackage(platform, handler, layout, identity, prefix);
+  HttpHandler& served = package ? static_cast<HttpHandler&>(*package) : handler;
+  auto server = std::make_unique<HttpServer>(served);
   std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
   std::string baseUrl;
   {
     std::unique_lock<std::mutex> opening = handler.HoldAnswers();
-    baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
+    baseUrl = StartServer(platform, served, server, setting, identity, profile.dir);
     if (baseUrl.empty()) return 1;  // no browser on a URL that cannot work
     handler.SetSessionUrl(baseUrl + prefix);
+    if (package) package->SetSessionUrl(baseUrl + prefix);
     sessionUrl = AnsiToWide(baseUrl + prefix);
   }
   const std::wstring startUrl = sessionUrl + startPage;
@@ -350,13 +434,35 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
     const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
     AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
-                              [&] { AnnounceServingPort(platform, profile.dir, port); });
+                              [&] { AnnounceServingPort(platform, profile.dir, port); },
+                              [&] { AnnounceServingPort(platform, profile.dir, 0); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
+    if (started) AnnounceServingPort(platform, profile.dir, 0);  // ending: no hand-over to this run
     // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then
     // (leaving the function) the server with its thread, the handler, the archive and the
     // profile's lock.
   }
   if (started) return 0;
   platform.ShowError(os::NoBrowserMessage());
+  return 1;
+}
+
+int PrintProgress(Platform& platform, const CommandLine& commandLine) {
+  amzip::ZipArchive archive;
+  OpenedCourse course;
+  if (!OpenCourse(platform, archive, commandLine, course)) return 1;
+  const CourseLayout layout = ReadCourseLayout(archive);
+  if (!layout.package) {
+    platform.ShowError(L"The course is no SCORM package (it has no imsmanifest.xml): it keeps no record.");
+    return 1;
+  }
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
+  RecordStore store(RecordPath(platform, identity));
+  std::vector<std::string> notices;
+  const nlohmann::json record = store.Load(platform.UnixSeconds(), &notices);
+  for (const std::string& notice : notices) platform.Notice(Utf8ToWide(notice));
+  const std::string report = ProgressReport(record, layout.manifest).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (platform.WriteOutput(report)) return 0;
+  platform.ShowError(L"The record could not be written to standard output.");
   return 1;
 }
