@@ -222,7 +222,8 @@ class InflateReader : public CheckedReader {
       if (got != 1) Fail(AZ_ERROR_DATA_SHORT);
       inflatePrime(&stream, point.bits, last >> (8 - point.bits));
     }
-    inflateSetDictionary(&stream, point.window.data(), static_cast<uInt>(point.window.size()));
+    const int set = inflateSetDictionary(&stream, point.window.data(), static_cast<uInt>(point.window.size()));
+    if (set != Z_OK) FailWithDetail(AZ_ERROR_COMPRESSION, set);
     inputRead = point.in;
     inputLeft = entry_.compressedSize - point.in;
     position = point.out;
