@@ -19,6 +19,7 @@
 namespace amzip {
 
 // Public declarations only; the implementation owns the details of these.
+class AccessPoints;
 class ReadI;
 struct ZipEntry;
 struct ZipVolume;
@@ -166,6 +167,16 @@ class ZipArchive {
   // False when the source cannot give them all. Never throws.
   bool ReadSpan(const StoredSpan& span, void* buffer, std::uint64_t length) const;
 
+  // Deflated entries' access points (amzip/access_points.h): every reader this archive opens
+  // starts from the nearest one before its offset and records those it passes. The store can
+  // be replaced (a budget and spacing of their own: tests, benchmarks) only while no reader is
+  // open.
+  AccessPoints& Points() const { return *points; }
+  void SetAccessPoints(std::size_t budget, std::uint64_t spacing);
+  // True when a reader has inflated the whole entry in this generation, so it has every point
+  // it can have (and for entries that are not deflated).
+  bool HasAllAccessPoints(const EntryInfo& info) const;
+
   // Compares the archive file's size and modification time with those seen last; when either
   // changed, no entry counts as verified any more, and local headers are read again. Callers
   // about to send bytes unchecked call it first. Costs a system call; never throws.
@@ -261,6 +272,7 @@ class ZipArchive {
   std::size_t indexedCount = 0;
   std::wstring keyBuffer, keyScratch;  // the walk's, reused for every entry
   std::vector<unsigned char> extraBuffer;
+  std::unique_ptr<AccessPoints> points;
   // Entries verified in this generation count as verified; a change of the file starts the next.
   std::atomic<std::uint32_t> generation{1};
   std::mutex stampLock;

@@ -12,9 +12,11 @@
 
 #include "content/accept_encoding.h"
 #include "content/content_types.h"
+#include "content/course_root.h"
 #include "content/navigation.h"
+#include "content/point_builder.h"
 #include "content/range.h"
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/filetime.h"
 #include "text/text.h"
 #include "text/url.h"
@@ -81,6 +83,13 @@ class EntryStream : public BodyStream {
 
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
 
+  // Once the skip to the range's start is done, `builder` completes the entry's points.
+  void CompleteLater(PointBuilder& builder, const std::wstring& name, const amzip::EntryInfo& info) {
+    builder_ = &builder;
+    name_ = name;
+    info_ = info;
+  }
+
   // Reads up to `count` leading bytes ahead; they are the first that Read gives.
   const std::string& ReadAhead(std::size_t count) {
     ahead_.resize(count);
@@ -107,12 +116,20 @@ class EntryStream : public BodyStream {
 
   // Skipping to a range's start in a deflated entry goes this far per turn (a millisecond or
   // two of inflating), so the other connections are served in between.
-  bool Prepare() override { return aheadSent_ < ahead_.size() || reader_->Prepare(kSkipSlice); }
+  bool Prepare() override {
+    if (aheadSent_ < ahead_.size()) return true;
+    if (!reader_->Prepare(kSkipSlice)) return false;
+    if (builder_ != nullptr) builder_->Want(name_, info_), builder_ = nullptr;
+    return true;
+  }
 
  private:
   std::unique_ptr<amzip::EntryReader> reader_;
   std::string ahead_;
   std::size_t aheadSent_ = 0;
+  PointBuilder* builder_ = nullptr;
+  std::wstring name_;
+  amzip::EntryInfo info_;
 };
 
 // `path` as it may stand in a Location header: bytes other than letters, digits and the
@@ -147,10 +164,12 @@ std::unique_ptr<amzip::EntryReader> OpenReader(amzip::ZipArchive& archive, const
 
 }  // namespace
 
-ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix)
-    : archive_(archive), prefix_(std::move(prefix)) {}
+ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix, std::string root)
+    : archive_(archive), prefix_(std::move(prefix)), root_(std::move(root)) {}
 
 HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
+  // Content is only read: a POST (the server takes one for handlers above this one) is not for it.
+  if (request.method == "POST") return StatusAnswer("501 Not Implemented");
   const std::string& path = request.path;
   if (path.size() < prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) {
     // The course's own folder without its "/".
@@ -170,7 +189,7 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   // A folder's address (the prefix itself, or a name ending in "/") stands for its index.html.
   const std::string rest = path.substr(prefix_.size());
   const bool folderAddress = rest.empty() || IsSeparator(rest.back());
-  const std::wstring name = Utf8ToWide(folderAddress ? rest + "index.html" : rest);
+  const std::wstring name = Utf8ToWide(root_ + (folderAddress ? rest + "index.html" : rest));
   const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
@@ -184,6 +203,10 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
       if (!folderAddress && archive_.Find(name + L"/index.html", &index, false) && !index.folder) {
         DebugLog("%s %S -> 301\n\n", method, name.c_str());
         return FolderRedirect(path);
+      }
+      if (rest.empty()) {
+        DebugLog("%s %S -> the list of pages\n\n", method, name.c_str());
+        return PageListAnswer(TopLevelPages(archive_, root_), request.isHead);
       }
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");
@@ -428,6 +451,8 @@ HttpBody ArchiveHandler::EntryBody(const std::wstring& name, const amzip::EntryI
     return body;
   }
   auto stream = std::make_unique<EntryStream>(OpenReader(archive_, name, info, first));
+  // A range into a large deflated entry: a client seeking in it, which will likely ask again.
+  if (first != 0) stream->CompleteLater(builder_, name, info);
   if (sniff && first == 0) {
     *leading = stream->ReadAhead(kSniffBytes);
   } else if (sniff) {

@@ -35,6 +35,8 @@ class ClientConnection {
  public:
   // The longest header block gathered; one that has not ended by then is answered 501.
   static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
+  // The largest request body taken (a POST's); a longer one is answered 413.
+  static constexpr std::uint64_t kMaxRequestBody = 8 * 1024 * 1024;
   // The largest piece of a streamed body read at once (a smaller body gets a piece of its own
   // size): large pieces let a checked reader read and check in few calls.
   static constexpr std::size_t kStreamChunk = 1024 * 1024;
@@ -64,17 +66,18 @@ class ClientConnection {
   bool IsRetired() const { return retired_; }
   bool IsAnswered() const { return answered_; }
   std::uint64_t Order() const { return order_; }
-  // Nothing answered yet and no complete header block: closing it loses no answer.
-  bool IsAwaitingHeader() const { return !answered_ && !headerComplete_ && !retired_; }
+  // Nothing answered yet: the header block (or a POST's body after it) is still arriving, so
+  // closing it loses no answer.
+  bool IsAwaitingHeader() const { return !answered_ && !retired_; }
   // The answer has left; the half-closed socket is read and dropped until the client closes.
   bool IsDraining() const { return draining_; }
-  // When something last moved: the accept, bytes the client took, or work done on the body
-  // (steady-clock ms, SteadyClockMs). Bytes the client sends are no progress: a client that
-  // sends and never reads must not look busy.
+  // When something last moved: the accept, bytes the client took, work done on the body, or
+  // bytes of a request body still arriving (steady-clock ms, SteadyClockMs). Other bytes the
+  // client sends are no progress: a client that sends and never reads must not look busy.
   std::uint64_t LastProgressMs() const { return lastProgressMs_; }
   // When the connection is to be ended unless it moves before: the end of the drain, kHeadMs
   // after the accept while the header block is incomplete, or the stall limit of a pending
-  // answer; 0 for none.
+  // answer or of a body still arriving; 0 for none.
   std::uint64_t DeadlineMs() const;
   // Where the system tells what the client has acknowledged (SendQueueBytes): when bytes left
   // the send queue since the last look, the client took them, which is progress at `nowMs`.
@@ -90,13 +93,15 @@ class ClientConnection {
 
   // Reads what has arrived (at most a bounded amount per call, so one fast sender cannot hold
   // the thread). Bytes are appended to the request until the header block ends with
-  // "\r\n\r\n" (or reaches kMaxHeaderBlock); then the connection is answered once, and later
-  // bytes are read and dropped.
+  // "\r\n\r\n" (or reaches kMaxHeaderBlock), then to its body until Content-Length bytes have
+  // come; then the connection is answered once, and later bytes are read and dropped.
   ReadOutcome ReadRequest();
 
   // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost), else the handler's answer.
-  void HandleRequest(std::string_view block);
+  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a
+  // malformed length and 413 past kMaxRequestBody; else the handler's answer, once the body
+  // (`after` holds its first bytes) has come whole.
+  void HandleRequest(std::string_view block, std::string_view after = {});
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
   void QueueAnswer(HttpAnswer answer);
@@ -111,6 +116,8 @@ class ClientConnection {
   // once the block is complete. A block that arrives whole in one read is parsed where it
   // lies, without a copy.
   void Collect(const char* bytes, std::size_t count);
+  // Takes received bytes into the body of `awaiting_`; answers it once the body is whole.
+  void TakeBody(std::string_view bytes);
   // The answer's last byte has been handed to the system: close, or half-close and drain.
   void FinishAnswer();
   // Makes the next piece of a streamed body: kLater when the stream asked for another turn
@@ -146,4 +153,5 @@ class ClientConnection {
   long queuedAtLook_ = -1;           // SendQueueBytes at the last LookForProgress
   std::uint64_t sentSinceLook_ = 0;  // bytes sent since then
   std::unique_ptr<PendingResponse> pending_;
+  std::unique_ptr<HttpRequest> awaiting_;  // a request whose body is still arriving
 };

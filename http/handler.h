@@ -9,7 +9,7 @@
 
 // One parsed request (see ParseRequest in request.h).
 struct HttpRequest {
-  bool isHead = false;   // HEAD; GET otherwise (the server answers no other method itself)
+  bool isHead = false;   // HEAD; GET or POST otherwise (see `method`)
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent
@@ -17,6 +17,14 @@ struct HttpRequest {
   std::string host;      // its value; "" when there was more than one, which names no server
   std::string rawPath;   // `path` as sent, before percent-decoding (a key for cached answers)
   std::string acceptEncoding;  // the Accept-Encoding header's value, as `range`
+  std::string method;          // "GET", "HEAD" or "POST" (the server answers no other method itself)
+  bool hasOrigin = false;      // an Origin header was sent
+  std::string origin;          // its value
+  std::string secFetchSite;    // the Sec-Fetch-Site header's value; "" when absent
+  std::uint64_t contentLength = 0;  // the Content-Length header's value (0 when absent)
+  bool badLength = false;      // Content-Length malformed, or sent twice with different values
+  bool chunked = false;        // a Transfer-Encoding header was sent (any coding)
+  std::string body;            // a POST's body, exactly contentLength bytes once answered
 };
 
 // A body produced piece by piece while the socket drains.

@@ -10,6 +10,7 @@
 
 #include "http/connection.h"
 #include "http/server_core.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 HttpServer::HttpServer(HttpHandler& handler)
@@ -251,11 +252,6 @@ void ServerCore::ReleaseRetired() {
   for (auto it = connections_.begin(); it != connections_.end();) {
     it = it->second->IsRetired() ? connections_.erase(it) : std::next(it);
   }
-}
-
-std::uint64_t SteadyClockMs() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 std::string ServerCore::BaseUrl() const {

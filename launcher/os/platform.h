@@ -12,6 +12,7 @@
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/browser_choice.h"
 #include "launcher/browsers/devtools.h"
+#include "launcher/os/account.h"
 
 // The separator of the paths the platform takes.
 #ifdef _WIN32
@@ -61,18 +62,25 @@ class Platform {
 
   // The HttpPort setting; 0 when missing or unreadable.
   virtual std::uint32_t ReadHttpPort() = 0;
+  // The LearnerName setting; "" when missing.
+  virtual std::wstring ReadLearnerName() = 0;
+  // The account the run belongs to (os::CurrentAccount).
+  virtual os::AccountNames CurrentAccount() = 0;
 
   // True when `path` names something that exists and is not a directory.
   virtual bool IsExistingFile(const std::wstring& path) = 0;
   // Up to `maxBytes` of the file at `path`; false when it cannot be opened.
   virtual bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) = 0;
-  // The path of the running program (GetModuleFileNameW / /proc/self/exe); "" when unknown.
+  // The path of the running program (GetModuleFileNameW / OwnProgramFile); "" when unknown.
   virtual std::wstring OwnProgramPath() = 0;
 
   // The modal error message box (POSIX: stderr, plus a dialog when there is a display).
   virtual void ShowError(const std::wstring& text) = 0;
   // A line for the user on standard error (POSIX, when there is one); nothing on Windows.
   virtual void Notice(const std::wstring& text) = 0;
+  // Writes `bytes` to standard output (Windows, a GUI program: the handle it inherited, else the
+  // console of the process that started it); false when there is none or the write failed.
+  virtual bool WriteOutput(const std::string& bytes) = 0;
 
   // The folder for per-user data of the program: %LOCALAPPDATA%\keltrix\Orvane (Windows),
   // $XDG_DATA_HOME/keltrix/orvane, default ~/.local/share/keltrix/orvane (POSIX). "" when

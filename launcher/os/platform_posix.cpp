@@ -20,13 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/alert.h"
 #include "launcher/browsers/browser_facts_posix.h"
 #include "launcher/os/platform.h"
 #include "launcher/run/settings.h"
 #include "launcher/os/spawn_posix.h"
 #include "launcher/os/xdg_posix.h"
+#include "text/own_program_posix.h"
 #include "text/text.h"
 
 namespace {
@@ -134,6 +135,8 @@ class PosixPlatform final : public Platform {
   }
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
+  os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override {
     struct stat info {};
@@ -149,17 +152,17 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  std::wstring OwnProgramPath() override {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
-    return n > 0 ? PathToWide(std::string(path, static_cast<std::size_t>(n))) : std::wstring();
-  }
+  std::wstring OwnProgramPath() override { return PathToWide(OwnProgramFile()); }
 
   void ShowError(const std::wstring& text) override { os::ShowErrorAlert(text); }
 
   void Notice(const std::wstring& text) override {
     std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
     std::fflush(stderr);
+  }
+
+  bool WriteOutput(const std::string& bytes) override {
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
   }
 
   std::wstring UserDataFolder() override {

@@ -13,10 +13,13 @@
 #include "amzip/error.h"
 #include "content/archive_handler.h"
 #include "http/server.h"
+#include "scorm/progress.h"
+#include "scorm/scorm_handler.h"
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
 #include "launcher/run/course_identity.h"
+#include "launcher/run/course_layout.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
 #include "launcher/run/settings.h"
@@ -54,6 +57,14 @@ bool OpenEmbedded(amzip::ZipArchive& archive) {
     archive.Close();
     return false;
   }
+}
+
+// The course's identity: a package's follows its manifest's identifier, anything else its
+// course ID or file name (CourseIdentityOf).
+std::wstring IdentityOf(Platform& platform, const amzip::ZipArchive& archive, const OpenedCourse& course,
+                        const CourseLayout& layout) {
+  return CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file,
+                          layout.package ? layout.manifest.identifier : std::string());
 }
 
 // Opens the course: the candidate argument when it names a file, else the archive this program
@@ -101,11 +112,11 @@ bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLin
   return false;
 }
 
-// The start URL after the course's URL: "index.html", the page's arguments and the ".start"
-// text. A failed read of ".start" is shown and the URL goes without it.
+// The start URL after the course's URL: the course's start page, the page's arguments and the
+// ".start" text. A failed read of ".start" is shown and the URL goes without it.
 std::wstring StartPage(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
-                       std::size_t firstArgument) {
-  std::wstring page = L"index.html";
+                       std::size_t firstArgument, const std::string& startPage) {
+  std::wstring page = Utf8ToWide(startPage);
   if (commandLine.present) AppendQueryArguments(page, commandLine.args, firstArgument);
   try {
     std::wstring text;
@@ -149,10 +160,11 @@ struct PageDigest {
   bool operator==(const PageDigest&) const = default;
 };
 
-// The digest of the course's whole start page as this run reads it; false when it has none.
-bool OwnStartPage(amzip::ZipArchive& archive, PageDigest& digest) {
+// The digest of the whole entry `name` (the course's probe page) as this run reads it; false
+// when it has none.
+bool OwnStartPage(amzip::ZipArchive& archive, const std::wstring& name, PageDigest& digest) {
   try {
-    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(L"index.html");
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name);
     if (!reader) return false;
     std::string piece(1 << 16, '\0');
     while (const std::size_t n = reader->Read(piece.data(), piece.size())) digest.Add(piece.data(), n);
@@ -169,13 +181,13 @@ bool OwnStartPage(amzip::ZipArchive& archive, PageDigest& digest) {
 // reads from its own archive: another course answers nothing under this prefix, and another
 // program on that port does not have this page.
 std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
-                         const PageDigest* ownPage) {
+                         const std::string& probePage, const PageDigest* ownPage) {
   const std::uint16_t port = ServingPort(platform, profileDir);
   if (port == 0 || ownPage == nullptr) return std::wstring();
   int status = 0;
   std::string body;
   PageDigest answered;
-  if (platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body)) answered.Add(body.data(), body.size());
+  if (platform.LoopbackGet(port, "/" + prefix + probePage, 2000, status, body)) answered.Add(body.data(), body.size());
   if (status != 200 || !(answered == *ownPage)) return std::wstring();
   return AnsiToWide(FormatText("http://127.0.0.1:%u/", static_cast<unsigned>(port)) + prefix);
 }
@@ -187,14 +199,15 @@ std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, con
 // comes free, which gives this run the profile, for a while at most; then the run goes on
 // without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
-                                        const std::string& prefix,
-                                        amzip::ZipArchive& archive, std::wstring& firstRun) {
+                                        const std::string& prefix, amzip::ZipArchive& archive,
+                                        const CourseLayout& layout, std::wstring& firstRun) {
   PageDigest ownPage;
-  const bool hasPage = OwnStartPage(archive, ownPage);
+  const bool hasPage =
+      !layout.probePage.empty() && OwnStartPage(archive, Utf8ToWide(layout.root + layout.probePage), ownPage);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, prefix, hasPage ? &ownPage : nullptr);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, layout.probePage, hasPage ? &ownPage : nullptr);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -348,6 +361,19 @@ BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const 
   return choice;
 }
 
+// The package's handler over `content`, its record loaded (what that found wrong told to the
+// learner); null for a course that is no package.
+std::unique_ptr<ScormHandler> OpenPackage(Platform& platform, HttpHandler& content, const CourseLayout& layout,
+                                          const std::wstring& identity, const std::string& prefix) {
+  if (!layout.package) return nullptr;
+  ScormCourse course{layout.manifest, "imsmanifest.xml", CurrentLearner(platform, layout.manifest.version)};
+  auto package = std::make_unique<ScormHandler>(
+      content, prefix, std::move(course), RecordStore(RecordPath(platform, identity)),
+      [&platform] { return platform.UnixSeconds(); }, NewSessionToken);
+  for (const std::string& notice : package->Notices()) platform.Notice(Utf8ToWide(notice));
+  return package;
+}
+
 }  // namespace
 
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
@@ -365,13 +391,14 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   amzip::ZipArchive archive;
   OpenedCourse course;
   if (!OpenCourse(platform, archive, commandLine, course)) return 1;
-  const std::wstring identity = CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file);
+  const CourseLayout layout = ReadCourseLayout(archive);
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
   const std::string prefix = CoursePrefix(identity);
-  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument);
+  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument, layout.startPage);
   const std::uint32_t setting = platform.ReadHttpPort();
 
   std::wstring firstRun;
-  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, firstRun);
+  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, layout, firstRun);
   if (!firstRun.empty()) {
     // The course is open already: its page goes to the browser that shows it, and this run ends.
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
@@ -384,15 +411,19 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     return 1;
   }
 
-  ArchiveHandler handler(archive, prefix);
-  auto server = std::make_unique<HttpServer>(handler);
+  ArchiveHandler handler(archive, prefix, layout.root);
+  // A package's own answers (the player, the record) stand in front of the archive's.
+  std::unique_ptr<ScormHandler> package = OpenPackage(platform, handler, layout, identity, prefix);
+  HttpHandler& served = package ? static_cast<HttpHandler&>(*package) : handler;
+  auto server = std::make_unique<HttpServer>(served);
   std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
   std::string baseUrl;
   {
     std::unique_lock<std::mutex> opening = handler.HoldAnswers();
-    baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
+    baseUrl = StartServer(platform, served, server, setting, identity, profile.dir);
     if (baseUrl.empty()) return 1;  // no browser on a URL that cannot work
     handler.SetSessionUrl(baseUrl + prefix);
+    if (package) package->SetSessionUrl(baseUrl + prefix);
     sessionUrl = AnsiToWide(baseUrl + prefix);
   }
   const std::wstring startUrl = sessionUrl + startPage;
@@ -415,5 +446,25 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   }
   if (started) return 0;
   platform.ShowError(os::NoBrowserMessage());
+  return 1;
+}
+
+int PrintProgress(Platform& platform, const CommandLine& commandLine) {
+  amzip::ZipArchive archive;
+  OpenedCourse course;
+  if (!OpenCourse(platform, archive, commandLine, course)) return 1;
+  const CourseLayout layout = ReadCourseLayout(archive);
+  if (!layout.package) {
+    platform.ShowError(L"The course is no SCORM package (it has no imsmanifest.xml): it keeps no record.");
+    return 1;
+  }
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
+  RecordStore store(RecordPath(platform, identity));
+  std::vector<std::string> notices;
+  const nlohmann::json record = store.Load(platform.UnixSeconds(), &notices);
+  for (const std::string& notice : notices) platform.Notice(Utf8ToWide(notice));
+  const std::string report = ProgressReport(record, layout.manifest).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (platform.WriteOutput(report)) return 0;
+  platform.ShowError(L"The record could not be written to standard output.");
   return 1;
 }

@@ -2,15 +2,17 @@
 """End-to-end tests of the POSIX launcher: the real orvane with headless Chromium (or a recording
 stand-in) as $BROWSER, on the demo course.
 
-usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR
+usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR [--emulator COMMAND]
 
 BIN_DIR holds orvane, orvane-demo and orvane-zip. Each case runs in a fresh folder under DIR with
 its own TMPDIR, XDG_CONFIG_HOME and XDG_DATA_HOME and without a display, and fails on any
-time-out."""
+time-out. --emulator (a command line, e.g. "qemu-aarch64-static -L /usr/aarch64-linux-gnu") runs
+the build's programs when they are for another processor."""
 import argparse
 import glob
 import html.parser
 import os
+import shlex
 import shutil
 import signal
 import socket
@@ -46,6 +48,7 @@ class DomChecks(html.parser.HTMLParser):
 class Case:
     def __init__(self, args, name):
         self.bin = args.bin
+        self.emulator = shlex.split(args.emulator or "")
         self.demo_zip = args.demo_zip
         self.dir = os.path.join(args.work, name)
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -59,6 +62,7 @@ class Case:
         for d in (self.out, self.config, self.browsers):
             os.makedirs(d)
         self.chromium = shutil.which("chromium") or "/usr/bin/chromium"
+        self.firefox_program = shutil.which("firefox-esr") or shutil.which("firefox")
 
     def browser(self, name, script):
         """Installs a stand-in browser script under `name`; returns its path."""
@@ -67,18 +71,23 @@ class Case:
         os.chmod(path, 0o755)
         return path
 
+    def firefox(self):
+        """Installs the Firefox stand-in (headless firefox-esr); returns its path."""
+        check(self.firefox_program is not None, "no firefox-esr here")
+        return self.browser("firefox", "headless_firefox.sh")
+
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "BROWSER")}
         env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.data,
                    ORVANE_E2E_OUT=self.out,
-                   ORVANE_E2E_CHROMIUM=self.chromium)
+                   ORVANE_E2E_CHROMIUM=self.chromium, ORVANE_E2E_FIREFOX=self.firefox_program or "")
         env.update(extra)
         return env
 
     def start(self, program, args=(), **env):
         self.started = time.time()
-        return subprocess.Popen([os.path.join(self.bin, program)] + list(args), env=self.env(**env),
+        return subprocess.Popen(self.emulator + [os.path.join(self.bin, program)] + list(args), env=self.env(**env),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def finish(self, process, timeout, code=0):
@@ -186,8 +195,8 @@ def test_demo_headless(case):
 def test_packed_course(case):
     """`orvane-zip pack` makes a launcher that runs the course it was given."""
     packed = os.path.join(case.dir, "packed")
-    result = subprocess.run([os.path.join(case.bin, "orvane-zip"), "pack", case.demo_zip, "-o", packed],
-                            capture_output=True, text=True, timeout=60)
+    result = subprocess.run(case.emulator + [os.path.join(case.bin, "orvane-zip"), "pack", case.demo_zip, "-o", packed],
+                            capture_output=True, text=True, timeout=120)
     check(result.returncode == 0, "pack: %s" % result.stderr)
     case.bin = case.dir
     run_headless(case, "packed")
@@ -416,15 +425,7 @@ def test_xdg_default_browser(case):
 def test_firefox(case):
     """Firefox (firefox-esr, headless) with the course's own profile and instance: the run lives
     while its process runs and ends within 20 s after; the page stored its visit in the profile."""
-    firefox = shutil.which("firefox-esr") or shutil.which("firefox")
-    check(firefox is not None, "no firefox-esr here")
-    script = os.path.join(case.browsers, "firefox")
-    with open(script, "w") as f:
-        f.write('#!/bin/sh\nout=${ORVANE_E2E_OUT:?}\n: > "$out/argv"\n'
-                'for word in "$@"; do printf "%%s\\n" "$word" >> "$out/argv"; done\n'
-                'echo $$ > "$out/firefox.pid"\nexec %s -headless "$@" > "$out/firefox.log" 2>&1\n'
-                % firefox)
-    os.chmod(script, 0o755)
+    script = case.firefox()
     course = make_course(os.path.join(case.dir, "counter.zip"))
     process = case.start("orvane", [course], BROWSER=script)
     firefox_pid = int(case.wait_for("firefox.pid"))
@@ -729,6 +730,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--demo-zip", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--emulator")
     args = parser.parse_args()
     test = globals().get("test_" + args.case)
     if test is None:

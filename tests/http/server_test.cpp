@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "http/steady_clock.h"
 #include "tests/http/http_date_check.h"
 #include "tests/http/server_fixture.h"
 #include "tests/http/zip_writer.h"

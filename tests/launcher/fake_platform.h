@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
 #include "text/text.h"
@@ -55,6 +55,9 @@ class FakePlatform : public Platform {
   int sleeps = 0;
   int startPageStatus = 0;  // what the server answered for the start page when it was started
   std::string startPageBody;
+  std::string output;           // what WriteOutput wrote
+  std::wstring learnerName;     // the LearnerName setting
+  os::AccountNames account{L"learner", L"Ada Lovelace"};
 
   static BrowserFacts DefaultFacts() {
     BrowserFacts facts;
@@ -95,6 +98,12 @@ class FakePlatform : public Platform {
     errors.push_back(text);
   }
   void Notice(const std::wstring& text) override { notices.push_back(text); }
+  bool WriteOutput(const std::string& bytes) override {
+    output += bytes;
+    return true;
+  }
+  std::wstring ReadLearnerName() override { return learnerName; }
+  os::AccountNames CurrentAccount() override { return account; }
   std::wstring UserDataFolder() override { return dataFolder; }
   bool MakeFolders(const std::wstring& path) override {
     folders.emplace(path, 0);
