@@ -82,8 +82,13 @@ class EntryStream : public BodyStream {
   static constexpr std::uint64_t kSkipSlice = 512u << 10;
 
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
+  // A range that got past its skip hands its entry to the builder as it goes, so the builder's
+  // inflating never competes with its own.
+  ~EntryStream() override {
+    if (builder_ != nullptr && skipped_) builder_->Want(name_, info_);
+  }
 
-  // Once the skip to the range's start is done, `builder` completes the entry's points.
+  // Once this range is done, `builder` completes the entry's points.
   void CompleteLater(PointBuilder& builder, const std::wstring& name, const amzip::EntryInfo& info) {
     builder_ = &builder;
     name_ = name;
@@ -118,9 +123,8 @@ class EntryStream : public BodyStream {
   // two of inflating), so the other connections are served in between.
   bool Prepare() override {
     if (aheadSent_ < ahead_.size()) return true;
-    if (!reader_->Prepare(kSkipSlice)) return false;
-    if (builder_ != nullptr) builder_->Want(name_, info_), builder_ = nullptr;
-    return true;
+    skipped_ = reader_->Prepare(kSkipSlice);
+    return skipped_;
   }
 
  private:
@@ -128,6 +132,7 @@ class EntryStream : public BodyStream {
   std::string ahead_;
   std::size_t aheadSent_ = 0;
   PointBuilder* builder_ = nullptr;
+  bool skipped_ = false;
   std::wstring name_;
   amzip::EntryInfo info_;
 };

@@ -15,8 +15,11 @@ constexpr int kReadsPerNotification = 2 * ClientConnection::kMaxHeaderBlock / Se
 
 }  // namespace
 
-ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order)
-    : server_(server), socket_(socket), order_(order), acceptedMs_(SteadyClockMs()), lastProgressMs_(acceptedMs_) {
+ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends,
+                                   std::uint64_t order)
+    : server_(server), socket_(socket), ends_(ends), order_(order), acceptedMs_(SteadyClockMs()),
+      lastProgressMs_(acceptedMs_) {
+  ends_.acceptedMs = acceptedMs_;
   DebugLog("<Client>\n");
 }
 
@@ -31,8 +34,8 @@ void ClientConnection::MarkRetired() {
 
 std::uint64_t ClientConnection::DeadlineMs() const {
   if (draining_) return drainUntilMs_;
-  if (!headerComplete_ && !answered_) return acceptedMs_ + kHeadMs;
-  return pending_ || awaiting_ ? lastProgressMs_ + kStallMs : 0;
+  if (IsAwaitingHeader()) return acceptedMs_ + kHeadMs;  // the header block, or a POST's body after it
+  return pending_ ? lastProgressMs_ + kStallMs : 0;
 }
 
 ReadOutcome ClientConnection::ReadRequest() {
@@ -41,7 +44,6 @@ ReadOutcome ClientConnection::ReadRequest() {
     const long n = Receive(socket_, buffer, ServerCore::kReceiveBufferSize);
     if (n > 0) {
       if (awaiting_) {
-        lastProgressMs_ = SteadyClockMs();  // a body still arriving moves by what it sends
         TakeBody(std::string_view(buffer, static_cast<std::size_t>(n)));
       } else if (answered_) {
         extraBytes_ = true;  // dropped
@@ -102,6 +104,11 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
 
 void ClientConnection::HandleRequest(std::string_view block, std::string_view after) {
   answered_ = true;
+  if (!server_.IsOwnAccount(ends_)) {
+    DebugLog("client of another account -> 403\n\n");
+    SendStatus("403 Forbidden");
+    return;
+  }
   HttpRequest request;
   if (!ParseRequest(block, &request)) {
     SendStatus("501 Not Implemented");

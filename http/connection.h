@@ -55,8 +55,9 @@ class ClientConnection {
   // After the last byte and the half-close, how long the client has to close its side.
   static constexpr std::uint64_t kDrainMs = 2 * 1000;
 
-  // `order` numbers connections in the order they were accepted.
-  ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
+  // `ends`: the connection's addresses, by which its client's owner is found (its acceptedMs
+  // is the record's creation). `order` numbers connections in the order they were accepted.
+  ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends, std::uint64_t order);
   ~ClientConnection();  // closes the socket; drops any pending response
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -71,13 +72,13 @@ class ClientConnection {
   bool IsAwaitingHeader() const { return !answered_ && !retired_; }
   // The answer has left; the half-closed socket is read and dropped until the client closes.
   bool IsDraining() const { return draining_; }
-  // When something last moved: the accept, bytes the client took, work done on the body, or
-  // bytes of a request body still arriving (steady-clock ms, SteadyClockMs). Other bytes the
-  // client sends are no progress: a client that sends and never reads must not look busy.
+  // When something last moved: the accept, bytes the client took, or work done on the body
+  // (steady-clock ms, SteadyClockMs). Bytes the client sends are no progress: a client that
+  // sends and never reads must not look busy.
   std::uint64_t LastProgressMs() const { return lastProgressMs_; }
   // When the connection is to be ended unless it moves before: the end of the drain, kHeadMs
-  // after the accept while the header block is incomplete, or the stall limit of a pending
-  // answer or of a body still arriving; 0 for none.
+  // after the accept while the header block (or a POST's body) is still arriving, or the stall
+  // limit of a pending answer; 0 for none.
   std::uint64_t DeadlineMs() const;
   // Where the system tells what the client has acknowledged (SendQueueBytes): when bytes left
   // the send queue since the last look, the client took them, which is progress at `nowMs`.
@@ -97,10 +98,12 @@ class ClientConnection {
   // come; then the connection is answered once, and later bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a
-  // malformed length and 413 past kMaxRequestBody; else the handler's answer, once the body
-  // (`after` holds its first bytes) has come whole.
+  // Answers the header block: 403 when the client runs under another account (or one that
+  // cannot be found; looked up here rather than at accept: by now the client has sent, so its
+  // process holds its socket), 501 when ParseRequest refuses it, 421 when it names another host
+  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a malformed
+  // length and 413 past kMaxRequestBody; else the handler's answer, once the body (`after` holds
+  // its first bytes) has come whole.
   void HandleRequest(std::string_view block, std::string_view after = {});
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
@@ -139,6 +142,7 @@ class ClientConnection {
 
   ServerCore& server_;
   const SocketHandle socket_;
+  ConnectionEnds ends_;
   const std::uint64_t order_;
   std::string request_;
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"

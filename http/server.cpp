@@ -89,7 +89,8 @@ SocketHandle ServerCore::OpenListeningSocket() {
 
 bool ServerCore::OnAccept(SocketHandle listening) {
   bool exhausted = false;
-  const SocketHandle socket = AcceptConnection(listening, &exhausted);
+  ConnectionEnds ends;
+  const SocketHandle socket = AcceptConnection(listening, &exhausted, &ends.client);
   if (socket == kInvalidSocket) {
     if (exhausted) {
       // The connection stays in the backlog. Room is made at the expense of a client that has
@@ -103,7 +104,9 @@ bool ServerCore::OnAccept(SocketHandle listening) {
     }
     return false;
   }
-  AddConnection(socket);
+  // Accepted on the listening socket, bound to 127.0.0.1 at BoundPort.
+  ends.server = {0x7F000001u, boundPort_};
+  AddConnection(socket, ends);
   // Reported only once its request had arrived: read it now rather than a round later.
   if (readOnAccept_) {
     const ReadOutcome outcome = OnRead(socket);
@@ -229,11 +232,11 @@ ClientConnection* ServerCore::FindConnection(SocketHandle socket) {
   return found->second.get();
 }
 
-ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
+ClientConnection& ServerCore::AddConnection(SocketHandle socket, const ConnectionEnds& ends) {
   // A handle value is unique among open sockets, and a record is only freed once its socket is
   // closed; so a record found here would be one for this very socket.
   std::unique_ptr<ClientConnection>& slot = connections_[socket];
-  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket, ++acceptedCount_);
+  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket, ends, ++acceptedCount_);
   return *slot;
 }
 

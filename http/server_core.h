@@ -13,6 +13,7 @@
 
 #include "http/handler.h"
 #include "http/socket.h"
+#include "http/socket_owner.h"
 
 class ClientConnection;
 
@@ -95,7 +96,7 @@ class ServerCore {
   // still arrive. Until then the handle stays open, so the system cannot hand the same value to
   // a newer connection.
   ClientConnection* FindConnection(SocketHandle socket);
-  ClientConnection& AddConnection(SocketHandle socket);
+  ClientConnection& AddConnection(SocketHandle socket, const ConnectionEnds& ends);
   // `reset`: the close resets the stream instead of ending it in order, so the client cannot
   // mistake what it received for a whole answer.
   void Retire(ClientConnection& connection, bool reset = false);
@@ -104,6 +105,10 @@ class ServerCore {
   const std::map<SocketHandle, std::unique_ptr<ClientConnection>>& Connections() const {
     return connections_;
   }
+
+  // Whether the connection's client runs under our own account (SocketOwnerCheck): only
+  // such a client is answered.
+  bool IsOwnAccount(const ConnectionEnds& ends) { return owners_.IsOwnAccount(ends); }
 
   char* ReceiveBuffer() { return receiveBuffer_; }
   HttpHandler& Handler() { return handler_; }
@@ -144,6 +149,7 @@ class ServerCore {
   void Guarded(ClientConnection& connection, Work work);
 
   HttpHandler& handler_;
+  SocketOwnerCheck owners_;
   std::map<SocketHandle, std::unique_ptr<ClientConnection>> connections_;
   char receiveBuffer_[kReceiveBufferSize];  // shared by every read: one thread reads
   mutable std::mutex baseUrlLock_;

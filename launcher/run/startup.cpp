@@ -160,11 +160,10 @@ struct PageDigest {
   bool operator==(const PageDigest&) const = default;
 };
 
-// The digest of the whole entry `name` (the course's probe page) as this run reads it; false
-// when it has none.
-bool OwnStartPage(amzip::ZipArchive& archive, const std::wstring& name, PageDigest& digest) {
+// The digest of the whole entry `name` (UTF-8) as this run reads it; false when it has none.
+bool OwnPageDigest(amzip::ZipArchive& archive, const std::string& name, PageDigest& digest) {
   try {
-    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name);
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(Utf8ToWide(name));
     if (!reader) return false;
     std::string piece(1 << 16, '\0');
     while (const std::size_t n = reader->Read(piece.data(), piece.size())) digest.Add(piece.data(), n);
@@ -202,8 +201,7 @@ CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& 
                                         const std::string& prefix, amzip::ZipArchive& archive,
                                         const CourseLayout& layout, std::wstring& firstRun) {
   PageDigest ownPage;
-  const bool hasPage =
-      !layout.probePage.empty() && OwnStartPage(archive, Utf8ToWide(layout.root + layout.probePage), ownPage);
+  const bool hasPage = !layout.probePage.empty() && OwnPageDigest(archive, layout.root + layout.probePage, ownPage);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
