@@ -64,7 +64,9 @@ void Drain(int fd, std::string* into) {
 void CheckAnswer(const std::string& answer) {
   if (answer.empty()) return;
   if (answer == "HTTP/1.1 404 Not Found\r\n\r\n" || answer == "HTTP/1.1 501 Not Implemented\r\n\r\n" ||
-      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n" || answer == "HTTP/1.1 421 Misdirected Request\r\n\r\n") {
+      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n" || answer == "HTTP/1.1 421 Misdirected Request\r\n\r\n" ||
+      answer == "HTTP/1.1 400 Bad Request\r\n\r\n" || answer == "HTTP/1.1 411 Length Required\r\n\r\n" ||
+      answer == "HTTP/1.1 413 Content Too Large\r\n\r\n") {
     return;
   }
   const std::size_t end = answer.find("\r\n\r\n");
