@@ -1,4 +1,4 @@
-// The embedded archive on POSIX: a zip appended to the running executable (/proc/self/exe),
+// The embedded archive on POSIX: a zip appended to the running executable (OwnProgramFile),
 // followed by the trailer of embedded.h. The zip's bytes are mapped read-only on first use and
 // stay mapped for the life of the process, as a Windows resource does; the executable stays
 // open beside them, so stored entries are sent from it without paging the mapping in.
@@ -11,6 +11,7 @@
 
 #include "amzip/embedded.h"
 #include "amzip/resource.h"
+#include "text/own_program_posix.h"
 
 namespace amzip {
 
@@ -29,7 +30,8 @@ struct EmbeddedMapping {
 // mapping when there is no trailer, it is malformed, or the mapping fails.
 EmbeddedMapping MapEmbeddedArchive() {
   EmbeddedMapping mapping;
-  const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  const std::string self = OwnProgramFile();
+  const int fd = self.empty() ? -1 : open(self.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return mapping;
   struct stat info;
   unsigned char bytes[sizeof(EmbeddedTrailer)];

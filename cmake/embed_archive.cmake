@@ -13,7 +13,7 @@
 # defined before the call), or from SOURCES and LIBS. Changing the zip rebuilds it.
 #   Windows: the zip is compiled in by windres from an .rc line `777 RT_ZIP "<zip>"`.
 #   POSIX:   after linking, `orvane-zip pack` appends the zip and the 24-byte trailer of
-#            amzip/embedded.h to the program.
+#            amzip/embedded.h to the program (in a cross build, under its emulator).
 # A zip made by a custom command in the same folder can be given as ZIP directly; one made
 # elsewhere needs its target in DEPENDS. Example, for the demo launcher:
 #
@@ -76,7 +76,7 @@ function(orvane_embed_archive)
     set_property(TARGET ${E_TARGET} APPEND PROPERTY LINK_DEPENDS "${zip}")
     add_dependencies(${E_TARGET} orvane-zip)
     add_custom_command(TARGET ${E_TARGET} POST_BUILD
-      COMMAND $<TARGET_FILE:orvane-zip> pack "${zip}" -o $<TARGET_FILE:${E_TARGET}>
+      COMMAND orvane-zip pack "${zip}" -o $<TARGET_FILE:${E_TARGET}>
               --launcher $<TARGET_FILE:${E_TARGET}>
       COMMENT "Appending ${zip} to ${E_TARGET}"
       VERBATIM)

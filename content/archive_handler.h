@@ -13,6 +13,7 @@
 
 #include "amzip/archive.h"
 #include "content/answer_cache.h"
+#include "content/point_builder.h"
 #include "http/handler.h"
 #include "http/http_date.h"
 
@@ -57,8 +58,9 @@ class ArchiveHandler : public HttpHandler {
   const AnswerCache::Form* KeptForm(const HttpRequest& request, bool* takesDeflate);
   // The answer of a form: its head, the current Expires line and the body.
   HttpAnswer Send(const AnswerCache::Form& form);
-  // To a client that takes deflate: the entry's deflate stream as stored, once a checked read
-  // found the entry intact; false (nothing sent) when it cannot go so.
+  // To a client that takes deflate: the entry's deflate stream as stored, in the zlib format
+  // (with the Adler-32 the checked read computed), once a checked read found the entry intact;
+  // false (nothing sent) when it cannot go so.
   bool AnswerDeflated(const HttpRequest& request, const std::wstring& name, const amzip::EntryInfo& info,
                       const std::string& type, HttpAnswer* answer);
   // The entry read whole through a checked reader (throws AZError on a mismatch).
@@ -80,4 +82,6 @@ class ArchiveHandler : public HttpHandler {
   std::unordered_map<const amzip::ZipEntry*, std::string> sniffed_;
   std::string scratchType_;
   std::atomic<std::uint64_t> lastActivityMs_{0};
+  // Last: it stops before anything it reads through goes.
+  PointBuilder builder_{archive_};
 };

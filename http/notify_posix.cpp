@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "http/connection.h"
-#include "http/server.h"
 #include "http/server_core.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "http/connection.h"
-#include "http/server.h"
 #include "http/server_core.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {

@@ -128,6 +128,11 @@ bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
 
 HttpAnswer StatusAnswer(const char* statusText) {
   HttpAnswer answer;
-  answer.head = "HTTP/1.1 " + std::string(statusText) + "\r\n\r\n";
+  answer.head.reserve(std::char_traits<char>::length(statusText) + kAnswerHeaders.size() + 13);
+  answer.head += "HTTP/1.1 ";
+  answer.head += statusText;
+  answer.head += "\r\n";
+  answer.head += kAnswerHeaders;
+  answer.head += "\r\n";
   return answer;
 }

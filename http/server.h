@@ -9,9 +9,6 @@
 class HttpHandler;
 class ServerCore;
 
-// The clock of activity times (HttpHandler::LastActivityMs): std::chrono::steady_clock, in ms.
-std::uint64_t SteadyClockMs();
-
 class HttpServer {
  public:
   // Starts Windows Sockets (a failure is logged; Start then reports an empty BaseUrl). Every

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/loopback_get.h"
 #include "launcher/os/spawn_posix.h"
 

@@ -71,7 +71,7 @@ class Platform {
   virtual bool IsExistingFile(const std::wstring& path) = 0;
   // Up to `maxBytes` of the file at `path`; false when it cannot be opened.
   virtual bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) = 0;
-  // The path of the running program (GetModuleFileNameW / /proc/self/exe); "" when unknown.
+  // The path of the running program (GetModuleFileNameW / OwnProgramFile); "" when unknown.
   virtual std::wstring OwnProgramPath() = 0;
 
   // The modal error message box (POSIX: stderr, plus a dialog when there is a display).
@@ -100,6 +100,14 @@ class Platform {
   // destroyed. The folder itself need not exist. Null when it cannot be had, with
   // `heldElsewhere` true when that is because another process holds it.
   virtual std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) = 0;
+  // The folders under `parent` that have a lock file (TryLockFolder's "NAME.lock"), by NAME,
+  // whether the folder exists or not.
+  virtual std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) = 0;
+  // Removes the lock file of `folder`, which `lock` holds, then lets go of it. A process that
+  // opened the file before it went finds out when it takes the lock (POSIX: the file it holds
+  // is no longer the one at the path; Windows: it cannot open a file being deleted) and tries
+  // again on a new one.
+  virtual void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) = 0;
   // Replaces the file at `path` with `bytes`; false when it cannot be written.
   virtual bool WriteSmallFile(const std::wstring& path, const std::string& bytes) = 0;
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/alert.h"
 #include "launcher/browsers/browser_facts_win32.h"
 #include "launcher/os/folders_win32.h"
@@ -96,6 +96,14 @@ class WindowsPlatform final : public Platform {
   void RemoveTree(const std::wstring& path) override { os::RemoveWindowsTree(path); }
   std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
     return os::TryLockWindowsFolder(folder, heldElsewhere);
+  }
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    return os::ListWindowsFolderLocks(parent);
+  }
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    // The lock is opened with FILE_SHARE_DELETE: the file goes once it is let go.
+    DeleteFileW(os::LongPathForm(folder + L".lock").c_str());
+    lock.reset();
   }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     return os::WriteWindowsFile(path, bytes);

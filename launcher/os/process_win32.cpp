@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {

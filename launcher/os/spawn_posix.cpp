@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "text/split.h"
 
 extern char** environ;

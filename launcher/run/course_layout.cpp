@@ -56,11 +56,6 @@ CourseLayout ReadCourseLayout(amzip::ZipArchive& archive) {
   return layout;
 }
 
-std::wstring LayoutIdentity(const CourseLayout& layout, const std::wstring& fileIdentity) {
-  if (!layout.package || layout.manifest.identifier.empty()) return fileIdentity;
-  return L"scorm:" + Utf8ToWide(layout.manifest.identifier);
-}
-
 std::string LastNameFirst(const std::string& name) {
   const std::size_t space = name.rfind(' ');
   if (space == std::string::npos || name.find(',') != std::string::npos) return name;

@@ -31,10 +31,6 @@ CourseLayout ReadCourseLayout(amzip::ZipArchive& archive);
 // cannot be read.
 std::string ReadEntryBytes(amzip::ZipArchive& archive, const std::string& name, std::size_t limit);
 
-// The identity of the course: a package's follows its manifest's identifier ("scorm:" + it),
-// so a newer file of the same package keeps its record; anything else keeps `fileIdentity`.
-std::wstring LayoutIdentity(const CourseLayout& layout, const std::wstring& fileIdentity);
-
 // The learner: the account name as id; the LearnerName setting, else the account's full name
 // (for 1.2 as "Last, First"), else the account name, as name.
 Learner CurrentLearner(Platform& platform, const std::string& version);

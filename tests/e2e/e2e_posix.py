@@ -2,15 +2,17 @@
 """End-to-end tests of the POSIX launcher: the real orvane with headless Chromium (or a recording
 stand-in) as $BROWSER, on the demo course.
 
-usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR
+usage: e2e_posix.py CASE --bin BIN_DIR --demo-zip DEMO.zip --work DIR [--emulator COMMAND]
 
 BIN_DIR holds orvane, orvane-demo and orvane-zip. Each case runs in a fresh folder under DIR with
 its own TMPDIR, XDG_CONFIG_HOME and XDG_DATA_HOME and without a display, and fails on any
-time-out."""
+time-out. --emulator (a command line, e.g. "qemu-aarch64-static -L /usr/aarch64-linux-gnu") runs
+the build's programs when they are for another processor."""
 import argparse
 import glob
 import html.parser
 import os
+import shlex
 import shutil
 import signal
 import socket
@@ -46,6 +48,7 @@ class DomChecks(html.parser.HTMLParser):
 class Case:
     def __init__(self, args, name):
         self.bin = args.bin
+        self.emulator = shlex.split(args.emulator or "")
         self.demo_zip = args.demo_zip
         self.dir = os.path.join(args.work, name)
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -84,7 +87,7 @@ class Case:
 
     def start(self, program, args=(), **env):
         self.started = time.time()
-        return subprocess.Popen([os.path.join(self.bin, program)] + list(args), env=self.env(**env),
+        return subprocess.Popen(self.emulator + [os.path.join(self.bin, program)] + list(args), env=self.env(**env),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def finish(self, process, timeout, code=0):
@@ -192,8 +195,8 @@ def test_demo_headless(case):
 def test_packed_course(case):
     """`orvane-zip pack` makes a launcher that runs the course it was given."""
     packed = os.path.join(case.dir, "packed")
-    result = subprocess.run([os.path.join(case.bin, "orvane-zip"), "pack", case.demo_zip, "-o", packed],
-                            capture_output=True, text=True, timeout=60)
+    result = subprocess.run(case.emulator + [os.path.join(case.bin, "orvane-zip"), "pack", case.demo_zip, "-o", packed],
+                            capture_output=True, text=True, timeout=120)
     check(result.returncode == 0, "pack: %s" % result.stderr)
     case.bin = case.dir
     run_headless(case, "packed")
@@ -721,18 +724,16 @@ def test_modern_site(case):
           "the folder page: %s" % dom["folder"])
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--demo-zip", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    test = globals().get("test_" + args.case)
+def run_case(args, tests, name, prepare=None):
+    """Runs the case args.case of `tests` (a module's globals) in a fresh Case folder `name`,
+    after `prepare(case)`; exits 1 on a failure."""
+    test = tests.get("test_" + args.case)
     if test is None:
         sys.exit("no such case: " + args.case)
-    case = Case(args, args.case)
+    case = Case(args, name)
     try:
+        if prepare:
+            prepare(case)
         test(case)
     except Failure as failure:
         print("FAILED:", failure)
@@ -740,6 +741,17 @@ def main():
     finally:
         shutil.rmtree(case.tmp, ignore_errors=True)
     print("passed:", args.case)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case")
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--demo-zip", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--emulator")
+    args = parser.parse_args()
+    run_case(args, globals(), args.case)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@
 // reads. Whatever comes back must be one well-formed answer: a status-only response, a 200
 // whose body is exactly as long as its Content-Length (GET) or empty (HEAD), a 206 whose
 // Content-Range agrees with its length, or a 416.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,16 +65,15 @@ void Drain(int fd, std::string* into) {
 // One answer, complete and well-formed, or nothing at all.
 void CheckAnswer(const std::string& answer) {
   if (answer.empty()) return;
-  if (answer == "HTTP/1.1 404 Not Found\r\n\r\n" || answer == "HTTP/1.1 501 Not Implemented\r\n\r\n" ||
-      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n" || answer == "HTTP/1.1 421 Misdirected Request\r\n\r\n" ||
-      answer == "HTTP/1.1 400 Bad Request\r\n\r\n" || answer == "HTTP/1.1 411 Length Required\r\n\r\n" ||
-      answer == "HTTP/1.1 413 Content Too Large\r\n\r\n") {
-    return;
+  for (const char* status : {"404 Not Found", "501 Not Implemented", "500 Internal Server Error", "421 Misdirected Request",
+                             "400 Bad Request", "411 Length Required", "413 Content Too Large"}) {
+    if (answer == StatusAnswer(status).head) return;
   }
   const std::size_t end = answer.find("\r\n\r\n");
   Require(end != std::string::npos);
   const std::string head = answer.substr(0, end + 2);
   const std::size_t bodySize = answer.size() - (end + 4);
+  Require(head.find(kAnswerHeaders) != std::string::npos);
   if (head.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: /", 0) == 0) {
     // A folder's address with its "/", in characters a URL may hold.
     const std::size_t from = head.find("Location: ") + 10, last = head.find("/\r\nContent-Length: 0\r\n");
@@ -104,6 +105,30 @@ void CheckAnswer(const std::string& answer) {
   Require(bodySize == (isHead ? 0 : length));
 }
 
+// The server answers only clients it finds to be of our own account, by their TCP addresses;
+// a socket pair has none. Every run's connection is given the addresses of one real loopback
+// connection of this process, held open for its life.
+ConnectionEnds OwnLoopbackEnds() {
+  static ConnectionEnds ends = [] {
+    ConnectionEnds made;
+    const int listening = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    Require(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listening, 1) == 0 &&
+            getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    Require(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    made.server = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    Require(getsockname(client, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    made.client = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    Require(accept(listening, nullptr, nullptr) >= 0);  // both ends stay open
+    return made;
+  }();
+  return ends;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -113,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int fd : pair) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   const SocketHandle server = pair[0];
   const int client = pair[1];
-  core.AddConnection(server);
+  core.AddConnection(server, OwnLoopbackEnds());
 
   // The first byte chooses the size of the pieces the rest is sent in (0: all at once).
   const std::size_t piece = size == 0 || data[0] == 0 ? size + 1 : data[0];

@@ -170,13 +170,13 @@ def serve(archive, label):
 
 def deflate_check(label, url, host, port, path, info, want):
     """A client that takes deflate: a deflated entry, once read (and so checked), comes as its
-    raw deflate stream, which curl --compressed and zlib read back as the entry's bytes."""
+    deflate stream in the zlib format, which curl --compressed and zlib read back as the entry's bytes."""
     for round in range(2):
         headers = {}
         status, length, body = fetch(host, port, path, headers={"Accept-Encoding": "gzip, deflate"}, got_headers=headers)
         deflated = headers.get("content-encoding") == "deflate"
         if deflated:
-            body = zlib.decompress(body, -15)
+            body = zlib.decompress(body)  # the zlib format: its header and Adler-32 checked
         check(status == 200 and body == want and (not deflated or headers.get("vary") == "Accept-Encoding"),
               "%s: GET %s taking deflate -> %s, %s" % (label, info.filename, status, headers.get("content-encoding")))
     check(deflated == (info.compress_type == zipfile.ZIP_DEFLATED),
@@ -216,7 +216,7 @@ def changed_archive_check(work):
                         status, length, body = fetch(parsed.hostname, parsed.port, parsed.path + name, headers=accept,
                                                      got_headers=headers)
                         if headers.get("content-encoding") == "deflate":
-                            body = zlib.decompressobj(-15).decompress(body)
+                            body = zlib.decompress(body)
                         whole = status == 200 and length is not None and len(body) >= len(data)
                     except (http.client.IncompleteRead, ConnectionError, zlib.error):
                         whole = False
@@ -273,6 +273,44 @@ def browsers_check(work):
         check(len(got) == 5 and exact and got[-1][1] == "deflate", "%s read the scripts as %r" % (browser, got))
         print("%s: %s" % (browser, ", ".join("%s %s" % (name, coding) for name, coding, _ in got)))
     collector.shutdown()
+
+
+CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync", "--no-first-run"]
+
+
+def cross_origin_check(work):
+    """A page of another origin (a port beside the course's) in headless Chromium includes the
+    course's script, frames its page, and probes which files exist from onload/onerror: the
+    script's globals stay out of its reach, the frame is refused, and an existing file cannot
+    be told from a missing one."""
+    collector = local_server(lambda path: attack if path.startswith("/attack.html") else b"")
+    home = "http://127.0.0.1:%d/" % collector.server_address[1]
+    archive = os.path.join(work, "secret.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.html", "<script>if (window !== top) fetch('%s?framed', {mode: 'no-cors'});</script>" % home)
+        z.writestr("app.js", "var licenceKey = 'K-1234';")
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    course = proc.stdout.readline().strip()
+    attack = ("<script>const out = [];</script><iframe src='%sindex.html'></iframe>"
+              "<script src='%sapp.js' onload='out.push(\"app:\" + typeof licenceKey)' onerror='out.push(\"app:error\")'></script>"
+              "<script src='%smissing.js' onload='out.push(\"missing:load\")' onerror='out.push(\"missing:error\")'></script>"
+              "<script>setTimeout(() => fetch('/?' + out.join(' ')), 3000);</script>" % (course, course, course)).encode()
+    profile = tempfile.mkdtemp(dir=work)
+    shown = subprocess.Popen(CHROMIUM + ["--user-data-dir=" + profile, home + "attack.html"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 60
+    while not any(path.startswith("/?app") for _, path in collector.requests) and time.time() < deadline:
+        time.sleep(0.2)
+    time.sleep(1)
+    shown.kill()
+    shown.wait(10)
+    proc.stdin.close()
+    proc.wait(timeout=10)
+    collector.shutdown()
+    seen = sorted(path for _, path in collector.requests if path.startswith("/?"))
+    check(seen == ["/?app:error%20missing:error"], "another origin's page saw %r" % seen)
+    print("another origin's page: %s" % ", ".join(seen))
 
 
 def concurrent_load(pid, host, port, prefix, z, entries):
@@ -485,6 +523,85 @@ def integrity_check(work):
         proc.wait(timeout=10)
 
 
+OTHER_ACCOUNT = "orvane-other"
+# A raw GET from a client of another account, as IPv4 or as IPv6 to ::ffff:127.0.0.1; prints
+# what came back.
+OTHER_CLIENT = """
+import socket, sys
+port, path, family = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+s = socket.socket(socket.AF_INET6 if family == "6" else socket.AF_INET)
+s.settimeout(20)
+s.connect(("::ffff:127.0.0.1" if family == "6" else "127.0.0.1", port))
+s.sendall(("GET %s HTTP/1.1\\r\\nHost: 127.0.0.1:%d\\r\\nAccept-Encoding: deflate\\r\\n\\r\\n" % (path, port)).encode())
+data = b""
+while True:
+    chunk = s.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+sys.stdout.write(repr(data))
+"""
+
+
+def as_other_account(*command):
+    return subprocess.run(["setpriv", "--reuid", OTHER_ACCOUNT, "--regid", OTHER_ACCOUNT, "--clear-groups"] + list(command),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, cwd="/")
+
+
+def other_accounts_check(work):
+    """A client of another local account (made here) gets a bare 403 by curl and by a raw client
+    over IPv4 and IPv4-mapped IPv6, and changes nothing: the deflated entry it asked for has not
+    been read (our own first answer to a client taking deflate is still the checked, inflated
+    one). Our own account's IPv6 client is answered."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        print("other accounts: not checked (needs root and setpriv to act as another account)")
+        return
+    if subprocess.run(["id", "-u", OTHER_ACCOUNT], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OTHER_ACCOUNT], check=True)
+    text = b"".join(b"line %d of a lesson\n" % i for i in range(120000))  # streamed: checked as first sent
+    archive = os.path.join(work, "accounts.zip")
+    with zipfile.ZipFile(archive, "w") as z:
+        z.writestr("page.txt", text, compress_type=zipfile.ZIP_DEFLATED)
+    os.chmod(work, 0o755)
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        url = proc.stdout.readline().strip()
+        parsed = urllib.parse.urlsplit(url)
+        path = parsed.path + "page.txt"
+        got = as_other_account("curl", "-sS", "--max-time", "20", "-H", "Accept-Encoding: deflate",
+                               "-w", "\n%{http_code}", url + "page.txt")
+        check(got.stdout == b"\n403", "another account's curl got %r %r" % (got.stdout[:200], got.stderr[:200]))
+        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
+        for family in ("4", "6"):
+            got = as_other_account(python, "-c", OTHER_CLIENT, str(parsed.port), path, family)
+            answer = got.stdout.decode()
+            check(answer.startswith("b'HTTP/1.1 403 Forbidden\\r\\n") and answer.endswith("\\r\\n\\r\\n'") and "line" not in answer,
+                  "another account's IPv%s client got %r %r" % (family, answer[:200], got.stderr[-300:]))
+        headers = {}
+        status, _, body = fetch(parsed.hostname, parsed.port, path, headers={"Accept-Encoding": "deflate"}, got_headers=headers)
+        check(status == 200 and body == text and "content-encoding" not in headers,
+              "after another account's requests: %s, %s" % (status, headers.get("content-encoding")))
+        mapped = socket.socket(socket.AF_INET6)
+        mapped.settimeout(20)
+        mapped.connect(("::ffff:127.0.0.1", parsed.port))
+        mapped.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (path, parsed.port)).encode())
+        check(read_all(mapped).endswith(b"\r\n\r\n" + text), "our own IPv6 client")
+        print("other accounts: curl and raw IPv4 and IPv6 clients refused, nothing read for them")
+    finally:
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
+def read_all(s):
+    data = b""
+    while True:
+        chunk = s.recv(1 << 16)
+        if not chunk:
+            s.close()
+            return data
+        data += chunk
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         content = os.path.join(work, "content")
@@ -495,6 +612,8 @@ def main():
         integrity_check(work)
         changed_archive_check(work)
         browsers_check(work)
+        cross_origin_check(work)
+        other_accounts_check(work)
         if os.environ.get("ORVANE_SANITIZED"):
             # UBSan checks a vtable by writing it to a pipe; with every descriptor held by
             # clients it cannot make one and reports a valid object as corrupt. The native

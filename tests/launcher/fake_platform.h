@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "http/server.h"
+#include "http/steady_clock.h"
 #include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
 #include "text/text.h"
@@ -47,7 +47,9 @@ class FakePlatform : public Platform {
   std::vector<std::wstring> notices;
   std::vector<BrowserChoice> started;
   std::vector<std::wstring> removed;
+  std::map<std::wstring, std::vector<std::string>> written;  // every WriteSmallFile, by path
   std::set<std::wstring> locked;                 // folders this run holds locked now
+  std::set<std::wstring> lockFiles;              // folders with a lock file (set by a test too)
   std::vector<std::wstring> lockedEver;          // every lock this run took, in order
   std::map<std::wstring, std::int64_t> folders;  // made folder -> last marked (0: never)
   int sleeps = 0;
@@ -127,10 +129,23 @@ class FakePlatform : public Platform {
     if (heldElsewhere) return nullptr;
     locked.insert(folder);
     lockedEver.push_back(folder);
+    lockFiles.insert(folder);
     return std::make_unique<Lock>(*this, folder);
+  }
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    std::vector<std::wstring> names;
+    for (const std::wstring& folder : lockFiles) {
+      if (folder.compare(0, parent.size() + 1, parent + kPathSeparator) == 0) names.push_back(folder.substr(parent.size() + 1));
+    }
+    return names;
+  }
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    lockFiles.erase(folder);
+    lock.reset();
   }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     files[path] = bytes;
+    written[path].push_back(bytes);
     return true;
   }
   BrowserFacts GatherBrowserFacts() override {

@@ -1,5 +1,5 @@
 // orvane-zip's platform services on POSIX: arguments and paths as their own bytes (PathToWide),
-// UTF-8 console text, /proc/self/exe, local time, file modes and renames.
+// UTF-8 console text, the program's own file, local time, file modes and renames.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "text/own_program_posix.h"
 #include "text/text.h"
 #include "tools/orvane-zip/platform.h"
 #include "tools/orvane-zip/zip_writer.h"
@@ -22,15 +23,7 @@ std::vector<std::wstring> ProgramArguments(int argc, char** argv) {
   return args;
 }
 
-std::wstring ProgramPath() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return std::wstring();
-    if (static_cast<std::size_t>(n) < buffer.size()) return PathToWide(std::string(buffer.data(), static_cast<std::size_t>(n)));
-    buffer.resize(buffer.size() * 2);
-  }
-}
+std::wstring ProgramPath() { return PathToWide(OwnProgramFile()); }
 
 const wchar_t* LauncherFileName() { return L"orvane"; }
 

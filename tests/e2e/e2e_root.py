@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""End-to-end test of the launcher that needs nothing: a packed launcher in a root that holds
+only itself and a static stand-in browser (root_browser), started there by chroot in a mount
+namespace of its own (unshare), once with /proc mounted and once without. Every entry must come
+back whole with its type, the sniffed ones too (no data file to sniff with).
+
+usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --work DIR
+                   [--emulator PROGRAM]
+
+--emulator: the launcher's processor is not this machine's; a static copy of PROGRAM (qemu-user)
+joins the root and runs it. Needs root (chroot, mounts); skipped (exit 77) without."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+from e2e_common import Failure, check
+
+PNG = (b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89"
+       b"\0\0\0\rIDATx\x9cc\xf8\x0f\0\0\x01\x01\0\x05\x18\xd8N\0\0\0\0IEND\xaeB`\x82")
+ENTRIES = {  # name: (bytes, the type it must be served with)
+    "index.html": (b"<!doctype html><title>Root</title><p>served from an empty root</p>\n", "text/html"),
+    "style.css": (b"p { color: teal }\n", "text/css"),
+    "app.js": (b"document.title += '!';\n", "application/javascript"),
+    "data.json": (b'{"a": [1, 2]}\n', "application/json"),
+    "image.png": (PNG, "image/png"),
+    "lessons/one.html": (b"<html><body>one</body></html>\n", "text/html"),
+    # Sniffed: extensions the table does not know.
+    "page.lesson": (b"  <HTML><body>sniffed</body></html>\n", "text/html"),
+    "picture.dat": (PNG, "image/png"),
+    "notes.log": (b"plain words\n" * 200, "text/plain"),
+    "blob.bin": (bytes(range(256)) * 40, "application/octet-stream"),
+    "clip.media": (b"\x1a\x45\xdf\xa3\x9f\x42\x86\x81\x01\x42\x82\x84webm" + os.urandom(4000), "video/webm"),
+}
+
+
+def parse_answers(out):
+    """{name: (status, type, body)} from the stand-in's standard output."""
+    answers, at = {}, 0
+    while True:
+        start = out.find(b"ENTRY ", at)
+        if start < 0:
+            return answers
+        line_end = out.index(b"\n", start)
+        _, name, status, ctype, length = out[start:line_end].decode().split(" ")
+        body = out[line_end + 1:line_end + 1 + int(length)]
+        answers[name] = (status, ctype, body)
+        at = line_end + 1 + int(length)
+
+
+def run_in_root(args, work, packed, with_proc):
+    root = os.path.join(work, "root-proc" if with_proc else "root-bare")
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    shutil.copy(packed, os.path.join(root, "course"))
+    shutil.copy(args.browser, os.path.join(root, "firefox"))
+    command = ["/course"]
+    if args.emulator:
+        shutil.copy(shutil.which(args.emulator), os.path.join(root, "emulator"))
+        command = ["/emulator", "/course"]
+    unshare = [shutil.which("unshare"), "--mount"]
+    if with_proc:
+        os.makedirs(os.path.join(root, "proc"))
+        unshare += ["--pid", "--fork", "--mount-proc=" + os.path.join(root, "proc")]
+    env = {"BROWSER": "/firefox", "XDG_DATA_HOME": "/data", "XDG_CONFIG_HOME": "/config",
+           "ORVANE_E2E_ENTRIES": ":".join(ENTRIES)}
+    result = subprocess.run(unshare + [shutil.which("chroot"), root] + command, env=env, capture_output=True, timeout=180)
+    where = "with /proc" if with_proc else "without /proc"
+    check(result.returncode == 0, "%s: the launcher ended with %d: %s" % (where, result.returncode, result.stderr[-2000:]))
+    answers = parse_answers(result.stdout)
+    for name, (body, ctype) in ENTRIES.items():
+        check(name in answers, "%s: no answer for %s: %r" % (where, name, result.stdout[-500:]))
+        status, got_type, got_body = answers[name]
+        check((status, got_type) == ("200", ctype), "%s: %s came as %s %s" % (where, name, status, got_type))
+        check(got_body == body, "%s: %s: %d bytes, not its %d" % (where, name, len(got_body), len(body)))
+    print("%s: %d entries served with their types" % (where, len(ENTRIES)))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--browser", required=True)
+    parser.add_argument("--emulator")
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("chroot"):
+        print("skipped: chroot and mounts need root and unshare")
+        sys.exit(77)
+    work = os.path.join(os.path.abspath(args.work), "root")
+    course = os.path.join(work, "course")
+    shutil.rmtree(work, ignore_errors=True)
+    for name, (body, _) in ENTRIES.items():
+        os.makedirs(os.path.dirname(os.path.join(course, name)), exist_ok=True)
+        with open(os.path.join(course, name), "wb") as f:
+            f.write(body)
+    packed = os.path.join(work, "packed")
+    tool = ([args.emulator] if args.emulator else []) + [args.tool]
+    result = subprocess.run(tool + ["pack", course, "-o", packed, "--launcher", args.launcher],
+                            capture_output=True, timeout=120)
+    try:
+        check(result.returncode == 0, "pack: %s" % result.stderr)
+        for with_proc in (True, False):
+            run_in_root(args, work, packed, with_proc)
+    except Failure as failure:
+        print("FAILED:", failure)
+        sys.exit(1)
+    print("passed: e2e_root")
+
+
+if __name__ == "__main__":
+    main()
