@@ -8,13 +8,6 @@
 
 namespace {
 
-// An entry's name as UTF-8 with "/" separators.
-std::string NameOf(const amzip::ZipEntry& entry) {
-  std::string name = WideToUtf8(entry.name);
-  std::replace(name.begin(), name.end(), '\\', '/');
-  return name;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -47,26 +40,10 @@ std::string Escape(const std::string& text) {
 
 }  // namespace
 
-std::string CourseRoot(const amzip::ZipArchive& archive) {
-  std::string root;
-  bool any = false;
-  for (const amzip::ZipEntry* entry : archive.Entries()) {
-    const std::string name = NameOf(*entry);
-    if (name == ".start" || name.rfind("__MACOSX/", 0) == 0) continue;
-    const std::size_t slash = name.find('/');
-    if (slash == std::string::npos || slash == 0) return std::string();  // a file at the top
-    const std::string top = name.substr(0, slash + 1);
-    if (any && top != root) return std::string();
-    root = top;
-    any = true;
-  }
-  return root;
-}
-
 std::vector<std::string> TopLevelPages(const amzip::ZipArchive& archive, const std::string& root) {
   std::vector<std::string> pages;
   for (const amzip::ZipEntry* entry : archive.Entries()) {
-    const std::string name = NameOf(*entry);
+    const std::string name = amzip::SlashName(*entry);
     if (name.compare(0, root.size(), root) != 0) continue;
     const std::string rest = name.substr(root.size());
     if (!rest.empty() && rest.find('/') == std::string::npos && IsPage(rest)) pages.push_back(rest);

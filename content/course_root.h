@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "amzip/archive.h"
+#include "amzip/top_folder.h"
 #include "http/handler.h"
 
-// "FOLDER/" when every entry lies under that one top folder (a top-level ".start", the
-// launcher's own, and "__MACOSX/", which macOS adds, left out); "" otherwise. UTF-8, "/" separated.
-std::string CourseRoot(const amzip::ZipArchive& archive);
+// The course's root folder: amzip::TopFolder.
+inline std::string CourseRoot(const amzip::ZipArchive& archive) { return amzip::TopFolder(archive); }
 
 // The pages (".html", ".htm", any letter case) right in the course's root folder, sorted.
 std::vector<std::string> TopLevelPages(const amzip::ZipArchive& archive, const std::string& root);

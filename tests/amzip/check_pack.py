@@ -468,6 +468,32 @@ def main():
     result = pack(bare, os.path.join(out, "bare"), any_launcher)
     check(result.returncode == 0 and b"no index.html" in result.stderr, "no index.html: %r" % (result,))
 
+    # A SCORM package's manifest is checked, folder or zip (with its top folder): each problem
+    # is a warning, and it is packed all the same.
+    package = os.path.join(work, "package", "Course")
+    shutil.rmtree(os.path.dirname(package), ignore_errors=True)
+    os.makedirs(package)
+    write(os.path.join(package, "start.html"), "<p>sco</p>")
+    manifest = ('<manifest identifier="P" xmlns="http://www.imsproject.org/xsd/imscp_rootv1p1p2" '
+                'xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_rootv1p2"><metadata><schemaversion>%s</schemaversion>'
+                '</metadata><organizations default="%s"><organization identifier="O"><item identifier="I" '
+                'identifierref="R"><title>I</title></item></organization></organizations><resources><resource '
+                'identifier="R" href="%s" adlcp:scormtype="sco"/></resources></manifest>')
+    for values, problems in ((("1.2", "O", "start.html"), []),
+                             (("1.2", "X", "gone.html"), [b'"X" does not exist', b'"gone.html", which is not']),
+                             (("9.9", "O", "start.html"), [b'"9.9" is not one of SCORM 1.2']),
+                             (("1.2", "O", "start.html<"), [b"not well-formed"])):
+        write(os.path.join(package, "imsmanifest.xml"), manifest % values)
+        zipped = os.path.join(work, "package.zip")
+        subprocess.run(["zip", "-qr", zipped, "Course"], cwd=os.path.dirname(package), check=True)
+        for source in (package, zipped):
+            result = pack(source, os.path.join(out, "package"), any_launcher)
+            warnings = [line for line in result.stderr.splitlines() if b"SCORM manifest" in line]
+            check(result.returncode == 0 and len(warnings) == len(problems) and
+                  all(any(p in w for w in warnings) for p in problems) and b"no index.html" not in result.stderr,
+                  "SCORM check of %s %r: %r" % (source, values, result.stderr))
+        os.remove(zipped)
+
     # Names the launcher cannot tell apart (it ignores ASCII case): the first is packed, the
     # other named as skipped.
     clash = os.path.join(work, "clash")

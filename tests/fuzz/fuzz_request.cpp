@@ -65,7 +65,8 @@ void Drain(int fd, std::string* into) {
 // One answer, complete and well-formed, or nothing at all.
 void CheckAnswer(const std::string& answer) {
   if (answer.empty()) return;
-  for (const char* status : {"404 Not Found", "501 Not Implemented", "500 Internal Server Error", "421 Misdirected Request"}) {
+  for (const char* status : {"404 Not Found", "501 Not Implemented", "500 Internal Server Error", "421 Misdirected Request",
+                             "400 Bad Request", "411 Length Required", "413 Content Too Large"}) {
     if (answer == StatusAnswer(status).head) return;
   }
   const std::size_t end = answer.find("\r\n\r\n");

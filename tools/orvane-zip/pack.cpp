@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <set>
@@ -21,6 +22,8 @@
 #include "amzip/course_id.h"
 #include "amzip/embedded.h"
 #include "amzip/entry.h"
+#include "amzip/top_folder.h"
+#include "scorm/manifest.h"
 #include "text/text.h"
 #include "text/url.h"
 #include "tools/orvane-zip/byte_source.h"
@@ -106,6 +109,16 @@ bool SourceDateEpoch(std::int64_t* seconds) {
 const char kNoIndex[] =
     "warning: no index.html at the top of %s; the launcher opens index.html, so the learner would see \"404 Not Found\"";
 
+// A SCORM package (an imsmanifest.xml at its root) is checked as the launcher reads it: each
+// problem is a warning, and the package is packed all the same. `exists` asks for a path
+// relative to the package's root.
+void CheckManifest(const std::string& xml, const std::function<bool(const std::string&)>& exists) {
+  ManifestFacts facts = ReadManifest(xml);
+  if (facts.wellFormed) CheckManifestFiles(facts, exists);
+  for (const std::string& problem : facts.problems) Warn("warning: SCORM manifest: " + problem);
+  if (facts.problems.empty()) Warn("SCORM " + facts.version + " package " + facts.identifier + ": its manifest is sound");
+}
+
 // What the summary says besides the counts.
 struct Summary {
   WalkReport walk;
@@ -187,12 +200,20 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files, S
     Fail(request.source + L" has no files to pack");
     return false;
   }
-  const bool hasIndex = std::any_of(files->begin(), files->end(), [](const FolderFile& file) {
-    std::wstring name = Utf8ToWide(file.name);
-    LowerAscii(name);  // as the launcher matches names
-    return name == L"index.html";
-  });
-  if (!hasIndex) Warn(FormatText(kNoIndex, "the folder"));
+  std::set<std::wstring> names;
+  const FolderFile* manifest = nullptr;
+  for (const FolderFile& file : *files) {
+    std::wstring name = NormalizePath(Utf8ToWide(file.name));  // as the launcher matches names
+    if (file.name == "imsmanifest.xml" && !file.fromMemory) manifest = &file;
+    names.insert(std::move(name));
+  }
+  if (manifest != nullptr) {
+    std::ifstream in(manifest->path, std::ios::binary);
+    const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CheckManifest(xml, [&](const std::string& file) { return names.count(NormalizePath(Utf8ToWide(file))) > 0; });
+  } else if (names.count(NormalizePath(L"index.html")) == 0) {
+    Warn(FormatText(kNoIndex, "the folder"));
+  }
   return true;
 }
 
@@ -221,8 +242,29 @@ bool OpenSourceArchive(const PackRequest& request, const FileSource& source, std
   }
   *entries = archive.Entries().size();
   *comment = archive.Comment();
+  // The launcher serves a zip whose entries all lie in one folder from that folder.
+  const std::string root = amzip::TopFolder(archive);
   amzip::EntryInfo info;
-  if (!archive.Find(L"index.html", &info)) Warn(FormatText(kNoIndex, "the archive"));
+  if (archive.Find(Utf8ToWide(root + "imsmanifest.xml"), &info, false)) {
+    std::string xml;
+    try {
+      const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(Utf8ToWide(root + "imsmanifest.xml"));
+      char piece[65536];
+      while (reader && xml.size() < (16u << 20)) {
+        const std::size_t n = reader->Read(piece, sizeof piece);
+        if (n == 0) break;
+        xml.append(piece, n);
+      }
+    } catch (const amzip::AZError& error) {
+      Warn("warning: SCORM manifest: imsmanifest.xml cannot be read: " + WideToUtf8(error.Message()));
+    }
+    CheckManifest(xml, [&](const std::string& file) {
+      amzip::EntryInfo found;
+      return archive.Find(Utf8ToWide(root + file), &found, false) && !found.folder;
+    });
+  } else if (!archive.Find(Utf8ToWide(root + "index.html"), &info)) {
+    Warn(FormatText(kNoIndex, "the archive"));
+  }
   return true;
 }
 
