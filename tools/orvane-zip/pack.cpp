@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <set>
@@ -29,6 +30,7 @@
 #include "tools/orvane-zip/output_file.h"
 #include "tools/orvane-zip/pe_image.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/tar_gz.h"
 #include "tools/orvane-zip/utf16.h"
 #include "tools/orvane-zip/win_resources.h"
 
@@ -98,6 +100,41 @@ bool SourceDateEpoch(std::int64_t* seconds) {
   const long long value = std::strtoll(text.c_str(), &end, 10);
   if (end == nullptr || *end != '\0' || value < 0) return false;
   *seconds = value;
+  return true;
+}
+
+// Puts at `output` a .tar.gz holding the packed launcher at `packed`, named as `output` without
+// its .tar.gz (or .tgz) and with its run bit, written beside it first and renamed into place.
+bool WrapInTarGz(const std::wstring& output, const std::wstring& packed, std::wstring* error) {
+  std::string name = PathBytes(PathText(FileSystemPath(output).filename()));
+  for (const char* extension : {".tar.gz", ".tgz"}) {
+    const std::size_t length = std::strlen(extension);
+    if (name.size() > length && name.compare(name.size() - length, length, extension) == 0) {
+      name.resize(name.size() - length);
+      break;
+    }
+  }
+  std::int64_t seconds = 0;
+  if (!SourceDateEpoch(&seconds)) seconds = static_cast<std::int64_t>(std::time(nullptr));
+  Temporary archive(output);
+  if (archive.out == nullptr) {
+    *error = L"cannot write " + output + L": " + AnsiToWide(std::strerror(errno));
+    return false;
+  }
+  {
+    FileSource program(packed);
+    if (!program.IsOpen()) {
+      *error = L"cannot read back " + packed;
+      return false;
+    }
+    if (!WriteProgramTarGz(program, name, seconds, archive.out.get(), error)) return false;
+  }
+  if (!archive.out->MakeReadable() || !archive.out->Finish()) {
+    *error = L"cannot write " + output + L": " + AnsiToWide(std::strerror(errno));
+    return false;
+  }
+  if (!RenameOver(archive.path, output, error)) return false;
+  archive.kept = true;
   return true;
 }
 
@@ -284,6 +321,7 @@ int Pack(const PackRequest& request) {
   if (kind == LauncherKind::kNone) {
     return Fail(launcherPath + L" is neither a POSIX launcher (ELF) nor a Windows launcher (PE)");
   }
+  if (request.tar && kind != LauncherKind::kPosix) return Fail(L"--tar is for Linux launchers: a Windows program needs no run bit");
   if (kind == LauncherKind::kPosix) {
     if (!CheckPosixLauncher(launcher, PosixProgramLength(launcher), &error)) return Fail(launcherPath + L": " + error);
     if (!request.icon.empty() || request.hasTitle) {
@@ -373,8 +411,12 @@ int Pack(const PackRequest& request) {
   const std::uint64_t outputLength = out.Position();
   if (!out.MakeExecutable()) return Fail(L"cannot make " + temporary.path + L" executable");
   if (!out.Finish()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
-  if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
-  temporary.kept = true;
+  if (request.tar) {
+    if (!WrapInTarGz(request.output, temporary.path, &error)) return Fail(error);
+  } else {
+    if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
+    temporary.kept = true;
+  }
   PrintSummary(request, kind, summary, length, outputLength, folder);
   return kExitOk;
 }

@@ -19,6 +19,7 @@ struct PackRequest {
   std::wstring icon;                   // --icon FILE.ico (Windows launchers)
   bool hasTitle = false;               // --title TEXT (Windows launchers)
   std::wstring title;
+  bool tar = false;                    // --tar: a POSIX launcher written inside a .tar.gz
 };
 
 // Packs, checks the result as the launcher will read it, and only then puts OUTPUT in place.
