@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 
+#include "amzip/access_points.h"
 #include "amzip/entry.h"
 #include "amzip/fail.h"
 #include "amzip/little_endian.h"
@@ -21,7 +22,7 @@ constexpr std::uint32_t kWalkWindow = 65536;
 
 }  // namespace
 
-ZipArchive::ZipArchive() = default;
+ZipArchive::ZipArchive() : points(std::make_unique<AccessPoints>()) {}
 
 ZipArchive::~ZipArchive() { Close(); }
 
@@ -97,12 +98,15 @@ void ZipArchive::Close() {
   currentVolume = nullptr;
   loaded.store(false);
   cursor = 0;
+  comment.clear();
+  commentLength = 0;
   fileSource = false;
   redirected = false;
   std::vector<unsigned char>().swap(extraBuffer);
 }
 
 void ZipArchive::ForgetEntries() {
+  points->Clear();
   entries.clear();
   entryStore.clear();
   entryIndex.clear();
@@ -191,6 +195,14 @@ void ZipArchive::NoteSourceChanges() {
 }
 
 const std::vector<ZipEntry*>& ZipArchive::Entries() const { return entries; }
+
+void ZipArchive::SetAccessPoints(std::size_t budget, std::uint64_t spacing) {
+  points = std::make_unique<AccessPoints>(budget, spacing);
+}
+
+bool ZipArchive::HasAllAccessPoints(const EntryInfo& info) const {
+  return info.entry == nullptr || info.entry->method == 0 || points->IsComplete(*info.entry, generation.load());
+}
 
 std::uint16_t ZipArchive::ReadU16() {
   unsigned char bytes[2];

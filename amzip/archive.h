@@ -19,6 +19,7 @@
 namespace amzip {
 
 // Public declarations only; the implementation owns the details of these.
+class AccessPoints;
 class ReadI;
 struct ZipEntry;
 struct ZipVolume;
@@ -106,6 +107,8 @@ class ZipArchive {
   // something other than an archive (the open returned without error) gives false.
   bool IsLoaded() const;
   void Close();
+  // The archive's comment (the end record's), as stored; "" before an open.
+  const std::string& Comment() const { return comment; }
 
   // The entry's uncompressed size (low 32 bits) and, when `time` is not null and the entry has
   // an MS-DOS stamp, its modification time in UTC; `*time` is untouched otherwise. False when
@@ -156,11 +159,23 @@ class ZipArchive {
 
   // For a deflated entry that IsVerified and whose deflate stream filled its compressed data
   // exactly: where that data lies and its length, so it can be sent as it is stored (a raw
-  // deflate stream). False otherwise. Never throws.
-  bool GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span, std::uint64_t* length);
+  // deflate stream), and, when `adler32` is given, the Adler-32 of the entry's bytes that the
+  // checked read computed (what the zlib format appends). False otherwise. Never throws.
+  bool GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span, std::uint64_t* length,
+                      std::uint32_t* adler32 = nullptr);
   // Copies the `length` bytes of `span` (from GetStoredSpan or GetDeflateSpan) into `buffer`.
   // False when the source cannot give them all. Never throws.
   bool ReadSpan(const StoredSpan& span, void* buffer, std::uint64_t length) const;
+
+  // Deflated entries' access points (amzip/access_points.h): every reader this archive opens
+  // starts from the nearest one before its offset and records those it passes. The store can
+  // be replaced (a budget and spacing of their own: tests, benchmarks) only while no reader is
+  // open.
+  AccessPoints& Points() const { return *points; }
+  void SetAccessPoints(std::size_t budget, std::uint64_t spacing);
+  // True when a reader has inflated the whole entry in this generation, so it has every point
+  // it can have (and for entries that are not deflated).
+  bool HasAllAccessPoints(const EntryInfo& info) const;
 
   // Compares the archive file's size and modification time with those seen last; when either
   // changed, no entry counts as verified any more, and local headers are read again. Callers
@@ -257,6 +272,7 @@ class ZipArchive {
   std::size_t indexedCount = 0;
   std::wstring keyBuffer, keyScratch;  // the walk's, reused for every entry
   std::vector<unsigned char> extraBuffer;
+  std::unique_ptr<AccessPoints> points;
   // Entries verified in this generation count as verified; a change of the file starts the next.
   std::atomic<std::uint32_t> generation{1};
   std::mutex stampLock;

@@ -11,5 +11,8 @@ namespace amzip {
 
 // The CRC-32 of `crc`'s data followed by `length` bytes at `data`; start with 0.
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t length);
+// The Adler-32 (the zlib format's checksum) of `adler`'s data followed by `length` bytes at
+// `data`; start with 1. From the same library as Crc32.
+std::uint32_t Adler32(std::uint32_t adler, const void* data, std::size_t length);
 
 }  // namespace amzip

@@ -51,6 +51,9 @@ struct ZipEntry {
   // Set with verifiedIn when the entry is deflated and its stream ended exactly where its
   // compressed data does, so that data alone is the whole deflate stream.
   mutable std::atomic<bool> streamExact{false};
+  // Set before verifiedIn for a deflated entry: the Adler-32 of its uncompressed bytes, which
+  // ends its deflate stream in the zlib format.
+  mutable std::atomic<std::uint32_t> adler32{1};
   // The absolute offset of the entry's data once its local header was read; 0 until then.
   mutable std::atomic<std::uint64_t> dataOffset{0};
 };

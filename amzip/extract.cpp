@@ -2,6 +2,7 @@
 // entry_reader.cpp and the source's positional reads.
 #include <zlib.h>
 
+#include "amzip/access_points.h"
 #include "amzip/archive.h"
 #include "amzip/entry.h"
 #include "amzip/entry_reader.h"
@@ -73,7 +74,7 @@ std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, std
   if (entry == nullptr) return nullptr;
   CheckReadable(*entry);
   if (offset > entry->uncompressedSize) Fail(AZ_ERROR_INVALID_ARGUMENT);
-  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load());
+  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load(), points.get());
 }
 
 std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, const EntryInfo& info,
@@ -83,7 +84,7 @@ std::unique_ptr<EntryReader> ZipArchive::OpenEntry(const std::wstring& name, con
   if (entry == nullptr) return nullptr;
   CheckReadable(*entry);
   if (offset > entry->uncompressedSize) Fail(AZ_ERROR_INVALID_ARGUMENT);
-  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load());
+  return NewEntryReader(*reader, *entry, DataOffset(*entry), offset, generation.load(), points.get());
 }
 
 bool ZipArchive::DataSpan(const ZipEntry& entry, StoredSpan* span) {
@@ -119,7 +120,7 @@ bool ZipArchive::GetStoredSpan(const std::wstring& name, const EntryInfo& info, 
 }
 
 bool ZipArchive::GetDeflateSpan(const std::wstring& name, const EntryInfo& info, StoredSpan* span,
-                                std::uint64_t* length) {
+                                std::uint64_t* length, std::uint32_t* adler32) {
   try {
     if (!IsOpen()) return false;
     const ZipEntry* entry = EntryOf(name, info);
@@ -128,6 +129,7 @@ bool ZipArchive::GetDeflateSpan(const std::wstring& name, const EntryInfo& info,
       return false;
     }
     *length = entry->compressedSize;
+    if (adler32 != nullptr) *adler32 = entry->adler32.load(std::memory_order_relaxed);
     return true;
   } catch (const AZError&) {
     return false;
@@ -157,7 +159,7 @@ bool ZipArchive::Extract(const std::wstring& name, void* buffer, std::uint32_t* 
   if (buffer == nullptr) return false;
   // A buffer too small for the entry: the data would overrun it.
   if (*size < entry->uncompressedSize) FailWithDetail(AZ_ERROR_COMPRESSION, Z_BUF_ERROR);
-  const std::unique_ptr<EntryReader> entryReader = NewEntryReader(*reader, *entry, dataOffset, 0, generation.load());
+  const std::unique_ptr<EntryReader> entryReader = NewEntryReader(*reader, *entry, dataOffset, 0, generation.load(), points.get());
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t written = 0;
   while (std::size_t got = entryReader->Read(out + written, static_cast<std::size_t>(entry->uncompressedSize) - written)) {

@@ -18,24 +18,28 @@ bool SameLetters(std::string_view text, std::string_view lower) {
   return true;
 }
 
-// The quality of one element's parameters ("; q=0.5"): 0 only for a q of zero.
-bool Refused(std::string_view parameters) {
-  while (!parameters.empty()) {
-    const std::size_t semicolon = parameters.find(';');
-    std::string_view parameter = Trim(parameters.substr(0, semicolon));
-    parameters = semicolon == std::string_view::npos ? std::string_view() : parameters.substr(semicolon + 1);
-    if (parameter.size() < 2 || (parameter[0] != 'q' && parameter[0] != 'Q')) continue;
-    parameter = Trim(parameter.substr(1));
-    if (parameter.empty() || parameter[0] != '=') continue;
-    parameter = Trim(parameter.substr(1));
-    // "0", "0." and "0.000" are zero; "1", "0.5" and "0.001" are not.
-    if (parameter.empty() || parameter[0] != '0') return false;
-    for (char c : parameter.substr(1)) {
-      if (c != '.' && c != '0') return false;
-    }
-    return true;
+// HTTP's qvalue: "0" with up to three decimals, or "1" with up to three zeros.
+bool IsQValue(std::string_view text) {
+  if (text.empty() || (text[0] != '0' && text[0] != '1')) return false;
+  if (text.size() == 1) return true;
+  if (text[1] != '.' || text.size() > 5) return false;
+  for (const char c : text.substr(2)) {
+    if (c < '0' || c > '9' || (text[0] == '1' && c != '0')) return false;
   }
-  return false;
+  return true;
+}
+
+// Whether one element's parameters (after its first ';') refuse the coding: a weight
+// "q=QVALUE" of zero, or anything that is not a well-formed weight.
+bool Refused(std::string_view parameters) {
+  const std::string_view parameter = Trim(parameters);
+  if (parameter.size() < 2 || (parameter[0] != 'q' && parameter[0] != 'Q') || parameter[1] != '=') return true;
+  const std::string_view value = parameter.substr(2);
+  if (!IsQValue(value)) return true;
+  for (const char c : value) {
+    if (c != '0' && c != '.') return false;
+  }
+  return true;
 }
 
 }  // namespace

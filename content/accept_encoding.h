@@ -4,6 +4,8 @@
 #include <string_view>
 
 // True when "deflate" is listed with a quality above 0, or "*" is and "deflate" is not listed.
-// Codings compare without regard to case; "q=0", "q=0.0" and "q=0.000" refuse. An empty
-// value (or none) accepts no coding but the identity.
+// Codings compare without regard to case. Accepted: elements "CODING" or "CODING;q=QVALUE",
+// blanks around them, QVALUE by HTTP's grammar ("0" to "1", three decimals at most). A weight
+// of zero ("q=0", "q=0.000"), or any other parameter ("q=-1", "q=0e0", "q=1.5"), refuses. An
+// empty value (or none) accepts no coding but the identity.
 bool AcceptsDeflate(std::string_view acceptEncoding);

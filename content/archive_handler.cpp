@@ -12,7 +12,9 @@
 
 #include "content/accept_encoding.h"
 #include "content/content_types.h"
+#include "content/course_root.h"
 #include "content/navigation.h"
+#include "content/point_builder.h"
 #include "content/range.h"
 #include "http/steady_clock.h"
 #include "text/filetime.h"
@@ -33,7 +35,7 @@ void AppendDecimal(std::string& text, std::uint64_t n) {
 std::string GetHeaderStart(const std::string& type, std::uint64_t length, const ByteRange* part = nullptr,
                            std::uint64_t size = 0, bool deflated = false) {
   std::string header;
-  header.reserve(160 + type.size());
+  header.reserve(160 + kAnswerHeaders.size() + type.size());
   header += part ? "HTTP/1.1 206 Partial Content\r\nContent-Type: " : "HTTP/1.1 200 OK\r\nContent-Type: ";
   header += type;
   if (deflated) header += "\r\nContent-Encoding: deflate\r\nVary: Accept-Encoding";
@@ -48,6 +50,7 @@ std::string GetHeaderStart(const std::string& type, std::uint64_t length, const 
   header += "\r\nContent-Length: ";
   AppendDecimal(header, length);
   header += "\r\nCache-Control: max-age=5\r\n";
+  header += kAnswerHeaders;
   return header;
 }
 
@@ -79,6 +82,18 @@ class EntryStream : public BodyStream {
   static constexpr std::uint64_t kSkipSlice = 512u << 10;
 
   explicit EntryStream(std::unique_ptr<amzip::EntryReader> reader) : reader_(std::move(reader)) {}
+  // A range that got past its skip hands its entry to the builder as it goes, so the builder's
+  // inflating never competes with its own.
+  ~EntryStream() override {
+    if (builder_ != nullptr && skipped_) builder_->Want(name_, info_);
+  }
+
+  // Once this range is done, `builder` completes the entry's points.
+  void CompleteLater(PointBuilder& builder, const std::wstring& name, const amzip::EntryInfo& info) {
+    builder_ = &builder;
+    name_ = name;
+    info_ = info;
+  }
 
   // Reads up to `count` leading bytes ahead; they are the first that Read gives.
   const std::string& ReadAhead(std::size_t count) {
@@ -106,12 +121,20 @@ class EntryStream : public BodyStream {
 
   // Skipping to a range's start in a deflated entry goes this far per turn (a millisecond or
   // two of inflating), so the other connections are served in between.
-  bool Prepare() override { return aheadSent_ < ahead_.size() || reader_->Prepare(kSkipSlice); }
+  bool Prepare() override {
+    if (aheadSent_ < ahead_.size()) return true;
+    skipped_ = reader_->Prepare(kSkipSlice);
+    return skipped_;
+  }
 
  private:
   std::unique_ptr<amzip::EntryReader> reader_;
   std::string ahead_;
   std::size_t aheadSent_ = 0;
+  PointBuilder* builder_ = nullptr;
+  bool skipped_ = false;
+  std::wstring name_;
+  amzip::EntryInfo info_;
 };
 
 // `path` as it may stand in a Location header: bytes other than letters, digits and the
@@ -129,7 +152,7 @@ std::string EncodePath(const std::string& path) {
 HttpAnswer FolderRedirect(const std::string& path) {
   HttpAnswer answer;
   answer.head = "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + EncodePath(path) +
-                "/\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n\r\n";
+                "/\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n" + std::string(kAnswerHeaders) + "\r\n";
   return answer;
 }
 
@@ -146,10 +169,12 @@ std::unique_ptr<amzip::EntryReader> OpenReader(amzip::ZipArchive& archive, const
 
 }  // namespace
 
-ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix)
-    : archive_(archive), prefix_(std::move(prefix)) {}
+ArchiveHandler::ArchiveHandler(amzip::ZipArchive& archive, std::string prefix, std::string root)
+    : archive_(archive), prefix_(std::move(prefix)), root_(std::move(root)) {}
 
 HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
+  // Content is only read: a POST (the server takes one for handlers above this one) is not for it.
+  if (request.method == "POST") return StatusAnswer("501 Not Implemented");
   const std::string& path = request.path;
   if (path.size() < prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) {
     // The course's own folder without its "/".
@@ -169,7 +194,7 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
   // A folder's address (the prefix itself, or a name ending in "/") stands for its index.html.
   const std::string rest = path.substr(prefix_.size());
   const bool folderAddress = rest.empty() || IsSeparator(rest.back());
-  const std::wstring name = Utf8ToWide(folderAddress ? rest + "index.html" : rest);
+  const std::wstring name = Utf8ToWide(root_ + (folderAddress ? rest + "index.html" : rest));
   const char* method = request.isHead ? "HEAD" : "GET";
   try {
     // GET reads the entry, which needs an open archive; HEAD only looks the name up.
@@ -183,6 +208,10 @@ HttpAnswer ArchiveHandler::Answer(const HttpRequest& request) {
       if (!folderAddress && archive_.Find(name + L"/index.html", &index, false) && !index.folder) {
         DebugLog("%s %S -> 301\n\n", method, name.c_str());
         return FolderRedirect(path);
+      }
+      if (rest.empty()) {
+        DebugLog("%s %S -> the list of pages\n\n", method, name.c_str());
+        return PageListAnswer(TopLevelPages(archive_, root_), request.isHead);
       }
       DebugLog("%s %S -> 404\n\n", method, name.c_str());
       return StatusAnswer("404 Not Found");
@@ -260,6 +289,7 @@ HttpAnswer ArchiveHandler::AnswerHead(const std::wstring& name, const amzip::Ent
   const std::string lastModified = info.hasTime ? HttpDateOf(info.modified) : std::string();
   if (!lastModified.empty()) header += "Last-Modified: " + lastModified + "\r\n";
   header += "Cache-Control: max-age=86400\r\n";
+  header += kAnswerHeaders;
   header += expires_.At(CurrentFileTime());
   header += "\r\n";
   DebugLog("HEAD %S\n%s", name.c_str(), header.c_str());
@@ -285,7 +315,9 @@ HttpAnswer ArchiveHandler::AnswerGet(const std::wstring& name, const amzip::Entr
   if (range.kind == ByteRange::Kind::kUnsatisfiable) {
     answer.head = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */";
     AppendDecimal(answer.head, info.size);
-    answer.head += "\r\nContent-Length: 0\r\n\r\n";
+    answer.head += "\r\nContent-Length: 0\r\n";
+    answer.head += kAnswerHeaders;
+    answer.head += "\r\n";
     DebugLog("GET %S -> 416\n\n", name.c_str());
     return answer;
   }
@@ -344,20 +376,32 @@ bool ArchiveHandler::AnswerDeflated(const HttpRequest& request, const std::wstri
   archive_.NoteSourceChanges();
   amzip::StoredSpan span;
   std::uint64_t length = 0;
-  if (!archive_.GetDeflateSpan(name, info, &span, &length)) return false;
+  std::uint32_t adler = 0;
+  if (!archive_.GetDeflateSpan(name, info, &span, &length, &adler)) return false;
+  // HTTP's "deflate" is the zlib format: a two-byte header (deflate, 32 KiB window), the
+  // stream as stored, and the entry's Adler-32, most significant byte first.
+  constexpr char kZlibHeader[2] = {0x78, 0x01};
+  const char trailer[4] = {static_cast<char>(adler >> 24), static_cast<char>(adler >> 16),
+                           static_cast<char>(adler >> 8), static_cast<char>(adler)};
+  constexpr std::uint64_t kFraming = sizeof kZlibHeader + sizeof trailer;
   AnswerCache::Form form;
-  form.headStart = GetHeaderStart(type, length, nullptr, 0, true);
+  form.headStart = GetHeaderStart(type, length + kFraming, nullptr, 0, true);
   DebugLog("GET %S (deflate)\n%s", name.c_str(), form.headStart.c_str());
-  if (length <= kOneBufferLimit) {
-    std::shared_ptr<char[]> body(new char[static_cast<std::size_t>(length)]);
-    if (!archive_.ReadSpan(span, body.get(), length)) return false;
+  if (length + kFraming <= kOneBufferLimit) {
+    const std::size_t size = static_cast<std::size_t>(length + kFraming);
+    std::shared_ptr<char[]> body(new char[size]);
+    std::copy_n(kZlibHeader, sizeof kZlibHeader, body.get());
+    if (!archive_.ReadSpan(span, body.get() + sizeof kZlibHeader, length)) return false;
+    std::copy_n(trailer, sizeof trailer, body.get() + size - sizeof trailer);
     form.body = std::move(body);
-    form.size = static_cast<std::size_t>(length);
+    form.size = size;
     *answer = Send(form);
     if (request.range.empty()) kept_.Put(request.rawPath, std::move(form), true, true);
     return true;
   }
   answer->head = form.headStart + expires_.At(CurrentFileTime()) + "\r\n";
+  answer->head.append(kZlibHeader, sizeof kZlibHeader);
+  answer->body.tail.assign(trailer, sizeof trailer);
   answer->body.length = length;
   if (span.file != -1) {
     answer->body.kind = HttpBody::Kind::kFile;
@@ -412,6 +456,8 @@ HttpBody ArchiveHandler::EntryBody(const std::wstring& name, const amzip::EntryI
     return body;
   }
   auto stream = std::make_unique<EntryStream>(OpenReader(archive_, name, info, first));
+  // A range into a large deflated entry: a client seeking in it, which will likely ask again.
+  if (first != 0) stream->CompleteLater(builder_, name, info);
   if (sniff && first == 0) {
     *leading = stream->ReadAhead(kSniffBytes);
   } else if (sniff) {

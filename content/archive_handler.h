@@ -13,6 +13,7 @@
 
 #include "amzip/archive.h"
 #include "content/answer_cache.h"
+#include "content/point_builder.h"
 #include "http/handler.h"
 #include "http/http_date.h"
 
@@ -30,8 +31,10 @@ class ArchiveHandler : public HttpHandler {
   static constexpr std::size_t kKeptAnswerBytes = 32 * 1024 * 1024;
 
   // Answers from `archive` for paths that begin with `prefix` (e.g. "1a2b3c/"); both must
-  // outlive the handler. The archive may still be closed: see HoldAnswers.
-  ArchiveHandler(amzip::ZipArchive& archive, std::string prefix);
+  // outlive the handler. The archive may still be closed: see HoldAnswers. The prefix stands
+  // for the archive's folder `root` ("" for its top; e.g. "MyCourse/", see CourseRoot); the
+  // prefix's own address, when the root has no index.html, lists the root's pages.
+  ArchiveHandler(amzip::ZipArchive& archive, std::string prefix, std::string root = std::string());
 
   // While the returned lock is held, requests under the prefix wait before their lookup: the
   // run holds it from before the server starts until the archive is open and the session URL
@@ -55,8 +58,9 @@ class ArchiveHandler : public HttpHandler {
   const AnswerCache::Form* KeptForm(const HttpRequest& request, bool* takesDeflate);
   // The answer of a form: its head, the current Expires line and the body.
   HttpAnswer Send(const AnswerCache::Form& form);
-  // To a client that takes deflate: the entry's deflate stream as stored, once a checked read
-  // found the entry intact; false (nothing sent) when it cannot go so.
+  // To a client that takes deflate: the entry's deflate stream as stored, in the zlib format
+  // (with the Adler-32 the checked read computed), once a checked read found the entry intact;
+  // false (nothing sent) when it cannot go so.
   bool AnswerDeflated(const HttpRequest& request, const std::wstring& name, const amzip::EntryInfo& info,
                       const std::string& type, HttpAnswer* answer);
   // The entry read whole through a checked reader (throws AZError on a mismatch).
@@ -68,6 +72,7 @@ class ArchiveHandler : public HttpHandler {
 
   amzip::ZipArchive& archive_;
   const std::string prefix_;
+  const std::string root_;
   std::string sessionUrl_;
   std::mutex setUp_;
   // Answers run on the server thread only; what they keep needs no lock.
@@ -77,4 +82,6 @@ class ArchiveHandler : public HttpHandler {
   std::unordered_map<const amzip::ZipEntry*, std::string> sniffed_;
   std::string scratchType_;
   std::atomic<std::uint64_t> lastActivityMs_{0};
+  // Last: it stops before anything it reads through goes.
+  PointBuilder builder_{archive_};
 };

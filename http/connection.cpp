@@ -25,12 +25,13 @@ ClientConnection::~ClientConnection() { CloseSocket(socket_); }
 void ClientConnection::MarkRetired() {
   retired_ = true;
   DropPending();
+  awaiting_.reset();
   std::string().swap(request_);
 }
 
 std::uint64_t ClientConnection::DeadlineMs() const {
   if (draining_) return drainUntilMs_;
-  return pending_ ? lastProgressMs_ + kStallMs : 0;
+  return pending_ || awaiting_ ? lastProgressMs_ + kStallMs : 0;
 }
 
 ReadOutcome ClientConnection::ReadRequest() {
@@ -39,7 +40,9 @@ ReadOutcome ClientConnection::ReadRequest() {
     const long n = Receive(socket_, buffer, ServerCore::kReceiveBufferSize);
     if (n > 0) {
       lastProgressMs_ = SteadyClockMs();
-      if (answered_) {
+      if (awaiting_) {
+        TakeBody(std::string_view(buffer, static_cast<std::size_t>(n)));
+      } else if (answered_) {
         extraBytes_ = true;  // dropped
       } else {
         Collect(buffer, static_cast<std::size_t>(n));
@@ -71,9 +74,9 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
     const std::size_t end = received.find("\r\n\r\n");
     if (end != std::string_view::npos) {
       // The usual case: the whole block in one read, parsed in the receive buffer.
-      headerComplete_ = answered_ = true;
+      headerComplete_ = true;
       extraBytes_ = end + 4 < count;
-      HandleRequest(received.substr(0, end + 4));
+      HandleRequest(received.substr(0, end + 4), received.substr(end + 4));
       return;
     }
   }
@@ -83,10 +86,12 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
   request_.append(bytes, take);
   const std::size_t end = request_.find("\r\n\r\n", from);
   if (end != std::string::npos) {
-    headerComplete_ = answered_ = true;
+    headerComplete_ = true;
     extraBytes_ = end + 4 < request_.size() || take < count;
-    request_.resize(end + 4);  // bytes after the header block are never looked at
-    HandleRequest(request_);
+    // What follows the header block is a body's start, or dropped.
+    const std::string after = request_.substr(end + 4) + std::string(bytes + take, count - take);
+    request_.resize(end + 4);
+    HandleRequest(request_, after);
   } else if (request_.size() >= kMaxHeaderBlock) {
     answered_ = true;
     extraBytes_ = true;  // the rest of the block is still on its way
@@ -94,7 +99,8 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
   }
 }
 
-void ClientConnection::HandleRequest(std::string_view block) {
+void ClientConnection::HandleRequest(std::string_view block, std::string_view after) {
+  answered_ = true;
   HttpRequest request;
   if (!ParseRequest(block, &request)) {
     SendStatus("501 Not Implemented");
@@ -105,7 +111,37 @@ void ClientConnection::HandleRequest(std::string_view block) {
     SendStatus("421 Misdirected Request");
     return;
   }
+  if (request.chunked) {
+    SendStatus("411 Length Required");
+    return;
+  }
+  if (request.badLength) {
+    SendStatus("400 Bad Request");
+    return;
+  }
+  if (request.contentLength > kMaxRequestBody) {
+    SendStatus("413 Content Too Large");
+    return;
+  }
+  if (request.contentLength > 0) {
+    answered_ = false;
+    extraBytes_ = false;
+    awaiting_ = std::make_unique<HttpRequest>(std::move(request));
+    TakeBody(after);
+    return;
+  }
   QueueAnswer(server_.Handler().Answer(request));
+}
+
+void ClientConnection::TakeBody(std::string_view bytes) {
+  std::string& body = awaiting_->body;
+  const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), awaiting_->contentLength - body.size()));
+  body.append(bytes.data(), take);
+  if (take < bytes.size()) extraBytes_ = true;  // dropped
+  if (body.size() < awaiting_->contentLength) return;
+  const std::unique_ptr<HttpRequest> request = std::move(awaiting_);
+  answered_ = true;
+  QueueAnswer(server_.Handler().Answer(*request));
 }
 
 void ClientConnection::QueueAnswer(HttpAnswer answer) {
@@ -156,7 +192,7 @@ void ClientConnection::SendPending() {
     if (body.kind == HttpBody::Kind::kStream) response.chunkStart += ofBody;
   }
   if (!SendBody(response)) return;
-  if (response.bodySent < body.length) return;
+  if (response.bodySent < body.length || !SendTail(response)) return;
   FinishAnswer();
 }
 
@@ -244,6 +280,20 @@ bool ClientConnection::SendBody(PendingResponse& response) {
     lastProgressMs_ = SteadyClockMs();
     response.bodySent += static_cast<std::uint64_t>(n);
     turn += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool ClientConnection::SendTail(PendingResponse& response) {
+  const std::string& tail = response.body.tail;
+  while (response.tailSent < tail.size()) {
+    const long n = Send(socket_, tail.data() + response.tailSent, tail.size() - response.tailSent);
+    if (n < 0) {
+      if (!IsWouldBlock(SocketError())) Abort("the body's tail could not be sent");
+      return false;
+    }
+    lastProgressMs_ = SteadyClockMs();
+    response.tailSent += static_cast<std::size_t>(n);
   }
   return true;
 }

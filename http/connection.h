@@ -23,6 +23,7 @@ struct PendingResponse {
   std::size_t sent = 0;
   HttpBody body;
   std::uint64_t bodySent = 0;
+  std::size_t tailSent = 0;  // of body.tail, after the body
   // A stream's piece read but not yet sent: [chunkStart, chunkEnd) of `chunk`.
   std::unique_ptr<char[]> chunk;
   std::size_t chunkStart = 0;
@@ -34,6 +35,8 @@ class ClientConnection {
  public:
   // The longest header block gathered; one that has not ended by then is answered 501.
   static constexpr std::size_t kMaxHeaderBlock = 64 * 1024;
+  // The largest request body taken (a POST's); a longer one is answered 413.
+  static constexpr std::uint64_t kMaxRequestBody = 8 * 1024 * 1024;
   // The largest piece of a streamed body read at once (a smaller body gets a piece of its own
   // size): large pieces let a checked reader read and check in few calls.
   static constexpr std::size_t kStreamChunk = 1024 * 1024;
@@ -57,15 +60,16 @@ class ClientConnection {
   bool IsRetired() const { return retired_; }
   bool IsAnswered() const { return answered_; }
   std::uint64_t Order() const { return order_; }
-  // Nothing answered yet and no complete header block: closing it loses no answer.
-  bool IsAwaitingHeader() const { return !answered_ && !headerComplete_ && !retired_; }
+  // Nothing answered yet: the header block (or a POST's body after it) is still arriving, so
+  // closing it loses no answer.
+  bool IsAwaitingHeader() const { return !answered_ && !retired_; }
   // The answer has left; the half-closed socket is read and dropped until the client closes.
   bool IsDraining() const { return draining_; }
   // When something last moved: bytes received or sent, or work done on the body (steady-clock
   // ms, SteadyClockMs).
   std::uint64_t LastProgressMs() const { return lastProgressMs_; }
   // When the connection is to be ended unless it moves before: the end of the drain, or the
-  // stall limit of a pending answer; 0 for none.
+  // stall limit of a pending answer or of a body still arriving; 0 for none.
   std::uint64_t DeadlineMs() const;
   // Takes no more notifications; the request and any pending response are dropped.
   void MarkRetired();
@@ -76,20 +80,22 @@ class ClientConnection {
 
   // Reads what has arrived (at most a bounded amount per call, so one fast sender cannot hold
   // the thread). Bytes are appended to the request until the header block ends with
-  // "\r\n\r\n" (or reaches kMaxHeaderBlock); then the connection is answered once, and later
-  // bytes are read and dropped.
+  // "\r\n\r\n" (or reaches kMaxHeaderBlock), then to its body until Content-Length bytes have
+  // come; then the connection is answered once, and later bytes are read and dropped.
   ReadOutcome ReadRequest();
 
   // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost), else the handler's answer.
-  void HandleRequest(std::string_view block);
+  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a
+  // malformed length and 413 past kMaxRequestBody; else the handler's answer, once the body
+  // (`after` holds its first bytes) has come whole.
+  void HandleRequest(std::string_view block, std::string_view after = {});
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
   void QueueAnswer(HttpAnswer answer);
   // Sends on as far as the socket takes it, at most kBodyBytesPerTurn of body; retires the
   // connection after the last byte, and ends it abortively when the body cannot be produced.
   void SendPending();
-  // Sends the status line alone: "HTTP/1.1 " + statusText + "\r\n\r\n".
+  // Sends StatusAnswer(statusText).
   void SendStatus(const char* statusText);
 
  private:
@@ -97,6 +103,8 @@ class ClientConnection {
   // once the block is complete. A block that arrives whole in one read is parsed where it
   // lies, without a copy.
   void Collect(const char* bytes, std::size_t count);
+  // Takes received bytes into the body of `awaiting_`; answers it once the body is whole.
+  void TakeBody(std::string_view bytes);
   // The answer's last byte has been handed to the system: close, or half-close and drain.
   void FinishAnswer();
   // Makes the next piece of a streamed body: kLater when the stream asked for another turn
@@ -106,6 +114,8 @@ class ClientConnection {
   // Sends body bytes until the socket refuses, the body ends or the turn's share is used.
   // False when the connection was ended (an error, or the body failed).
   bool SendBody(PendingResponse& response);
+  // Sends the body's tail after it; false while some of it is still to go (or on an error).
+  bool SendTail(PendingResponse& response);
   // Ends the connection with a reset instead of an orderly close: its client must not take
   // what it received for the whole answer.
   void Abort(const char* why);
@@ -125,4 +135,5 @@ class ClientConnection {
   std::uint64_t lastProgressMs_;
   std::uint64_t drainUntilMs_ = 0;
   std::unique_ptr<PendingResponse> pending_;
+  std::unique_ptr<HttpRequest> awaiting_;  // a request whose body is still arriving
 };

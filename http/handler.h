@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // One parsed request (see ParseRequest in request.h).
 struct HttpRequest {
-  bool isHead = false;   // HEAD; GET otherwise (the server answers no other method itself)
+  bool isHead = false;   // HEAD; GET or POST otherwise (see `method`)
   std::string path;      // the target: query cut off, percent-decoded, one leading "/" removed
   std::string range;     // the Range header's value, blanks around it removed; "" when absent
   bool ifRange = false;  // an If-Range header was sent
@@ -16,6 +17,14 @@ struct HttpRequest {
   std::string host;      // its value; "" when there was more than one, which names no server
   std::string rawPath;   // `path` as sent, before percent-decoding (a key for cached answers)
   std::string acceptEncoding;  // the Accept-Encoding header's value, as `range`
+  std::string method;          // "GET", "HEAD" or "POST" (the server answers no other method itself)
+  bool hasOrigin = false;      // an Origin header was sent
+  std::string origin;          // its value
+  std::string secFetchSite;    // the Sec-Fetch-Site header's value; "" when absent
+  std::uint64_t contentLength = 0;  // the Content-Length header's value (0 when absent)
+  bool badLength = false;      // Content-Length malformed, or sent twice with different values
+  bool chunked = false;        // a Transfer-Encoding header was sent (any coding)
+  std::string body;            // a POST's body, exactly contentLength bytes once answered
 };
 
 // A body produced piece by piece while the socket drains.
@@ -48,10 +57,23 @@ struct HttpBody {
   std::unique_ptr<BodyStream> stream;
   // Keeps `memory` alive while the body is sent, when the handler may drop it meanwhile.
   std::shared_ptr<const void> owner;
+  // A few bytes sent after the `length` bytes (a checksum that ends a stream sent as stored);
+  // the head's Content-Length counts them.
+  std::string tail;
 };
 
+// The header lines every answer carries, each ending in CRLF: other origins may not read or
+// embed its bytes (a script or image of the course on another site's page), nor frame its
+// pages; no content type is guessed past the one given; and the connection ends after it.
+inline constexpr std::string_view kAnswerHeaders =
+    "Cross-Origin-Resource-Policy: same-origin\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Content-Security-Policy: frame-ancestors 'self'\r\n"
+    "Connection: close\r\n";
+
 struct HttpAnswer {
-  // Status line and headers through the empty line; a small body may simply follow them here.
+  // Status line and headers (kAnswerHeaders among them) through the empty line; a small body
+  // may simply follow them here.
   std::string head;
   HttpBody body;
 };
@@ -67,7 +89,7 @@ class HttpHandler {
   virtual std::uint64_t LastActivityMs() const { return 0; }
 };
 
-// "HTTP/1.1 " + statusText + "\r\n\r\n": an answer of the status line alone.
+// "HTTP/1.1 " + statusText + "\r\n" + kAnswerHeaders + "\r\n": an answer without a body.
 HttpAnswer StatusAnswer(const char* statusText);
 
 // Answers every request "404 Not Found": a server with nothing to serve (tests that need a

@@ -26,6 +26,18 @@ bool HeaderValue(std::string_view line, const char* name, std::string_view* valu
   return true;
 }
 
+// A Content-Length value: 1 to 15 decimal digits, nothing else.
+bool ParseLength(std::string_view text, std::uint64_t* length) {
+  if (text.empty() || text.size() > 15) return false;
+  std::uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *length = n;
+  return true;
+}
+
 }  // namespace
 
 bool ParseRequest(std::string_view text, HttpRequest* request) {
@@ -35,10 +47,11 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
     return false;
   }
   const std::string_view method = text.substr(0, space);
-  if (method != "GET" && method != "HEAD") {
+  if (method != "GET" && method != "HEAD" && method != "POST") {
     DebugLog("Only GET is impl (received %.*s..)\n", static_cast<int>(method.size()), method.data());
     return false;
   }
+  request->method = std::string(method);
   request->isHead = method == "HEAD";
 
   const std::size_t start = space + 1;
@@ -58,6 +71,13 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
   request->acceptEncoding.clear();
   request->hasHost = false;
   request->host.clear();
+  request->hasOrigin = false;
+  request->origin.clear();
+  request->secFetchSite.clear();
+  request->contentLength = 0;
+  request->badLength = false;
+  request->chunked = false;
+  bool hasLength = false;
   for (std::size_t line = text.find("\r\n"); line != std::string_view::npos;) {
     const std::size_t from = line + 2;
     const std::size_t next = text.find("\r\n", from);
@@ -74,6 +94,18 @@ bool ParseRequest(std::string_view text, HttpRequest* request) {
     } else if (HeaderValue(header, "host", &value)) {
       request->host = request->hasHost ? std::string() : std::string(value);
       request->hasHost = true;
+    } else if (HeaderValue(header, "origin", &value)) {
+      request->origin = request->hasOrigin ? std::string() : std::string(value);
+      request->hasOrigin = true;
+    } else if (HeaderValue(header, "sec-fetch-site", &value)) {
+      request->secFetchSite = value;
+    } else if (HeaderValue(header, "content-length", &value)) {
+      std::uint64_t length = 0;
+      if (!ParseLength(value, &length) || (hasLength && length != request->contentLength)) request->badLength = true;
+      request->contentLength = length;
+      hasLength = true;
+    } else if (HeaderValue(header, "transfer-encoding", &value)) {
+      request->chunked = true;
     }
     line = next;
   }
@@ -96,6 +128,11 @@ bool IsOwnHost(const HttpRequest& request, std::uint16_t port) {
 
 HttpAnswer StatusAnswer(const char* statusText) {
   HttpAnswer answer;
-  answer.head = "HTTP/1.1 " + std::string(statusText) + "\r\n\r\n";
+  answer.head.reserve(std::char_traits<char>::length(statusText) + kAnswerHeaders.size() + 13);
+  answer.head += "HTTP/1.1 ";
+  answer.head += statusText;
+  answer.head += "\r\n";
+  answer.head += kAnswerHeaders;
+  answer.head += "\r\n";
   return answer;
 }

@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include <cwchar>
+
 namespace {
 
 // The stamp's name inside a folder the run uses.
@@ -161,7 +163,10 @@ std::unique_ptr<FolderLock> TryLockWindowsFolder(const std::wstring& folder, boo
   const HANDLE file = CreateFileW(LongPathForm(folder + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    heldElsewhere = GetLastError() == ERROR_ACCESS_DENIED;  // also: being deleted
+    return nullptr;
+  }
   OVERLAPPED at = {};
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     heldElsewhere = GetLastError() == ERROR_LOCK_VIOLATION;
@@ -169,6 +174,18 @@ std::unique_ptr<FolderLock> TryLockWindowsFolder(const std::wstring& folder, boo
     return nullptr;
   }
   return std::make_unique<WindowsFolderLock>(file);
+}
+
+std::vector<std::wstring> ListWindowsFolderLocks(const std::wstring& parent) {
+  std::vector<std::wstring> names;
+  ForEachEntry(parent, [&](const WIN32_FIND_DATAW& entry) {
+    const std::wstring name = entry.cFileName;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && name.size() > 5 &&
+        _wcsicmp(name.c_str() + name.size() - 5, L".lock") == 0) {
+      names.push_back(name.substr(0, name.size() - 5));
+    }
+  });
+  return names;
 }
 
 bool WriteWindowsFile(const std::wstring& path, const std::string& bytes) {

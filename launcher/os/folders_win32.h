@@ -43,7 +43,12 @@ std::wstring LongPathForm(const std::wstring& path);
 
 // The lock of `folder` + ".lock" (see Platform::TryLockFolder): LockFileEx, exclusive, without
 // waiting, on a handle that others may still open, read and delete.
+// A file being deleted (RemoveFolderLock) cannot be opened: that counts as held elsewhere, so
+// the caller asks again.
 std::unique_ptr<FolderLock> TryLockWindowsFolder(const std::wstring& folder, bool& heldElsewhere);
+
+// The names NAME of the files "NAME.lock" right under `parent`.
+std::vector<std::wstring> ListWindowsFolderLocks(const std::wstring& parent);
 
 // Replaces the file at `path` with `bytes` (written beside it, then moved over it).
 bool WriteWindowsFile(const std::wstring& path, const std::string& bytes);

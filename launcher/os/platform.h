@@ -12,6 +12,7 @@
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/browser_choice.h"
 #include "launcher/browsers/devtools.h"
+#include "launcher/os/account.h"
 
 // The separator of the paths the platform takes.
 #ifdef _WIN32
@@ -61,6 +62,10 @@ class Platform {
 
   // The HttpPort setting; 0 when missing or unreadable.
   virtual std::uint32_t ReadHttpPort() = 0;
+  // The LearnerName setting; "" when missing.
+  virtual std::wstring ReadLearnerName() = 0;
+  // The account the run belongs to (os::CurrentAccount).
+  virtual os::AccountNames CurrentAccount() = 0;
 
   // True when `path` names something that exists and is not a directory.
   virtual bool IsExistingFile(const std::wstring& path) = 0;
@@ -73,6 +78,9 @@ class Platform {
   virtual void ShowError(const std::wstring& text) = 0;
   // A line for the user on standard error (POSIX, when there is one); nothing on Windows.
   virtual void Notice(const std::wstring& text) = 0;
+  // Writes `bytes` to standard output (Windows, a GUI program: the handle it inherited, else the
+  // console of the process that started it); false when there is none or the write failed.
+  virtual bool WriteOutput(const std::string& bytes) = 0;
 
   // The folder for per-user data of the program: %LOCALAPPDATA%\keltrix\Orvane (Windows),
   // $XDG_DATA_HOME/keltrix/orvane, default ~/.local/share/keltrix/orvane (POSIX). "" when
@@ -92,6 +100,14 @@ class Platform {
   // destroyed. The folder itself need not exist. Null when it cannot be had, with
   // `heldElsewhere` true when that is because another process holds it.
   virtual std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) = 0;
+  // The folders under `parent` that have a lock file (TryLockFolder's "NAME.lock"), by NAME,
+  // whether the folder exists or not.
+  virtual std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) = 0;
+  // Removes the lock file of `folder`, which `lock` holds, then lets go of it. A process that
+  // opened the file before it went finds out when it takes the lock (POSIX: the file it holds
+  // is no longer the one at the path; Windows: it cannot open a file being deleted) and tries
+  // again on a new one.
+  virtual void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) = 0;
   // Replaces the file at `path` with `bytes`; false when it cannot be written.
   virtual bool WriteSmallFile(const std::wstring& path, const std::string& bytes) = 0;
 

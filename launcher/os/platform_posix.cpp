@@ -135,6 +135,8 @@ class PosixPlatform final : public Platform {
   }
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
+  os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override {
     struct stat info {};
@@ -157,6 +159,10 @@ class PosixPlatform final : public Platform {
   void Notice(const std::wstring& text) override {
     std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
     std::fflush(stderr);
+  }
+
+  bool WriteOutput(const std::string& bytes) override {
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
   }
 
   std::wstring UserDataFolder() override {
@@ -210,14 +216,42 @@ class PosixPlatform final : public Platform {
   std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
     heldElsewhere = false;
     const std::string path = WideToPath(folder) + ".lock";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      heldElsewhere = errno == EWOULDBLOCK;
+    // A lock file removed (RemoveFolderLock) between its open and its lock here is not the one
+    // at the path any more: the lock is taken again on the file that is.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (fd < 0) return nullptr;
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        heldElsewhere = errno == EWOULDBLOCK;
+        close(fd);
+        return nullptr;
+      }
+      struct stat held {}, named {};
+      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        return std::make_unique<PosixFolderLock>(fd);
+      }
       close(fd);
-      return nullptr;
     }
-    return std::make_unique<PosixFolderLock>(fd);
+    return nullptr;
+  }
+
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    std::vector<std::wstring> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(WideToPath(parent).c_str()), closedir);
+    if (!dir) return names;
+    while (const dirent* entry = readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0) {
+        names.push_back(PathToWide(name.substr(0, name.size() - 5)));
+      }
+    }
+    return names;
+  }
+
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    unlink((WideToPath(folder) + ".lock").c_str());
+    lock.reset();
   }
 
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {

@@ -49,6 +49,8 @@ class WindowsPlatform final : public Platform {
   }
 
   std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
+  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
+  os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override { return os::IsExistingWindowsFile(path); }
   bool ReadSmallFile(const std::wstring& path, std::size_t maxBytes, std::string& bytes) override {
@@ -73,6 +75,18 @@ class WindowsPlatform final : public Platform {
   void ShowError(const std::wstring& text) override { os::ShowErrorAlert(text); }
   void Notice(const std::wstring&) override {}  // a GUI program has no standard error to speak to
 
+  bool WriteOutput(const std::string& bytes) override {
+    // A GUI program has an output handle only when its starter redirected one to it; else it
+    // may borrow the console of the program that started it.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+      out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    return WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  }
+
   std::wstring UserDataFolder() override { return os::WindowsUserDataFolder(); }
   bool MakeFolders(const std::wstring& path) override { return os::MakeWindowsFolders(path); }
   std::vector<FolderUse> ListFolders(const std::wstring& parent) override {
@@ -82,6 +96,14 @@ class WindowsPlatform final : public Platform {
   void RemoveTree(const std::wstring& path) override { os::RemoveWindowsTree(path); }
   std::unique_ptr<FolderLock> TryLockFolder(const std::wstring& folder, bool& heldElsewhere) override {
     return os::TryLockWindowsFolder(folder, heldElsewhere);
+  }
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    return os::ListWindowsFolderLocks(parent);
+  }
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    // The lock is opened with FILE_SHARE_DELETE: the file goes once it is let go.
+    DeleteFileW(os::LongPathForm(folder + L".lock").c_str());
+    lock.reset();
   }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     return os::WriteWindowsFile(path, bytes);

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <string_view>
 
 #include "launcher/os/platform.h"
 #include "text/text.h"
@@ -27,6 +28,8 @@ std::uint64_t IdentityHash(const std::wstring& identity) {
 // The files in a profile folder: the port its course got, and the port its run serves on now.
 constexpr const wchar_t* kPortFile = L"port";
 constexpr const wchar_t* kServingFile = L"serving";
+// How Platform::RemoveTree names a folder it has moved aside.
+constexpr std::wstring_view kRemovingPrefix = L".removing-";
 
 std::uint16_t ReadPort(Platform& platform, const std::wstring& profileDir, const wchar_t* file) {
   std::string text;
@@ -43,14 +46,6 @@ CourseProfile::CourseProfile() = default;
 CourseProfile::CourseProfile(CourseProfile&&) noexcept = default;
 CourseProfile& CourseProfile::operator=(CourseProfile&&) noexcept = default;
 CourseProfile::~CourseProfile() = default;
-
-std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath) {
-  const std::size_t slash = archiveOrProgramPath.find_last_of(L"/\\");
-  std::wstring name =
-      slash == std::wstring::npos ? archiveOrProgramPath : archiveOrProgramPath.substr(slash + 1);
-  LowerAscii(name);
-  return name;
-}
 
 std::string CoursePrefix(const std::wstring& identity) {
   // A hash of its own, so the prefix tells nothing of the port and the profile's name.
@@ -114,10 +109,21 @@ CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity
   profile.dir = dir;
   AnnounceServingPort(platform, dir, 0);  // what a run that ended left there
   platform.MarkFolderUsed(dir);
+  PruneProfiles(platform, profiles, name);
+  return profile;
+}
+
+void PruneProfiles(Platform& platform, const std::wstring& profiles, const std::wstring& own) {
   const std::int64_t now = platform.UnixSeconds();
-  for (const FolderUse& folder : platform.ListFolders(profiles)) {
+  const std::vector<FolderUse> folders = platform.ListFolders(profiles);
+  for (const FolderUse& folder : folders) {
+    // What a removal that was cut short left (see Platform::RemoveTree): no run uses it.
+    if (folder.name.compare(0, kRemovingPrefix.size(), kRemovingPrefix) == 0) {
+      platform.RemoveTree(profiles + kPathSeparator + folder.name);
+      continue;
+    }
     // A folder never marked may be one another run is just making.
-    if (folder.name == name || folder.lastUsedSeconds == 0) continue;
+    if (folder.name == own || folder.lastUsedSeconds == 0) continue;
     // A stamp dated after now (written while the clock was ahead) counts as now, and is made
     // so, lest it never expire.
     const bool future = folder.lastUsedSeconds > now;
@@ -126,15 +132,26 @@ CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity
     // has been moved aside and removed, so no run can start on it meanwhile.
     const std::wstring other = profiles + kPathSeparator + folder.name;
     bool held = false;
-    const std::unique_ptr<FolderLock> lock = platform.TryLockFolder(other, held);
+    std::unique_ptr<FolderLock> lock = platform.TryLockFolder(other, held);
     if (!lock) continue;
     if (future) {
       platform.MarkFolderUsed(other);
     } else {
       platform.RemoveTree(other);
+      platform.RemoveFolderLock(other, std::move(lock));
     }
   }
-  return profile;
+  // Lock files whose folder is gone (removed by hand, or by an earlier version): once no run
+  // holds one, nothing needs it. A run that is just starting holds its lock before its folder.
+  for (const std::wstring& locked : platform.ListFolderLocks(profiles)) {
+    bool hasFolder = locked == own;
+    for (const FolderUse& folder : folders) hasFolder = hasFolder || folder.name == locked;
+    if (hasFolder) continue;
+    const std::wstring other = profiles + kPathSeparator + locked;
+    bool held = false;
+    std::unique_ptr<FolderLock> lock = platform.TryLockFolder(other, held);
+    if (lock) platform.RemoveFolderLock(other, std::move(lock));
+  }
 }
 
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir) {

@@ -12,11 +12,7 @@
 class FolderLock;
 class Platform;
 
-// The course's identity: the file name of the archive (the path's last component), or for an
-// embedded course the launcher program's own file name; ASCII letters lower-cased, since the
-// same file may be named in another case on Windows. Moving the file or replacing it with a
-// newer one of the same name keeps it; a differently named course gets another.
-std::wstring CourseIdentity(const std::wstring& archiveOrProgramPath);
+// `identity` below is the course's (CourseIdentityOf, course_identity.h).
 
 // The course's URL prefix, "HEX/" of ten lower-case hex digits from the identity: the same on
 // every run, so cookies with a default path, bookmarks and service worker scopes outlive a run.
@@ -56,6 +52,12 @@ struct CourseProfile {
 // now, and removes the profiles of other courses not used for kProfileKeepSeconds that no run
 // holds. When another run holds it, `heldElsewhere` is set and nothing is marked or removed.
 CourseProfile TakeCourseProfile(Platform& platform, const std::wstring& identity);
+
+// The pruning pass of TakeCourseProfile over the folder `profiles`, `own` being the profile the
+// run holds: profiles not used for kProfileKeepSeconds that no run holds are removed with their
+// lock files, lock files without a folder that no run holds are removed, and what removals cut
+// short left (".removing-*") goes too.
+void PruneProfiles(Platform& platform, const std::wstring& profiles, const std::wstring& own);
 
 // The port remembered in a profile folder by RememberPort; 0 when none.
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir);

@@ -11,12 +11,15 @@ namespace {
 
 constexpr const char kUsage[] =
     "Usage: orvane [COURSE.zip] [ARGUMENT...]\n"
+    "       orvane --progress [COURSE.zip]\n"
     "Serves the course, a zip file of web pages, on 127.0.0.1 and opens it in a browser; ends\n"
     "when the browser's last window of it closes. A launcher that carries its course takes only\n"
     "the arguments. Each ARGUMENT goes to the start page's query, as in index.html?a=1&b=2.\n"
+    "--progress prints the learner's record of a SCORM package as JSON.\n"
     "\n"
     "  BROWSER=PROGRAM   the browser to use (commands separated by \":\", %s for the URL)\n"
     "  HttpPort=NUMBER   in ~/.config/keltrix/Orvane.conf: a fixed port instead of the course's own\n"
+    "  LearnerName=TEXT  in the same file: the learner's name a SCORM course is given\n"
     "\n"
     "Exit status: 0 when the course was shown (or handed to the run that already shows it);\n"
     "1 when no course could be opened, no port used or no browser started.\n";
@@ -28,10 +31,11 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  const bool progress = argc >= 2 && std::strcmp(argv[1], "--progress") == 0;
   CommandLine commandLine;
   commandLine.present = true;
   for (int i = 0; i < argc; ++i) commandLine.args.push_back(PathToWide(argv[i]));
-  commandLine.candidate = 1;
+  commandLine.candidate = progress ? 2 : 1;
   std::unique_ptr<Platform> platform = NewSystemPlatform();
-  return RunLauncher(*platform, commandLine);
+  return progress ? PrintProgress(*platform, commandLine) : RunLauncher(*platform, commandLine);
 }

@@ -16,6 +16,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLinePointer, int) {
     LocalFree(argv);
     commandLine.candidate = ArchiveCandidateIndex(commandLine.args);
   }
+  // "--progress [COURSE.zip]": the record of a SCORM package on standard output.
+  const bool progress = commandLine.candidate < commandLine.args.size() && commandLine.args[commandLine.candidate] == L"--progress";
+  if (progress) ++commandLine.candidate;
   std::unique_ptr<Platform> platform = NewSystemPlatform();
-  return RunLauncher(*platform, commandLine);
+  return progress ? PrintProgress(*platform, commandLine) : RunLauncher(*platform, commandLine);
 }

@@ -27,15 +27,19 @@ bool ParseU32(const std::string& digits, std::uint32_t& value) {
 
 }  // namespace
 
-std::uint32_t ParseHttpPortSetting(const std::string& text) {
-  std::uint32_t port = 0;
+std::string ParseSettingText(const std::string& text, const std::string& name) {
+  std::string value;
   for (const std::string& rawLine : SplitText(text, '\n')) {
     const std::string line = Trim(rawLine);
     if (line.empty() || line[0] == '#') continue;
     const std::size_t equals = line.find('=');
-    if (equals == std::string::npos || Trim(line.substr(0, equals)) != "HttpPort") continue;
-    std::uint32_t value = 0;
-    port = ParseU32(Trim(line.substr(equals + 1)), value) ? value : 0;
+    if (equals == std::string::npos || Trim(line.substr(0, equals)) != name) continue;
+    value = Trim(line.substr(equals + 1));
   }
-  return port;
+  return value;
+}
+
+std::uint32_t ParseHttpPortSetting(const std::string& text) {
+  std::uint32_t port = 0;
+  return ParseU32(ParseSettingText(text, "HttpPort"), port) ? port : 0;
 }

@@ -1,5 +1,6 @@
-// The HttpPort setting: HKCU "SOFTWARE\keltrix\Orvane" on Windows (settings_win32.cpp), the
-// per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf on POSIX (settings_posix.cpp). Read only.
+// The HttpPort and LearnerName settings: HKCU "SOFTWARE\keltrix\Orvane" on Windows
+// (settings_win32.cpp), the per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf on POSIX
+// (settings_posix.cpp). Read only.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,9 @@ namespace os {
 // or malformed.
 std::uint32_t ReadHttpPortSetting();
 
+// The name a SCORM course is given for the learner instead of the account's; "" when unset.
+std::wstring ReadLearnerNameSetting();
+
 // What the learner is told when no browser could be started: that, and how to choose one.
 std::wstring NoBrowserMessage();
 
@@ -21,3 +25,7 @@ std::wstring NoBrowserMessage();
 // NUMBER decimal and at most 4294967295; the last such line wins. 0 when there is none or it is
 // malformed.
 std::uint32_t ParseHttpPortSetting(const std::string& text);
+
+// The value of the last line "NAME=VALUE" of a settings file's text (lines as above), blanks
+// around it removed, as UTF-8; "" when there is none.
+std::string ParseSettingText(const std::string& text, const std::string& name);

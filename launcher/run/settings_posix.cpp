@@ -1,11 +1,12 @@
-// HttpPort setting for POSIX: the per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf (default
-// ~/.config/keltrix/Orvane.conf), line HttpPort=NUMBER; read only.
+// The settings for POSIX: the per-user file $XDG_CONFIG_HOME/keltrix/Orvane.conf (default
+// ~/.config/keltrix/Orvane.conf), lines HttpPort=NUMBER and LearnerName=TEXT; read only.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "launcher/os/xdg_posix.h"
 #include "launcher/run/settings.h"
+#include "text/text.h"
 
 namespace {
 
@@ -15,20 +16,25 @@ std::string SettingsPath() {
   return config.empty() ? std::string() : config + "/keltrix/Orvane.conf";
 }
 
+// The settings file's text; "" when there is none.
+std::string SettingsText() {
+  const std::string path = SettingsPath();
+  if (path.empty()) return std::string();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return std::string();
+  // A settings file is a few lines; more than 64 KiB is not one.
+  std::string text(65536, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  return text;
+}
+
 }  // namespace
 
 namespace os {
 
-std::uint32_t ReadHttpPortSetting() {
-  const std::string path = SettingsPath();
-  if (path.empty()) return 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return 0;
-  // A settings file is a few lines; more than 64 KiB is not one.
-  std::string text(65536, '\0');
-  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
-  return ParseHttpPortSetting(text);
-}
+std::uint32_t ReadHttpPortSetting() { return ParseHttpPortSetting(SettingsText()); }
+
+std::wstring ReadLearnerNameSetting() { return Utf8ToWide(ParseSettingText(SettingsText(), "LearnerName")); }
 
 }  // namespace os
 

@@ -1,4 +1,5 @@
-// HttpPort setting for Windows: the REG_DWORD HKCU\SOFTWARE\keltrix\Orvane\HttpPort, read only.
+// The settings for Windows, read only: the REG_DWORD HKCU\SOFTWARE\keltrix\Orvane\HttpPort and
+// the text value LearnerName beside it.
 #include <windows.h>
 
 #include "launcher/run/settings.h"
@@ -20,6 +21,16 @@ std::uint32_t ReadHttpPortSetting() {
     RegCloseKey(key);
   }
   return port;
+}
+
+std::wstring ReadLearnerNameSetting() {
+  wchar_t value[1024];
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\keltrix\\Orvane", L"LearnerName", RRF_RT_REG_SZ, nullptr, value,
+                   &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
 }
 
 }  // namespace os

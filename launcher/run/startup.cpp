@@ -13,9 +13,13 @@
 #include "amzip/error.h"
 #include "content/archive_handler.h"
 #include "http/server.h"
+#include "scorm/progress.h"
+#include "scorm/scorm_handler.h"
 #include "launcher/browsers/browser.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/course_identity.h"
+#include "launcher/run/course_layout.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
 #include "launcher/run/settings.h"
@@ -52,6 +56,14 @@ bool OpenEmbedded(amzip::ZipArchive& archive) {
     archive.Close();
     return false;
   }
+}
+
+// The course's identity: a package's follows its manifest's identifier, anything else its
+// course ID or file name (CourseIdentityOf).
+std::wstring IdentityOf(Platform& platform, const amzip::ZipArchive& archive, const OpenedCourse& course,
+                        const CourseLayout& layout) {
+  return CourseIdentityOf(archive, course.file.empty() ? platform.OwnProgramPath() : course.file,
+                          layout.package ? layout.manifest.identifier : std::string());
 }
 
 // Opens the course: the candidate argument when it names a file, else the archive this program
@@ -99,11 +111,11 @@ bool OpenCourse(Platform& platform, amzip::ZipArchive& archive, const CommandLin
   return false;
 }
 
-// The start URL after the course's URL: "index.html", the page's arguments and the ".start"
-// text. A failed read of ".start" is shown and the URL goes without it.
+// The start URL after the course's URL: the course's start page, the page's arguments and the
+// ".start" text. A failed read of ".start" is shown and the URL goes without it.
 std::wstring StartPage(Platform& platform, amzip::ZipArchive& archive, const CommandLine& commandLine,
-                       std::size_t firstArgument) {
-  std::wstring page = L"index.html";
+                       std::size_t firstArgument, const std::string& startPage) {
+  std::wstring page = Utf8ToWide(startPage);
   if (commandLine.present) AppendQueryArguments(page, commandLine.args, firstArgument);
   try {
     std::wstring text;
@@ -133,25 +145,6 @@ unsigned ListeningPort(const std::string& baseUrl) {
   return error == std::errc() && next == end ? port : 0;
 }
 
-// The first bytes of the course's start page as this run reads it; "" when it has none.
-std::string OwnStartPage(amzip::ZipArchive& archive) {
-  try {
-    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(L"index.html");
-    if (!reader) return std::string();
-    std::string bytes(1 << 20, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const std::size_t n = reader->Read(&bytes[got], bytes.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
-    bytes.resize(got);
-    return bytes;
-  } catch (...) {
-    return std::string();
-  }
-}
-
 // The address of the run that holds the course's profile, "" when it cannot be found. That run
 // announces its port once its browser has started (a page handed over before that would start a
 // browser of its own on the profile), and serves under the course's prefix; it is taken to be a
@@ -159,12 +152,12 @@ std::string OwnStartPage(amzip::ZipArchive& archive) {
 // reads from its own archive: another course answers nothing under this prefix, and another
 // program on that port does not have this page.
 std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
-                         const std::string& ownPage) {
+                         const std::string& probePage, const std::string& ownPage) {
   const std::uint16_t port = ServingPort(platform, profileDir);
   if (port == 0 || ownPage.empty()) return std::wstring();
   int status = 0;
   std::string body;
-  if (!platform.LoopbackGet(port, "/" + prefix + "index.html", 2000, status, body) || status != 200 ||
+  if (!platform.LoopbackGet(port, "/" + prefix + probePage, 2000, status, body) || status != 200 ||
       body != ownPage) {
     return std::wstring();
   }
@@ -176,13 +169,14 @@ std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, con
 // starting up, another version of the course) it is asked again for a while, then the run goes
 // on without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
-                                        const std::string& prefix,
-                                        amzip::ZipArchive& archive, std::wstring& firstRun) {
-  const std::string ownPage = OwnStartPage(archive);
+                                        const std::string& prefix, amzip::ZipArchive& archive,
+                                        const CourseLayout& layout, std::wstring& firstRun) {
+  const std::string ownPage =
+      layout.probePage.empty() ? std::string() : ReadEntryBytes(archive, layout.root + layout.probePage, 1 << 20);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, prefix, ownPage);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, layout.probePage, ownPage);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -293,6 +287,19 @@ BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const 
   return choice;
 }
 
+// The package's handler over `content`, its record loaded (what that found wrong told to the
+// learner); null for a course that is no package.
+std::unique_ptr<ScormHandler> OpenPackage(Platform& platform, HttpHandler& content, const CourseLayout& layout,
+                                          const std::wstring& identity, const std::string& prefix) {
+  if (!layout.package) return nullptr;
+  ScormCourse course{layout.manifest, "imsmanifest.xml", CurrentLearner(platform, layout.manifest.version)};
+  auto package = std::make_unique<ScormHandler>(
+      content, prefix, std::move(course), RecordStore(RecordPath(platform, identity)),
+      [&platform] { return platform.UnixSeconds(); }, NewSessionToken);
+  for (const std::string& notice : package->Notices()) platform.Notice(Utf8ToWide(notice));
+  return package;
+}
+
 }  // namespace
 
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
@@ -310,13 +317,14 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   amzip::ZipArchive archive;
   OpenedCourse course;
   if (!OpenCourse(platform, archive, commandLine, course)) return 1;
-  const std::wstring identity = CourseIdentity(course.file.empty() ? platform.OwnProgramPath() : course.file);
+  const CourseLayout layout = ReadCourseLayout(archive);
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
   const std::string prefix = CoursePrefix(identity);
-  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument);
+  const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument, layout.startPage);
   const std::uint32_t setting = platform.ReadHttpPort();
 
   std::wstring firstRun;
-  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, firstRun);
+  profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, layout, firstRun);
   if (!firstRun.empty()) {
     // The course is open already: its page goes to the browser that shows it, and this run ends.
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
@@ -329,15 +337,19 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     return 1;
   }
 
-  ArchiveHandler handler(archive, prefix);
-  auto server = std::make_unique<HttpServer>(handler);
+  ArchiveHandler handler(archive, prefix, layout.root);
+  // A package's own answers (the player, the record) stand in front of the archive's.
+  std::unique_ptr<ScormHandler> package = OpenPackage(platform, handler, layout, identity, prefix);
+  HttpHandler& served = package ? static_cast<HttpHandler&>(*package) : handler;
+  auto server = std::make_unique<HttpServer>(served);
   std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
   std::string baseUrl;
   {
     std::unique_lock<std::mutex> opening = handler.HoldAnswers();
-    baseUrl = StartServer(platform, handler, server, setting, identity, profile.dir);
+    baseUrl = StartServer(platform, served, server, setting, identity, profile.dir);
     if (baseUrl.empty()) return 1;  // no browser on a URL that cannot work
     handler.SetSessionUrl(baseUrl + prefix);
+    if (package) package->SetSessionUrl(baseUrl + prefix);
     sessionUrl = AnsiToWide(baseUrl + prefix);
   }
   const std::wstring startUrl = sessionUrl + startPage;
@@ -358,5 +370,25 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   }
   if (started) return 0;
   platform.ShowError(os::NoBrowserMessage());
+  return 1;
+}
+
+int PrintProgress(Platform& platform, const CommandLine& commandLine) {
+  amzip::ZipArchive archive;
+  OpenedCourse course;
+  if (!OpenCourse(platform, archive, commandLine, course)) return 1;
+  const CourseLayout layout = ReadCourseLayout(archive);
+  if (!layout.package) {
+    platform.ShowError(L"The course is no SCORM package (it has no imsmanifest.xml): it keeps no record.");
+    return 1;
+  }
+  const std::wstring identity = IdentityOf(platform, archive, course, layout);
+  RecordStore store(RecordPath(platform, identity));
+  std::vector<std::string> notices;
+  const nlohmann::json record = store.Load(platform.UnixSeconds(), &notices);
+  for (const std::string& notice : notices) platform.Notice(Utf8ToWide(notice));
+  const std::string report = ProgressReport(record, layout.manifest).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (platform.WriteOutput(report)) return 0;
+  platform.ShowError(L"The record could not be written to standard output.");
   return 1;
 }

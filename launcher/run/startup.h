@@ -24,3 +24,8 @@ std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args);
 // the browser chosen for the platform and its watch, and tear-down in order. Archive errors and
 // a server that cannot listen are shown with Platform::ShowError. Returns 0.
 int RunLauncher(Platform& platform, const CommandLine& commandLine);
+
+// orvane --progress [ARCHIVE]: the learner's record of the package (the candidate argument, else
+// the embedded one) as JSON on standard output (ProgressReport). 0 once written; 1 when there is
+// no package to report on or no output.
+int PrintProgress(Platform& platform, const CommandLine& commandLine);

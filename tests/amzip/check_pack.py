@@ -307,13 +307,13 @@ def check_icon_and_title(course, out, windows_launcher):
 
 
 def check_shipped(orvane):
-    """The shipped launcher: under 2 MB (the POSIX one static, 1.6 MB); a Windows one with its
-    manifest and version, large-address-aware."""
+    """The shipped launcher: under 3.5 MB (the POSIX one static, 2.9 MB, of which 0.6 MB is the
+    SCORM runtime of the player); a Windows one with its manifest and version, large-address-aware."""
     if not os.path.exists(orvane):
         print("no %s: not checked here" % orvane)
         return
     if not (args.sanitized and not orvane.endswith(".exe")):
-        check(os.path.getsize(orvane) < 2000000, "%s is %d bytes" % (orvane, os.path.getsize(orvane)))
+        check(os.path.getsize(orvane) < 3500000, "%s is %d bytes" % (orvane, os.path.getsize(orvane)))
     data = read(orvane)
     if data[:2] == b"MZ":
         found = pe_resources(data)

@@ -135,6 +135,21 @@ with zipfile.ZipFile(os.path.join(real, "python_times.zip"), "w") as z:
     z.writestr(zipfile.ZipInfo("noon.txt", date_time=(2021, 6, 15, 12, 30, 0)), b"noon\n")
     z.writestr(zipfile.ZipInfo("odd-seconds.txt", date_time=(1999, 12, 31, 23, 59, 59)), b"odd\n")
 
+# One deflate stream of dynamic, stored and fixed Huffman blocks, then dynamic ones again: parts
+# from compressors of their own (level 6, level 0, the fixed-code strategy), each ended by a sync
+# flush so the next starts on a byte of its own. zipfile cannot write a stream it did not make.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from make_point_archives import write_zip  # noqa: E402
+parts = [(6, zlib.Z_DEFAULT_STRATEGY, big_text[:120000]), (0, zlib.Z_DEFAULT_STRATEGY, files["random.bin"]),
+         (6, zlib.Z_FIXED, big_text[120000:200000]), (9, zlib.Z_DEFAULT_STRATEGY, big_text[200000:])]
+stream = []
+for i, (level, strategy, data) in enumerate(parts):
+    compressor = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
+    stream.append(compressor.compress(data) + compressor.flush(zlib.Z_FINISH if i == len(parts) - 1 else zlib.Z_SYNC_FLUSH))
+mixed = b"".join(data for _, _, data in parts)
+write_zip(os.path.join(real, "python_blocks.zip"), "mixed.bin", stream, len(mixed), sum(map(len, stream)),
+          zlib.crc32(mixed))
+
 manifest = []
 for archive in sorted(os.listdir(real)):
     if not archive.endswith(".zip"):

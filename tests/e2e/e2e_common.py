@@ -24,13 +24,16 @@ def free_port():
 
 def local_server(answer):
     """A threaded HTTP server on 127.0.0.1 beside the course, recording (time, path) of each GET
-    in its `requests` and answering with the body `answer(path)` gives (204 when empty)."""
+    in its `requests` and answering with the body `answer(path)` gives (204 when empty), as
+    text/html or as the type it gives with the body as a (body, type) pair."""
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             server.requests.append((time.time(), self.path))
-            body = answer(self.path)
+            body, content_type = answer(self.path), "text/html"
+            if isinstance(body, tuple):
+                body, content_type = body
             self.send_response(200 if body else 204)
-            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
             self.wfile.write(body)

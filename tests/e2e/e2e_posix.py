@@ -62,6 +62,7 @@ class Case:
         for d in (self.out, self.config, self.browsers):
             os.makedirs(d)
         self.chromium = shutil.which("chromium") or "/usr/bin/chromium"
+        self.firefox_program = shutil.which("firefox-esr") or shutil.which("firefox")
 
     def browser(self, name, script):
         """Installs a stand-in browser script under `name`; returns its path."""
@@ -70,12 +71,17 @@ class Case:
         os.chmod(path, 0o755)
         return path
 
+    def firefox(self):
+        """Installs the Firefox stand-in (headless firefox-esr); returns its path."""
+        check(self.firefox_program is not None, "no firefox-esr here")
+        return self.browser("firefox", "headless_firefox.sh")
+
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "BROWSER")}
         env.update(TMPDIR=self.tmp, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.data,
                    ORVANE_E2E_OUT=self.out,
-                   ORVANE_E2E_CHROMIUM=self.chromium)
+                   ORVANE_E2E_CHROMIUM=self.chromium, ORVANE_E2E_FIREFOX=self.firefox_program or "")
         env.update(extra)
         return env
 
@@ -419,15 +425,7 @@ def test_xdg_default_browser(case):
 def test_firefox(case):
     """Firefox (firefox-esr, headless) with the course's own profile and instance: the run lives
     while its process runs and ends within 20 s after; the page stored its visit in the profile."""
-    firefox = shutil.which("firefox-esr") or shutil.which("firefox")
-    check(firefox is not None, "no firefox-esr here")
-    script = os.path.join(case.browsers, "firefox")
-    with open(script, "w") as f:
-        f.write('#!/bin/sh\nout=${ORVANE_E2E_OUT:?}\n: > "$out/argv"\n'
-                'for word in "$@"; do printf "%%s\\n" "$word" >> "$out/argv"; done\n'
-                'echo $$ > "$out/firefox.pid"\nexec %s -headless "$@" > "$out/firefox.log" 2>&1\n'
-                % firefox)
-    os.chmod(script, 0o755)
+    script = case.firefox()
     course = make_course(os.path.join(case.dir, "counter.zip"))
     process = case.start("orvane", [course], BROWSER=script)
     firefox_pid = int(case.wait_for("firefox.pid"))

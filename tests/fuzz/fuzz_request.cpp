@@ -63,14 +63,14 @@ void Drain(int fd, std::string* into) {
 // One answer, complete and well-formed, or nothing at all.
 void CheckAnswer(const std::string& answer) {
   if (answer.empty()) return;
-  if (answer == "HTTP/1.1 404 Not Found\r\n\r\n" || answer == "HTTP/1.1 501 Not Implemented\r\n\r\n" ||
-      answer == "HTTP/1.1 500 Internal Server Error\r\n\r\n" || answer == "HTTP/1.1 421 Misdirected Request\r\n\r\n") {
-    return;
+  for (const char* status : {"404 Not Found", "501 Not Implemented", "500 Internal Server Error", "421 Misdirected Request"}) {
+    if (answer == StatusAnswer(status).head) return;
   }
   const std::size_t end = answer.find("\r\n\r\n");
   Require(end != std::string::npos);
   const std::string head = answer.substr(0, end + 2);
   const std::size_t bodySize = answer.size() - (end + 4);
+  Require(head.find(kAnswerHeaders) != std::string::npos);
   if (head.rfind("HTTP/1.1 301 Moved Permanently\r\nLocation: /", 0) == 0) {
     // A folder's address with its "/", in characters a URL may hold.
     const std::size_t from = head.find("Location: ") + 10, last = head.find("/\r\nContent-Length: 0\r\n");

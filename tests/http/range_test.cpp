@@ -49,15 +49,15 @@ class Ranges : public ServerTest {
     const Response response = Split(GetWith(entry.name, "Range: " + range + "\r\n"));
     if (first == kNone) {
       EXPECT_EQ(response.head, "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
-                                   std::to_string(size) + "\r\nContent-Length: 0\r\n\r\n") << what;
+                                   std::to_string(size) + "\r\nContent-Length: 0\r\n" + kCommon + "\r\n") << what;
       EXPECT_EQ(response.body, "") << what;
       return;
     }
     const std::string expires = HeaderValue(response.head, "Expires");
     if (first == kWhole) {
       EXPECT_EQ(response.head, "HTTP/1.1 200 OK\r\nContent-Type: " + entry.type + "\r\nContent-Length: " +
-                                   std::to_string(size) + "\r\nCache-Control: max-age=5\r\nExpires: " + expires +
-                                   "\r\n\r\n") << what;
+                                   std::to_string(size) + "\r\nCache-Control: max-age=5\r\n" + kCommon + "Expires: " +
+                                   expires + "\r\n\r\n") << what;
       EXPECT_TRUE(response.body == entry.data) << what;
       return;
     }
@@ -65,7 +65,7 @@ class Ranges : public ServerTest {
     EXPECT_EQ(response.head, "HTTP/1.1 206 Partial Content\r\nContent-Type: " + entry.type +
                                  "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) +
                                  "/" + std::to_string(size) + "\r\nContent-Length: " + std::to_string(length) +
-                                 "\r\nCache-Control: max-age=5\r\nExpires: " + expires + "\r\n\r\n") << what;
+                                 "\r\nCache-Control: max-age=5\r\n" + kCommon + "Expires: " + expires + "\r\n\r\n") << what;
     EXPECT_TRUE(response.body == entry.data.substr(first, length)) << what << " got " << response.body.size();
   }
 

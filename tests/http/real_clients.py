@@ -170,13 +170,13 @@ def serve(archive, label):
 
 def deflate_check(label, url, host, port, path, info, want):
     """A client that takes deflate: a deflated entry, once read (and so checked), comes as its
-    raw deflate stream, which curl --compressed and zlib read back as the entry's bytes."""
+    deflate stream in the zlib format, which curl --compressed and zlib read back as the entry's bytes."""
     for round in range(2):
         headers = {}
         status, length, body = fetch(host, port, path, headers={"Accept-Encoding": "gzip, deflate"}, got_headers=headers)
         deflated = headers.get("content-encoding") == "deflate"
         if deflated:
-            body = zlib.decompress(body, -15)
+            body = zlib.decompress(body)  # the zlib format: its header and Adler-32 checked
         check(status == 200 and body == want and (not deflated or headers.get("vary") == "Accept-Encoding"),
               "%s: GET %s taking deflate -> %s, %s" % (label, info.filename, status, headers.get("content-encoding")))
     check(deflated == (info.compress_type == zipfile.ZIP_DEFLATED),
@@ -216,7 +216,7 @@ def changed_archive_check(work):
                         status, length, body = fetch(parsed.hostname, parsed.port, parsed.path + name, headers=accept,
                                                      got_headers=headers)
                         if headers.get("content-encoding") == "deflate":
-                            body = zlib.decompressobj(-15).decompress(body)
+                            body = zlib.decompress(body)
                         whole = status == 200 and length is not None and len(body) >= len(data)
                     except (http.client.IncompleteRead, ConnectionError, zlib.error):
                         whole = False
@@ -273,6 +273,44 @@ def browsers_check(work):
         check(len(got) == 5 and exact and got[-1][1] == "deflate", "%s read the scripts as %r" % (browser, got))
         print("%s: %s" % (browser, ", ".join("%s %s" % (name, coding) for name, coding, _ in got)))
     collector.shutdown()
+
+
+CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync", "--no-first-run"]
+
+
+def cross_origin_check(work):
+    """A page of another origin (a port beside the course's) in headless Chromium includes the
+    course's script, frames its page, and probes which files exist from onload/onerror: the
+    script's globals stay out of its reach, the frame is refused, and an existing file cannot
+    be told from a missing one."""
+    collector = local_server(lambda path: attack if path.startswith("/attack.html") else b"")
+    home = "http://127.0.0.1:%d/" % collector.server_address[1]
+    archive = os.path.join(work, "secret.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("index.html", "<script>if (window !== top) fetch('%s?framed', {mode: 'no-cors'});</script>" % home)
+        z.writestr("app.js", "var licenceKey = 'K-1234';")
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    course = proc.stdout.readline().strip()
+    attack = ("<script>const out = [];</script><iframe src='%sindex.html'></iframe>"
+              "<script src='%sapp.js' onload='out.push(\"app:\" + typeof licenceKey)' onerror='out.push(\"app:error\")'></script>"
+              "<script src='%smissing.js' onload='out.push(\"missing:load\")' onerror='out.push(\"missing:error\")'></script>"
+              "<script>setTimeout(() => fetch('/?' + out.join(' ')), 3000);</script>" % (course, course, course)).encode()
+    profile = tempfile.mkdtemp(dir=work)
+    shown = subprocess.Popen(CHROMIUM + ["--user-data-dir=" + profile, home + "attack.html"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 60
+    while not any(path.startswith("/?app") for _, path in collector.requests) and time.time() < deadline:
+        time.sleep(0.2)
+    time.sleep(1)
+    shown.kill()
+    shown.wait(10)
+    proc.stdin.close()
+    proc.wait(timeout=10)
+    collector.shutdown()
+    seen = sorted(path for _, path in collector.requests if path.startswith("/?"))
+    check(seen == ["/?app:error%20missing:error"], "another origin's page saw %r" % seen)
+    print("another origin's page: %s" % ", ".join(seen))
 
 
 def concurrent_load(pid, host, port, prefix, z, entries):
@@ -495,6 +533,7 @@ def main():
         integrity_check(work)
         changed_archive_check(work)
         browsers_check(work)
+        cross_origin_check(work)
         if os.environ.get("ORVANE_SANITIZED"):
             # UBSan checks a vtable by writing it to a pipe; with every descriptor held by
             # clients it cannot make one and reports a valid object as corrupt. The native

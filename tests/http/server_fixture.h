@@ -100,7 +100,11 @@ class ServerTest : public ::testing::Test {
   std::uint16_t port_ = 0;
 };
 
-inline const std::string kNotFound = "HTTP/1.1 404 Not Found\r\n\r\n";
-inline const std::string kNotImplemented = "HTTP/1.1 501 Not Implemented\r\n\r\n";
-inline const std::string kServerError = "HTTP/1.1 500 Internal Server Error\r\n\r\n";
-inline const std::string kMisdirected = "HTTP/1.1 421 Misdirected Request\r\n\r\n";
+// The header lines every answer carries, as a test spells them out.
+inline const std::string kCommon =
+    "Cross-Origin-Resource-Policy: same-origin\r\nX-Content-Type-Options: nosniff\r\n"
+    "Content-Security-Policy: frame-ancestors 'self'\r\nConnection: close\r\n";
+inline const std::string kNotFound = "HTTP/1.1 404 Not Found\r\n" + kCommon + "\r\n";
+inline const std::string kNotImplemented = "HTTP/1.1 501 Not Implemented\r\n" + kCommon + "\r\n";
+inline const std::string kServerError = "HTTP/1.1 500 Internal Server Error\r\n" + kCommon + "\r\n";
+inline const std::string kMisdirected = "HTTP/1.1 421 Misdirected Request\r\n" + kCommon + "\r\n";

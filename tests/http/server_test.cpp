@@ -50,7 +50,7 @@ class Site : public ServerTest {
 
 // The answer that sends a folder's address without its "/" on to `target`.
 std::string Moved(const std::string& target) {
-  return "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + target + "\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n\r\n";
+  return "HTTP/1.1 301 Moved Permanently\r\nLocation: /" + target + "\r\nContent-Length: 0\r\nCache-Control: max-age=5\r\n" + kCommon + "\r\n";
 }
 
 // Checks that `date` is an HTTP date a day after the moment of the request.
@@ -66,10 +66,10 @@ void ExpectDayAhead(const std::string& date) {
 TEST_F(Site, StatusOnlyAnswersAreExact) {
   const std::string notFound = Get("missing.txt");
   EXPECT_EQ(notFound, kNotFound);
-  EXPECT_EQ(notFound.size(), 26u);
+  EXPECT_EQ(notFound.size(), 26u + kCommon.size());
   const std::string notImplemented = Ask("POST", "/" + std::string(kPrefix) + "index.html");
   EXPECT_EQ(notImplemented, kNotImplemented);
-  EXPECT_EQ(notImplemented.size(), 32u);
+  EXPECT_EQ(notImplemented.size(), 32u + kCommon.size());
 }
 
 TEST_F(Site, GetHeaderBlockIsExact) {
@@ -77,7 +77,7 @@ TEST_F(Site, GetHeaderBlockIsExact) {
   const std::string expires = HeaderValue(response.head, "Expires");
   EXPECT_EQ(response.head, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                                std::to_string(kIndex.size()) +
-                               "\r\nCache-Control: max-age=5\r\nExpires: " + expires + "\r\n\r\n");
+                               "\r\nCache-Control: max-age=5\r\n" + kCommon + "Expires: " + expires + "\r\n\r\n");
   ExpectDayAhead(expires);
   EXPECT_EQ(response.body, kIndex);
 }
@@ -88,8 +88,8 @@ TEST_F(Site, HeadHeaderBlockIsExact) {
   const std::string expires = HeaderValue(head, "Expires");
   EXPECT_EQ(head, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                       std::to_string(kIndex.size()) +
-                      "\r\nLast-Modified: Thu, 29 Feb 2024 22:59:58 GMT\r\nCache-Control: max-age=86400\r\n"
-                      "Expires: " + expires + "\r\n\r\n");
+                      "\r\nLast-Modified: Thu, 29 Feb 2024 22:59:58 GMT\r\nCache-Control: max-age=86400\r\n" +
+                      kCommon + "Expires: " + expires + "\r\n\r\n");
   ExpectDayAhead(expires);
 }
 
@@ -97,7 +97,7 @@ TEST_F(Site, HeadOfAnEntryWithoutStampLeavesLastModifiedOut) {
   const std::string head = Head("nostamp.css");
   const std::string expires = HeaderValue(head, "Expires");
   EXPECT_EQ(head, "HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nContent-Length: 6\r\n"
-                  "Cache-Control: max-age=86400\r\nExpires: " + expires + "\r\n\r\n");
+                  "Cache-Control: max-age=86400\r\n" + kCommon + "Expires: " + expires + "\r\n\r\n");
   ExpectDayAhead(expires);
 }
 

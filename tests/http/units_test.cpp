@@ -44,7 +44,9 @@ TEST(AcceptsDeflate, Values) {
       {"", false}, {"gzip", false}, {"identity", false}, {"deflate", true}, {"gzip, deflate, br", true},
       {"GZIP,DEFLATE", true}, {"deflate;q=0", false}, {"deflate ; q=0.000", false}, {"deflate;q=0.001", true},
       {"*", true}, {"*;q=0", false}, {"*, deflate;q=0", false}, {"deflate;q=0.5, *;q=0", true},
-      {"deflated", false}, {"x-deflate", false},
+      {"deflated", false}, {"x-deflate", false}, {"deflate;q=1.000", true}, {"deflate; Q=0.5 ", true},
+      {"deflate;q=-1", false}, {"deflate;q=0e0", false}, {"deflate;q=1.5", false}, {"deflate;q=0.0001", false},
+      {"deflate;q=.5", false}, {"deflate;q=", false}, {"deflate;level=1", false}, {"deflate;q=1;q=0", false},
   };
   for (const Case& c : cases) EXPECT_EQ(AcceptsDeflate(c.value), c.want) << c.value;
 }

@@ -58,8 +58,9 @@ class ZipWriter {
     return stream + data;
   }
 
-  // The finished archive: central directory and end record appended to the entries.
-  std::string Finish() {
+  // The finished archive: central directory and end record (with `comment`) appended to the
+  // entries.
+  std::string Finish(const std::string& comment = std::string()) {
     std::string archive = out_;
     const std::uint32_t directoryOffset = static_cast<std::uint32_t>(archive.size());
     std::swap(out_, archive);
@@ -91,7 +92,8 @@ class ZipWriter {
     U16(static_cast<std::uint16_t>(entries_.size()));
     U32(directorySize);
     U32(directoryOffset);
-    U16(0);
+    U16(static_cast<std::uint16_t>(comment.size()));
+    out_ += comment;
     std::string result;
     std::swap(out_, result);
     entries_.clear();

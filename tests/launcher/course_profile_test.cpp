@@ -3,20 +3,55 @@
 
 #include <set>
 
+#include "amzip/archive.h"
+#include "amzip/course_id.h"
+#include "launcher/run/course_identity.h"
 #include "launcher/run/course_profile.h"
+#include "tests/http/zip_writer.h"
 #include "tests/launcher/fake_platform.h"
 
 namespace {
 
-TEST(CourseIdentity, TheFileNameWhereverTheFileIs) {
-  EXPECT_EQ(CourseIdentity(L"/home/ann/Downloads/Safety Course.zip"), L"safety course.zip");
-  EXPECT_EQ(CourseIdentity(L"/media/usb/old/Safety Course.zip"), L"safety course.zip");
-  EXPECT_EQ(CourseIdentity(L"C:\\Courses\\SAFETY COURSE.ZIP"), L"safety course.zip");
-  EXPECT_EQ(CourseIdentity(L"C:/x/Safety Course.zip"), L"safety course.zip");
-  EXPECT_EQ(CourseIdentity(L"course.zip"), L"course.zip");
+TEST(CourseFileName, TheFileNameWhereverTheFileIs) {
+  EXPECT_EQ(CourseFileName(L"/home/ann/Downloads/Safety Course.zip"), L"safety course.zip");
+  EXPECT_EQ(CourseFileName(L"/media/usb/old/Safety Course.zip"), L"safety course.zip");
+  EXPECT_EQ(CourseFileName(L"C:\\Courses\\SAFETY COURSE.ZIP"), L"safety course.zip");
+  EXPECT_EQ(CourseFileName(L"C:/x/Safety Course.zip"), L"safety course.zip");
+  EXPECT_EQ(CourseFileName(L"course.zip"), L"course.zip");
   // Only A-Z are lowered: other letters keep their case.
-  EXPECT_EQ(CourseIdentity(L"/x/\u00c9T\u00c9.zip"), L"\u00c9t\u00c9.zip");
-  EXPECT_NE(CourseIdentity(L"/x/course-a.zip"), CourseIdentity(L"/x/course-b.zip"));
+  EXPECT_EQ(CourseFileName(L"/x/\u00c9T\u00c9.zip"), L"\u00c9t\u00c9.zip");
+}
+
+// Two vendors' course.zip, a new version of one, a packed course with its ID and a package.
+TEST(CourseIdentityOf, FromTheContentNotTheFileNameAlone) {
+  const auto identity = [](const std::vector<std::string>& names, const std::wstring& path,
+                           const std::string& comment = "", const std::string& package = "") {
+    ZipWriter zip;
+    for (const std::string& name : names) zip.Add(name, "x");
+    const std::string bytes = zip.Finish(comment);
+    amzip::ZipArchive archive;
+    archive.OpenMemory(bytes.data(), bytes.size(), L"memory");
+    return CourseIdentityOf(archive, path, package);
+  };
+  const std::wstring vendorA = identity({"index.html", "lesson/1.html", "app.js"}, L"/dl/vendorA/course.zip");
+  EXPECT_EQ(vendorA.rfind(L"course.zip #", 0), 0u);
+  EXPECT_NE(identity({"index.html", "quiz.js"}, L"/dl/vendorB/course.zip"), vendorA);
+  EXPECT_EQ(identity({"app.js", "index.html", "lesson/2.html", "lesson/1.html"}, L"/usb/Course.ZIP"), vendorA)
+      << "a new version with the same top-level names";
+  const std::string comment = "made here\norvane-course-id: 3f2a-Course_1.0\r\n";
+  EXPECT_EQ(identity({"index.html"}, L"/a/x.zip", comment), L"id 3f2a-Course_1.0");
+  EXPECT_EQ(identity({"other.html"}, L"/b/y.zip", comment), L"id 3f2a-Course_1.0");
+  EXPECT_EQ(identity({"index.html"}, L"/a/x.zip", comment, "com.vendor.safety"), L"package com.vendor.safety");
+  EXPECT_EQ(identity({"index.html"}, L"/a/x.zip", "orvane-course-id: bad id"), identity({"index.html"}, L"/a/x.zip"));
+}
+
+TEST(CourseIdOf, CommentLines) {
+  EXPECT_EQ(amzip::CourseIdOf("orvane-course-id: abc"), "abc");
+  EXPECT_EQ(amzip::CourseIdOf("x\norvane-course-id: abc\n"), "abc");
+  EXPECT_EQ(amzip::CourseIdOf("orvane-course-id: " + std::string(65, 'a')), "");
+  EXPECT_EQ(amzip::CourseIdOf("orvane-course-id: a/b"), "");
+  EXPECT_EQ(amzip::CommentWithCourseId("", "n1"), "orvane-course-id: n1");
+  EXPECT_EQ(amzip::CommentWithCourseId("mine\norvane-course-id: old\nmore", "n1"), "mine\nmore\norvane-course-id: n1");
 }
 
 TEST(CoursePort, StableOutsideTheDynamicRangesAndSpread) {
@@ -63,7 +98,12 @@ TEST(TakeCourseProfile, MadeLockedMarkedAndOldOnesRemovedUnlessHeld) {
   platform.folders[profiles + L"old-but-running"] = platform.unixNow - 91 * day;  // a run just took it
   platform.folders[profiles + L"future"] = platform.unixNow + 400 * day;  // stamped with the clock ahead
   platform.folders[profiles + L"unmarked"] = 0;  // another run is making it
-  platform.lockedElsewhere = {profiles + L"old-but-running"};
+  platform.folders[profiles + L".removing-41-gone"] = platform.unixNow;  // a removal cut short
+  platform.lockedElsewhere = {profiles + L"old-but-running", profiles + L"starting"};
+  // Lock files: of folders removed by hand (one of them a run holds while it makes its folder),
+  // and of the folders above.
+  platform.lockFiles = {profiles + L"removed-by-hand", profiles + L"starting", profiles + L"recent",
+                        profiles + L"old", profiles + L"old-but-running"};
   const std::wstring mine = profiles + CourseProfileName(L"course.zip");
   platform.folders[mine] = platform.unixNow - 400 * day;  // this course, opened again at last
 
@@ -73,7 +113,9 @@ TEST(TakeCourseProfile, MadeLockedMarkedAndOldOnesRemovedUnlessHeld) {
     EXPECT_NE(profile.lock, nullptr);
     EXPECT_EQ(platform.locked, std::set<std::wstring>{mine}) << "held while the run runs, the others let go";
     EXPECT_EQ(platform.folders[mine], platform.unixNow);
-    EXPECT_EQ(platform.removed, std::vector<std::wstring>{profiles + L"old"});
+    EXPECT_EQ(platform.removed, (std::vector<std::wstring>{profiles + L".removing-41-gone", profiles + L"old"}));
+    EXPECT_EQ(platform.lockFiles, (std::set<std::wstring>{mine, profiles + L"starting", profiles + L"recent", profiles + L"future",
+                                                          profiles + L"old-but-running"}));
     EXPECT_EQ(platform.folders[profiles + L"future"], platform.unixNow) << "counts as now";
     for (const wchar_t* kept : {L"recent", L"unmarked", L"old-but-running"}) {
       EXPECT_EQ(platform.folders.count(profiles + kept), 1u) << WideToAnsi(kept);
@@ -112,6 +154,12 @@ TEST(SystemPlatform, FolderLocksAndRemoval) {
   EXPECT_EQ(platform->TryLockFolder(dir, held), nullptr);
   EXPECT_TRUE(held);
   first.reset();
+  std::unique_ptr<FolderLock> second = platform->TryLockFolder(dir, held);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(platform->ListFolderLocks(root), std::vector<std::wstring>{L"course"});
+  platform->RemoveFolderLock(dir, std::move(second));
+  EXPECT_TRUE(platform->ListFolderLocks(root).empty());
+  EXPECT_FALSE(platform->IsExistingFile(dir + L".lock"));
   EXPECT_NE(platform->TryLockFolder(dir, held), nullptr);
   std::wstring deep = dir;
   for (int i = 0; i < 12; ++i) deep += kPathSeparator + std::wstring(30, L'd');

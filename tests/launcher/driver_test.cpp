@@ -11,6 +11,7 @@
 #include "content/archive_handler.h"
 #include "http/handler.h"
 #include "http/server.h"
+#include "launcher/run/course_identity.h"
 #include "launcher/run/course_profile.h"
 #include "launcher/run/session.h"
 #include "launcher/run/startup.h"
@@ -69,6 +70,13 @@ std::wstring CourseCopy(const std::string& name) {
   return AnsiToWide((folder / name).string());
 }
 
+// The identity a run gives the course at `path`.
+std::wstring IdentityOfCourse(const std::wstring& path) {
+  amzip::ZipArchive archive;
+  archive.OpenFile(path);
+  return CourseIdentityOf(archive, path);
+}
+
 // The course's profile folder for the fake data folder "/data".
 std::wstring ProfileOf(const std::wstring& identity) {
   return std::wstring(L"/data") + kPathSeparator + L"profiles" + kPathSeparator + CourseProfileName(identity);
@@ -78,7 +86,7 @@ TEST(Driver, SessionUrlIsTheServersBaseUrlAndTheCoursesPrefix) {
   DriverRun run({kProgram, Fixture("plain.zip")});
   const std::wstring sessionUrl = run.SessionUrl();
   ASSERT_TRUE(StartsWith(sessionUrl, L"http://127.0.0.1:")) << WideToAnsi(sessionUrl);
-  EXPECT_EQ(sessionUrl.substr(sessionUrl.find(L'/', 8) + 1), AnsiToWide(CoursePrefix(L"plain.zip")));
+  EXPECT_EQ(sessionUrl.substr(sessionUrl.find(L'/', 8) + 1), AnsiToWide(CoursePrefix(IdentityOfCourse(Fixture("plain.zip")))));
   EXPECT_EQ(sessionUrl.find(L":0/"), std::wstring::npos) << "a port, never 0";
   EXPECT_EQ(run.Tail(), L"index.html");
   // The server answers the start page from the archive named on the command line.
@@ -98,7 +106,7 @@ TEST(Driver, UsesThePortSetting) {
   }
   DriverRun run({kProgram, Fixture("start_abc.zip")}, true, [&](FakePlatform& p) { p.port = port; });
   EXPECT_EQ(run.StartUrl(), L"http://127.0.0.1:" + std::to_wstring(port) + L"/" +
-                                AnsiToWide(CoursePrefix(L"start_abc.zip")) + L"index.html?show=abc");
+                                AnsiToWide(CoursePrefix(IdentityOfCourse(Fixture("start_abc.zip")))) + L"index.html?show=abc");
   EXPECT_EQ(run.env.startPageStatus, 200);
 }
 
@@ -116,7 +124,7 @@ struct HeldPort {
 // its profile and used again while the first is still taken, and for every later run.
 TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   const std::wstring course = CourseCopy("Safety.zip");
-  const std::vector<std::uint16_t> ports = CoursePorts(L"safety.zip");
+  const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
   std::map<std::wstring, std::string> kept;  // the profile's files from run to run
   const auto withProfile = [&](FakePlatform& p) {
     p.dataFolder = L"/data";
@@ -189,7 +197,7 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
     p.maxSleeps = 1;  // one pass of the watch
   });
   ASSERT_EQ(run.env.started.size(), 1u);
-  const std::wstring course = ProfileOf(L"plain.zip");
+  const std::wstring course = ProfileOf(IdentityOfCourse(Fixture("plain.zip")));
   EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
   EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
   EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
@@ -220,7 +228,7 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
 
 // Firefox holds the course's profile for another run: this run's Firefox gets one beside it.
 TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
-  const std::wstring course = ProfileOf(L"plain.zip");
+  const std::wstring course = ProfileOf(IdentityOfCourse(Fixture("plain.zip")));
   DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) {
     p.dataFolder = L"/data";
     p.facts.installed = {L"/usr/bin/firefox"};
@@ -266,19 +274,19 @@ TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
   DriverRun second({kProgram, course, L"x=1"}, true, [&](FakePlatform& p) {
     p.dataFolder = L"/data";
     p.facts.installed = {L"/usr/bin/chromium"};
-    p.lockedElsewhere = {ProfileOf(L"twice.zip")};
+    p.lockedElsewhere = {ProfileOf(IdentityOfCourse(course))};
     p.files = first.env.files;  // where the first run serves
   });
   EXPECT_EQ(second.exitCode, 0);
   ASSERT_EQ(second.env.started.size(), 1u);
-  const std::vector<std::wstring> handOver = {L"--user-data-dir=" + ProfileOf(L"twice.zip") + L"/chromium",
+  const std::vector<std::wstring> handOver = {L"--user-data-dir=" + ProfileOf(IdentityOfCourse(course)) + L"/chromium",
                                               firstUrl + L"?x=1"};
   EXPECT_EQ(second.env.started[0].args, handOver);
   EXPECT_EQ(second.env.startPageStatus, 200) << "the first run answers the page";
   EXPECT_EQ(second.env.sleeps, 0);
   EXPECT_TRUE(second.env.errors.empty());
-  EXPECT_EQ(second.env.folders.count(ProfileOf(L"twice.zip")), 0u) << "nothing of the profile touched";
-  EXPECT_EQ(second.env.folders.count(ProfileOf(L"twice.zip") + L"/chromium"), 0u);
+  EXPECT_EQ(second.env.folders.count(ProfileOf(IdentityOfCourse(course))), 0u) << "nothing of the profile touched";
+  EXPECT_EQ(second.env.folders.count(ProfileOf(IdentityOfCourse(course)) + L"/chromium"), 0u);
 }
 
 // The profile is held, but what answers on the remembered port is no run of this course:
@@ -288,8 +296,8 @@ TEST(Driver, AHeldProfileIsTrustedOnlyWhenItsPortAnswersTheCoursesPage) {
   const std::wstring course = CourseCopy("Held.zip");
   amzip::ZipArchive other;
   other.OpenFile(Fixture("start_abc.zip"));
-  ArchiveHandler otherCourse(other, CoursePrefix(L"start_abc.zip"));
-  ArchiveHandler sameNameOtherArchive(other, CoursePrefix(L"held.zip"));
+  ArchiveHandler otherCourse(other, CoursePrefix(IdentityOfCourse(Fixture("start_abc.zip"))));
+  ArchiveHandler sameNameOtherArchive(other, CoursePrefix(IdentityOfCourse(course)));
   NotFoundHandler otherProgram;
   for (HttpHandler* handler : std::vector<HttpHandler*>{&otherProgram, &otherCourse, &sameNameOtherArchive}) {
     HttpServer server(*handler);
@@ -297,14 +305,14 @@ TEST(Driver, AHeldProfileIsTrustedOnlyWhenItsPortAnswersTheCoursesPage) {
     DriverRun run({kProgram, course}, true, [&](FakePlatform& p) {
       p.dataFolder = L"/data";
       p.maxSleeps = 25;  // the watch's first sleep ends the run
-      p.lockedElsewhere = {ProfileOf(L"held.zip")};
-      p.files[ProfileOf(L"held.zip") + kPathSeparator + L"serving"] = std::to_string(port) + "\n";
+      p.lockedElsewhere = {ProfileOf(IdentityOfCourse(course))};
+      p.files[ProfileOf(IdentityOfCourse(course)) + kPathSeparator + L"serving"] = std::to_string(port) + "\n";
     });
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.env.sleeps, 25) << "looked for 5 s";
     EXPECT_NE(PortOf(run.SessionUrl()), port);
     EXPECT_EQ(run.env.startPageBody, "<p>plain</p>\n") << "served by itself";
-    EXPECT_EQ(run.env.folders.count(ProfileOf(L"held.zip")), 0u) << "not the held profile";
+    EXPECT_EQ(run.env.folders.count(ProfileOf(IdentityOfCourse(course))), 0u) << "not the held profile";
   }
 }
 

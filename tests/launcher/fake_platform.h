@@ -48,11 +48,15 @@ class FakePlatform : public Platform {
   std::vector<BrowserChoice> started;
   std::vector<std::wstring> removed;
   std::set<std::wstring> locked;                 // folders this run holds locked now
+  std::set<std::wstring> lockFiles;              // folders with a lock file (set by a test too)
   std::vector<std::wstring> lockedEver;          // every lock this run took, in order
   std::map<std::wstring, std::int64_t> folders;  // made folder -> last marked (0: never)
   int sleeps = 0;
   int startPageStatus = 0;  // what the server answered for the start page when it was started
   std::string startPageBody;
+  std::string output;           // what WriteOutput wrote
+  std::wstring learnerName;     // the LearnerName setting
+  os::AccountNames account{L"learner", L"Ada Lovelace"};
 
   static BrowserFacts DefaultFacts() {
     BrowserFacts facts;
@@ -93,6 +97,12 @@ class FakePlatform : public Platform {
     errors.push_back(text);
   }
   void Notice(const std::wstring& text) override { notices.push_back(text); }
+  bool WriteOutput(const std::string& bytes) override {
+    output += bytes;
+    return true;
+  }
+  std::wstring ReadLearnerName() override { return learnerName; }
+  os::AccountNames CurrentAccount() override { return account; }
   std::wstring UserDataFolder() override { return dataFolder; }
   bool MakeFolders(const std::wstring& path) override {
     folders.emplace(path, 0);
@@ -118,7 +128,19 @@ class FakePlatform : public Platform {
     if (heldElsewhere) return nullptr;
     locked.insert(folder);
     lockedEver.push_back(folder);
+    lockFiles.insert(folder);
     return std::make_unique<Lock>(*this, folder);
+  }
+  std::vector<std::wstring> ListFolderLocks(const std::wstring& parent) override {
+    std::vector<std::wstring> names;
+    for (const std::wstring& folder : lockFiles) {
+      if (folder.compare(0, parent.size() + 1, parent + kPathSeparator) == 0) names.push_back(folder.substr(parent.size() + 1));
+    }
+    return names;
+  }
+  void RemoveFolderLock(const std::wstring& folder, std::unique_ptr<FolderLock> lock) override {
+    lockFiles.erase(folder);
+    lock.reset();
   }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     files[path] = bytes;

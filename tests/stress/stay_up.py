@@ -49,6 +49,9 @@ from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out
 
 FAKE_BROWSER = os.path.join(HERE, "..", "..", "bench", "fake-browser")
 SUPPRESSIONS = os.path.join(HERE, "valgrind.supp")
+# The header lines every answer carries.
+COMMON = (b"Cross-Origin-Resource-Policy: same-origin\r\nX-Content-Type-Options: nosniff\r\n"
+          b"Content-Security-Policy: frame-ancestors 'self'\r\nConnection: close\r\n")
 
 
 def make_archive(path, extra=None):
@@ -573,9 +576,9 @@ def check_valgrind(args, work, archive, expected):
         # off by the client, a client that goes before its answer.
         rounds = [
             (b"HEAD /" + prefix + b"app.js HTTP/1.1\r\n\r\n", b"HTTP/1.1 200 OK\r\n"),
-            (b"GET /" + prefix + b"missing.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n\r\n"),
-            (b"GET /elsewhere/index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n\r\n"),
-            (b"POST /" + prefix + b"index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 501 Not Implemented\r\n\r\n"),
+            (b"GET /" + prefix + b"missing.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n" + COMMON + b"\r\n"),
+            (b"GET /elsewhere/index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 404 Not Found\r\n" + COMMON + b"\r\n"),
+            (b"POST /" + prefix + b"index.html HTTP/1.1\r\n\r\n", b"HTTP/1.1 501 Not Implemented\r\n" + COMMON + b"\r\n"),
         ]
         for raw, want in rounds:
             answer = launcher.exchange(raw, timeout=30)
