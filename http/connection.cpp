@@ -15,8 +15,11 @@ constexpr int kReadsPerNotification = 2 * ClientConnection::kMaxHeaderBlock / Se
 
 }  // namespace
 
-ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order)
-    : server_(server), socket_(socket), order_(order), lastProgressMs_(SteadyClockMs()) {
+ClientConnection::ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends,
+                                   std::uint64_t order)
+    : server_(server), socket_(socket), ends_(ends), order_(order), acceptedMs_(SteadyClockMs()),
+      lastProgressMs_(acceptedMs_) {
+  ends_.acceptedMs = acceptedMs_;
   DebugLog("<Client>\n");
 }
 
@@ -31,7 +34,8 @@ void ClientConnection::MarkRetired() {
 
 std::uint64_t ClientConnection::DeadlineMs() const {
   if (draining_) return drainUntilMs_;
-  return pending_ || awaiting_ ? lastProgressMs_ + kStallMs : 0;
+  if (IsAwaitingHeader()) return acceptedMs_ + kHeadMs;  // the header block, or a POST's body after it
+  return pending_ ? lastProgressMs_ + kStallMs : 0;
 }
 
 ReadOutcome ClientConnection::ReadRequest() {
@@ -39,7 +43,6 @@ ReadOutcome ClientConnection::ReadRequest() {
   for (int reads = 0; reads < kReadsPerNotification && !retired_; ++reads) {
     const long n = Receive(socket_, buffer, ServerCore::kReceiveBufferSize);
     if (n > 0) {
-      lastProgressMs_ = SteadyClockMs();
       if (awaiting_) {
         TakeBody(std::string_view(buffer, static_cast<std::size_t>(n)));
       } else if (answered_) {
@@ -101,6 +104,11 @@ void ClientConnection::Collect(const char* bytes, std::size_t count) {
 
 void ClientConnection::HandleRequest(std::string_view block, std::string_view after) {
   answered_ = true;
+  if (!server_.IsOwnAccount(ends_)) {
+    DebugLog("client of another account -> 403\n\n");
+    SendStatus("403 Forbidden");
+    return;
+  }
   HttpRequest request;
   if (!ParseRequest(block, &request)) {
     SendStatus("501 Not Implemented");
@@ -184,7 +192,7 @@ void ClientConnection::SendPending() {
       DebugLog("send error (1): %d\n", SocketError());
       return;
     }
-    lastProgressMs_ = SteadyClockMs();
+    NoteSent(n);
     const std::size_t ofHead = std::min(count, static_cast<std::size_t>(n));
     response.sent += ofHead;
     const std::size_t ofBody = static_cast<std::size_t>(n) - ofHead;
@@ -277,7 +285,7 @@ bool ClientConnection::SendBody(PendingResponse& response) {
       Abort("the body could not be sent");
       return false;
     }
-    lastProgressMs_ = SteadyClockMs();
+    NoteSent(n);
     response.bodySent += static_cast<std::uint64_t>(n);
     turn += static_cast<std::uint64_t>(n);
   }
@@ -292,10 +300,27 @@ bool ClientConnection::SendTail(PendingResponse& response) {
       if (!IsWouldBlock(SocketError())) Abort("the body's tail could not be sent");
       return false;
     }
-    lastProgressMs_ = SteadyClockMs();
+    NoteSent(n);
     response.tailSent += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+void ClientConnection::NoteSent(long count) {
+  lastProgressMs_ = SteadyClockMs();
+  sentSinceLook_ += static_cast<std::uint64_t>(count);
+}
+
+void ClientConnection::LookForProgress(std::uint64_t nowMs) {
+  const long queued = SendQueueBytes(socket_);
+  if (queued < 0) return;
+  // What left the queue since the last look: what was queued then and sent since, less what is
+  // still queued.
+  if (queuedAtLook_ >= 0 && static_cast<std::uint64_t>(queuedAtLook_) + sentSinceLook_ > static_cast<std::uint64_t>(queued)) {
+    lastProgressMs_ = nowMs;
+  }
+  queuedAtLook_ = queued;
+  sentSinceLook_ = 0;
 }
 
 void ClientConnection::Abort(const char* why) {

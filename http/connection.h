@@ -46,11 +46,18 @@ class ClientConnection {
   static constexpr std::uint64_t kBodyBytesPerTurn = 1024 * 1024;
   // An answer whose client takes nothing (and whose body needs no work) for this long is ended.
   static constexpr std::uint64_t kStallMs = 60 * 1000;
+  // A connection whose header block has not ended this long after it was accepted is closed:
+  // a client that trickles a byte now and then holds no descriptor for long.
+  static constexpr std::uint64_t kHeadMs = 10 * 1000;
+  // When descriptors run out, an answer whose client has taken nothing for this long may be
+  // ended to make room; one read more recently, however slowly, never is.
+  static constexpr std::uint64_t kIdleBeforeRoomMs = 1000;
   // After the last byte and the half-close, how long the client has to close its side.
   static constexpr std::uint64_t kDrainMs = 2 * 1000;
 
-  // `order` numbers connections in the order they were accepted.
-  ClientConnection(ServerCore& server, SocketHandle socket, std::uint64_t order);
+  // `ends`: the connection's addresses, by which its client's owner is found (its acceptedMs
+  // is the record's creation). `order` numbers connections in the order they were accepted.
+  ClientConnection(ServerCore& server, SocketHandle socket, const ConnectionEnds& ends, std::uint64_t order);
   ~ClientConnection();  // closes the socket; drops any pending response
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
@@ -65,12 +72,19 @@ class ClientConnection {
   bool IsAwaitingHeader() const { return !answered_ && !retired_; }
   // The answer has left; the half-closed socket is read and dropped until the client closes.
   bool IsDraining() const { return draining_; }
-  // When something last moved: bytes received or sent, or work done on the body (steady-clock
-  // ms, SteadyClockMs).
+  // When something last moved: the accept, bytes the client took, or work done on the body
+  // (steady-clock ms, SteadyClockMs). Bytes the client sends are no progress: a client that
+  // sends and never reads must not look busy.
   std::uint64_t LastProgressMs() const { return lastProgressMs_; }
-  // When the connection is to be ended unless it moves before: the end of the drain, or the
-  // stall limit of a pending answer or of a body still arriving; 0 for none.
+  // When the connection is to be ended unless it moves before: the end of the drain, kHeadMs
+  // after the accept while the header block (or a POST's body) is still arriving, or the stall
+  // limit of a pending answer; 0 for none.
   std::uint64_t DeadlineMs() const;
+  // Where the system tells what the client has acknowledged (SendQueueBytes): when bytes left
+  // the send queue since the last look, the client took them, which is progress at `nowMs`.
+  // Called where progress decides (a stall, room for a new connection): a client reading
+  // slowly from full buffers takes bytes long before the server can send it more.
+  void LookForProgress(std::uint64_t nowMs);
   // Takes no more notifications; the request and any pending response are dropped.
   void MarkRetired();
   // The peer has finished sending (a half-close); the answer still goes out, and nothing more
@@ -84,10 +98,12 @@ class ClientConnection {
   // come; then the connection is answered once, and later bytes are read and dropped.
   ReadOutcome ReadRequest();
 
-  // Answers the header block: 501 when ParseRequest refuses it, 421 when it names another host
-  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a
-  // malformed length and 413 past kMaxRequestBody; else the handler's answer, once the body
-  // (`after` holds its first bytes) has come whole.
+  // Answers the header block: 403 when the client runs under another account (or one that
+  // cannot be found; looked up here rather than at accept: by now the client has sent, so its
+  // process holds its socket), 501 when ParseRequest refuses it, 421 when it names another host
+  // than this server's (IsOwnHost); for a body, 411 when it is sent chunked, 400 for a malformed
+  // length and 413 past kMaxRequestBody; else the handler's answer, once the body (`after` holds
+  // its first bytes) has come whole.
   void HandleRequest(std::string_view block, std::string_view after = {});
 
   // Makes `answer` the pending response (replacing any) and sends what the socket takes now.
@@ -119,11 +135,14 @@ class ClientConnection {
   // Ends the connection with a reset instead of an orderly close: its client must not take
   // what it received for the whole answer.
   void Abort(const char* why);
+  // `count` bytes went to the socket: progress, and bytes for the next LookForProgress.
+  void NoteSent(long count);
   // Frees the pending response, telling the server how much memory that gave back.
   void DropPending();
 
   ServerCore& server_;
   const SocketHandle socket_;
+  ConnectionEnds ends_;
   const std::uint64_t order_;
   std::string request_;
   bool headerComplete_ = false;  // request_ holds a whole header block, through "\r\n\r\n"
@@ -132,8 +151,11 @@ class ClientConnection {
   bool peerClosed_ = false;
   bool draining_ = false;
   bool extraBytes_ = false;  // the client sent bytes after its header block
+  const std::uint64_t acceptedMs_;
   std::uint64_t lastProgressMs_;
   std::uint64_t drainUntilMs_ = 0;
+  long queuedAtLook_ = -1;           // SendQueueBytes at the last LookForProgress
+  std::uint64_t sentSinceLook_ = 0;  // bytes sent since then
   std::unique_ptr<PendingResponse> pending_;
   std::unique_ptr<HttpRequest> awaiting_;  // a request whose body is still arriving
 };

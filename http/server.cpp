@@ -88,7 +88,8 @@ SocketHandle ServerCore::OpenListeningSocket() {
 
 bool ServerCore::OnAccept(SocketHandle listening) {
   bool exhausted = false;
-  const SocketHandle socket = AcceptConnection(listening, &exhausted);
+  ConnectionEnds ends;
+  const SocketHandle socket = AcceptConnection(listening, &exhausted, &ends.client);
   if (socket == kInvalidSocket) {
     if (exhausted) {
       // The connection stays in the backlog. Room is made at the expense of a client that has
@@ -102,7 +103,9 @@ bool ServerCore::OnAccept(SocketHandle listening) {
     }
     return false;
   }
-  AddConnection(socket);
+  // Accepted on the listening socket, bound to 127.0.0.1 at BoundPort.
+  ends.server = {0x7F000001u, boundPort_};
+  AddConnection(socket, ends);
   // Reported only once its request had arrived: read it now rather than a round later.
   if (readOnAccept_) {
     const ReadOutcome outcome = OnRead(socket);
@@ -113,13 +116,23 @@ bool ServerCore::OnAccept(SocketHandle listening) {
 }
 
 bool ServerCore::MakeRoomForAccept() {
-  // (last progress, accept order, socket): the connection that has moved least recently first.
-  std::vector<std::tuple<std::uint64_t, std::uint64_t, SocketHandle>> candidates;
+  // (kind, last progress, accept order, socket): connections still waiting for their header
+  // block first, then answers whose client has stopped taking bytes (and drains), each kind the
+  // least recently moved first. An answer being read, however slowly, is never ended for room.
+  const std::uint64_t now = SteadyClockMs();
+  std::vector<std::tuple<int, std::uint64_t, std::uint64_t, SocketHandle>> candidates;
   for (const auto& [socket, connection] : connections_) {
-    if (!connection->IsRetired()) candidates.emplace_back(connection->LastProgressMs(), connection->Order(), socket);
+    if (connection->IsRetired()) continue;
+    if (connection->HasPending()) connection->LookForProgress(now);
+    const std::uint64_t moved = connection->LastProgressMs();
+    if (connection->IsAwaitingHeader()) {
+      candidates.emplace_back(0, moved, connection->Order(), socket);
+    } else if (connection->IsDraining() || now - moved >= ClientConnection::kIdleBeforeRoomMs) {
+      candidates.emplace_back(1, moved, connection->Order(), socket);
+    }
   }
   std::sort(candidates.begin(), candidates.end());
-  for (const auto& [progress, order, socket] : candidates) {
+  for (const auto& [kind, progress, order, socket] : candidates) {
     ClientConnection* connection = FindConnection(socket);
     if (!connection) continue;
     if (connection->IsAwaitingHeader()) {
@@ -134,7 +147,7 @@ bool ServerCore::MakeRoomForAccept() {
       return true;
     }
     // An answer still pending is reset, so its client cannot take the part it got for all.
-    DebugLog("out of descriptors: closing the connection that has moved least recently\n");
+    DebugLog("out of descriptors: closing a connection whose client stopped reading\n");
     Retire(*connection, connection->HasPending());
     return true;
   }
@@ -145,10 +158,16 @@ std::uint64_t ServerCore::EndOverdue(std::uint64_t nowMs) {
   std::uint64_t next = 0;
   for (const auto& [socket, connection] : connections_) {
     if (connection->IsRetired()) continue;
-    const std::uint64_t deadline = connection->DeadlineMs();
+    std::uint64_t deadline = connection->DeadlineMs();
     if (deadline == 0) continue;
+    if (deadline <= nowMs && connection->HasPending()) {
+      connection->LookForProgress(nowMs);  // a client still taking bytes is not stalled
+      deadline = connection->DeadlineMs();
+    }
     if (deadline <= nowMs) {
-      DebugLog(connection->HasPending() ? "answer stalled: connection reset\n" : "drain over: connection closed\n");
+      DebugLog(connection->HasPending()       ? "answer stalled: connection reset\n"
+               : connection->IsDraining() ? "drain over: connection closed\n"
+                                          : "no header block in time: connection closed\n");
       Retire(*connection, connection->HasPending());
     } else if (next == 0 || deadline < next) {
       next = deadline;
@@ -212,11 +231,11 @@ ClientConnection* ServerCore::FindConnection(SocketHandle socket) {
   return found->second.get();
 }
 
-ClientConnection& ServerCore::AddConnection(SocketHandle socket) {
+ClientConnection& ServerCore::AddConnection(SocketHandle socket, const ConnectionEnds& ends) {
   // A handle value is unique among open sockets, and a record is only freed once its socket is
   // closed; so a record found here would be one for this very socket.
   std::unique_ptr<ClientConnection>& slot = connections_[socket];
-  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket, ++acceptedCount_);
+  if (!slot) slot = std::make_unique<ClientConnection>(*this, socket, ends, ++acceptedCount_);
   return *slot;
 }
 

@@ -13,6 +13,7 @@
 
 #include "http/handler.h"
 #include "http/socket.h"
+#include "http/socket_owner.h"
 
 class ClientConnection;
 
@@ -64,15 +65,16 @@ class ServerCore {
   // a socket without a live record (never accepted, or already finished) does nothing.
   // OnAccept returns true when it accepted a connection; where the listening socket reports
   // connections only with their first bytes, it reads the request at once. When the process is
-  // out of descriptors (or buffers), the connection that has moved least recently is closed to
-  // make room (MakeRoomForAccept), and accepting resumes once its descriptor is released
-  // (AcceptAfterRelease); with no connection at all, accepting pauses for a while
+  // out of descriptors (or buffers), a connection is closed to make room (MakeRoomForAccept),
+  // and accepting resumes once its descriptor is released (AcceptAfterRelease); with no
+  // connection that may be closed, accepting pauses for a while
   // (PauseAccepting), so the waiting connection is not reported again and again.
   bool OnAccept(SocketHandle listening);
   ReadOutcome OnRead(SocketHandle socket);
   void OnWrite(SocketHandle socket);
   // Ends what is overdue at `nowMs` (SteadyClockMs): answers stalled for
-  // ClientConnection::kStallMs (reset) and drains that have run their course. Returns the
+  // ClientConnection::kStallMs (reset), header blocks not complete kHeadMs after the accept,
+  // and drains that have run their course. Returns the
   // next deadline, 0 for none; the notification source calls it again by then.
   std::uint64_t EndOverdue(std::uint64_t nowMs);
   // An error or hang-up: the connection is retired, whatever it was sending.
@@ -94,7 +96,7 @@ class ServerCore {
   // still arrive. Until then the handle stays open, so the system cannot hand the same value to
   // a newer connection.
   ClientConnection* FindConnection(SocketHandle socket);
-  ClientConnection& AddConnection(SocketHandle socket);
+  ClientConnection& AddConnection(SocketHandle socket, const ConnectionEnds& ends);
   // `reset`: the close resets the stream instead of ending it in order, so the client cannot
   // mistake what it received for a whole answer.
   void Retire(ClientConnection& connection, bool reset = false);
@@ -103,6 +105,10 @@ class ServerCore {
   const std::map<SocketHandle, std::unique_ptr<ClientConnection>>& Connections() const {
     return connections_;
   }
+
+  // Whether the connection's client runs under our own account (SocketOwnerCheck): only
+  // such a client is answered.
+  bool IsOwnAccount(const ConnectionEnds& ends) { return owners_.IsOwnAccount(ends); }
 
   char* ReceiveBuffer() { return receiveBuffer_; }
   HttpHandler& Handler() { return handler_; }
@@ -128,8 +134,10 @@ class ServerCore {
   // Platform: accept again as soon as a retired record has been released (its descriptor given
   // back), without waiting for a new accept notification.
   void AcceptAfterRelease();
-  // Frees a descriptor for the connection waiting in the backlog: the connection that has
-  // moved least recently is retired, an answer still pending reset. One still waiting for its
+  // Frees a descriptor for the connection waiting in the backlog: of the connections still
+  // waiting for their header block the least recently moved is retired; when there is none,
+  // of the answers whose client has taken nothing for ClientConnection::kIdleBeforeRoomMs (and
+  // drains) the least recently moved, an answer still pending reset. One still waiting for its
   // header block is read first; if that completes its request it is answered instead (and may
   // finish at once), and the next is looked at. True when a record was retired, so its
   // descriptor comes free at its release.
@@ -141,6 +149,7 @@ class ServerCore {
   void Guarded(ClientConnection& connection, Work work);
 
   HttpHandler& handler_;
+  SocketOwnerCheck owners_;
   std::map<SocketHandle, std::unique_ptr<ClientConnection>> connections_;
   char receiveBuffer_[kReceiveBufferSize];  // shared by every read: one thread reads
   mutable std::mutex baseUrlLock_;

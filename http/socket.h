@@ -15,6 +15,12 @@ using SocketHandle = int;
 
 constexpr SocketHandle kInvalidSocket = static_cast<SocketHandle>(~static_cast<SocketHandle>(0));
 
+// An IPv4 address and a port, both in host order (127.0.0.1 is 0x7F000001).
+struct Ipv4Endpoint {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+};
+
 // Windows Sockets start-up (version 2.0) and clean-up; nothing to do on POSIX. StartSockets
 // returns 0 on success, else the start-up's error result.
 int StartSockets();
@@ -45,10 +51,11 @@ bool ListenForConnections(SocketHandle socket);
 // instead of "would block". True when that is in effect.
 bool DeferAcceptUntilData(SocketHandle listening);
 
-// One accepted connection (non-blocking, as the listening socket), or kInvalidSocket. On
-// failure `*exhausted` tells whether the process or system ran out of descriptors or buffers,
-// in which case the pending connection stays queued and accepting should pause.
-SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted);
+// One accepted connection (non-blocking, as the listening socket) and the client's address in
+// `*peer`, or kInvalidSocket. On failure `*exhausted` tells whether the process or system ran
+// out of descriptors or buffers, in which case the pending connection stays queued and
+// accepting should pause.
+SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted, Ipv4Endpoint* peer);
 
 // recv/send with flags 0 (send never raises SIGPIPE): the byte count, 0 for the peer's orderly
 // shutdown (Receive), or -1 with SocketError() set.
@@ -79,6 +86,9 @@ void SetAbortiveClose(SocketHandle socket);
 // anything short (Linux: SIOCOUTQ; on loopback a send within the peer's window is
 // acknowledged before it returns). False where the system cannot tell.
 bool SendQueueEmpty(SocketHandle socket);
+// How many bytes sent so far the peer has not acknowledged yet (Linux: SIOCOUTQ); -1 where the
+// system cannot tell.
+long SendQueueBytes(SocketHandle socket);
 
 // Ends our sending direction (the peer sees the end of the stream after what was sent).
 void ShutdownSend(SocketHandle socket);

@@ -64,14 +64,18 @@ bool ListenForConnections(SocketHandle socket) {
 
 bool DeferAcceptUntilData(SocketHandle) { return false; }
 
-SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted) {
+SocketHandle AcceptConnection(SocketHandle listening, bool* exhausted, Ipv4Endpoint* peer) {
   *exhausted = false;
-  const SOCKET s = accept(static_cast<SOCKET>(listening), nullptr, nullptr);
+  sockaddr_in address = {};
+  int length = sizeof address;
+  const SOCKET s = accept(static_cast<SOCKET>(listening), reinterpret_cast<sockaddr*>(&address), &length);
   if (s == INVALID_SOCKET) {
     const int error = WSAGetLastError();
     *exhausted = error == WSAEMFILE || error == WSAENOBUFS;
     return kInvalidSocket;
   }
+  peer->address = ntohl(address.sin_addr.s_addr);
+  peer->port = ntohs(address.sin_port);
   return static_cast<SocketHandle>(s);
 }
 
@@ -126,6 +130,7 @@ long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, co
 
 // Winsock cannot say what the peer has acknowledged: every answer ends with the drain.
 bool SendQueueEmpty(SocketHandle) { return false; }
+long SendQueueBytes(SocketHandle) { return -1; }
 
 void ShutdownSend(SocketHandle socket) { shutdown(static_cast<SOCKET>(socket), SD_SEND); }
 

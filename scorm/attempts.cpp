@@ -158,6 +158,7 @@ json LaunchItem(json& record, const ManifestFacts& manifest, const ManifestItem&
   item["sessionSeconds"] = 0;
   item["sessionCounted"] = false;
   item.erase("seq");
+  item.erase("sessionTime");
   item["ended"] = nullptr;
   item["exit"] = "";
   item["last"] = now;

@@ -97,7 +97,7 @@ BrowserChoice Choose(const BrowserFacts& facts, const std::wstring& url) {
   BrowserChoice choice;
   if (!facts.setting.empty() && ChooseFromSetting(facts, url, choice)) return choice;
   if (facts.windows) {
-    if (facts.versionMajor >= 10 && ChooseOwnBrowser(facts, url, choice)) return choice;
+    if ((facts.versionMajor >= 10 || facts.scormPackage) && ChooseOwnBrowser(facts, url, choice)) return choice;
     choice.kind = BrowserKind::kInternetExplorer;
     if (!facts.programFiles.empty()) {
       choice.program = facts.programFiles + L"\\Internet Explorer\\iexplore.exe";

@@ -38,6 +38,10 @@ struct BrowserFacts {
     std::wstring target;  // the file it finally resolves to through links: what it is
   };
   std::map<std::wstring, FoundProgram> onPath;
+  // The course is a SCORM package: its player needs a current browser, so on Windows 7 and 8.1
+  // too one of the course's own is preferred to Internet Explorer (which then only gets the
+  // player's page saying a current browser is needed).
+  bool scormPackage = false;
   // Windows: the program-files folder (SHGetFolderPathW); "" when it could not be had.
   std::wstring programFiles;
   // The course's own folder (course_profile.h), "" when there is none (no data folder): then no
@@ -61,8 +65,8 @@ struct BrowserChoice {
 // - the setting's first command whose program is there (Windows: the setting as one command, in
 //   which "%1" stands for the URL as "%s" does, as in a ProgId's registered command);
 //   a Chromium-family or Firefox program by file name gets the course's profile, else kCommand;
-// - Windows 10 and later: the default browser when Chromium-family or Firefox, else the first
-//   installed; with the course's profile;
+// - Windows 10 and later, and any Windows for a SCORM package: the default browser when
+//   Chromium-family or Firefox, else the first installed; with the course's profile;
 // - Windows before 10 (or nothing found there): Internet Explorer, "-nohome" and the URL;
 // - POSIX: the default browser when Chromium-family or Firefox, else the first installed, else
 //   the opener; kCommand with no program when there is none at all.

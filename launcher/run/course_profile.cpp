@@ -28,6 +28,7 @@ std::uint64_t IdentityHash(const std::wstring& identity) {
 // The files in a profile folder: the port its course got, and the port its run serves on now.
 constexpr const wchar_t* kPortFile = L"port";
 constexpr const wchar_t* kServingFile = L"serving";
+constexpr const wchar_t* kPortHeldFile = L"port-held";
 // How Platform::RemoveTree names a folder it has moved aside.
 constexpr std::wstring_view kRemovingPrefix = L".removing-";
 
@@ -161,6 +162,15 @@ std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir)
 void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port) {
   if (profileDir.empty() || port == RememberedPort(platform, profileDir)) return;
   platform.WriteSmallFile(profileDir + kPathSeparator + kPortFile, std::to_string(port) + "\n");
+}
+
+bool NoteWantedPortHeld(Platform& platform, const std::wstring& profileDir, bool held) {
+  if (profileDir.empty()) return false;
+  const std::wstring path = profileDir + kPathSeparator + kPortHeldFile;
+  std::string before;
+  const bool heldBefore = platform.ReadSmallFile(path, 4, before) && before == "1\n";
+  if (held != heldBefore) platform.WriteSmallFile(path, held ? "1\n" : "");
+  return heldBefore;
 }
 
 std::uint16_t ServingPort(Platform& platform, const std::wstring& profileDir) {

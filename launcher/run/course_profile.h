@@ -62,6 +62,9 @@ void PruneProfiles(Platform& platform, const std::wstring& profiles, const std::
 // The port remembered in a profile folder by RememberPort; 0 when none.
 std::uint16_t RememberedPort(Platform& platform, const std::wstring& profileDir);
 void RememberPort(Platform& platform, const std::wstring& profileDir, std::uint16_t port);
+// Records whether this run found the remembered port held by another program; true when the
+// run before found it held too (the file "port-held" in the profile folder).
+bool NoteWantedPortHeld(Platform& platform, const std::wstring& profileDir, bool held);
 
 // Where the run that holds the profile serves, once its browser has started (0 until then): what
 // a second run of the course hands its page to. A run clears it when it takes the profile.

@@ -30,9 +30,10 @@
 namespace {
 
 // How long a second run looks for the address of the run that holds the course's profile (it
-// may be starting up itself, and says where it serves only once its browser is up), in steps
-// of kFirstRunStepMs.
-constexpr int kFirstRunSteps = 75;
+// may be starting up itself, and says where it serves only once its browser is up; or ending,
+// its browser showing no page, which takes up to three watch passes), in steps of
+// kFirstRunStepMs.
+constexpr int kFirstRunSteps = 200;
 constexpr std::uint32_t kFirstRunStepMs = 200;
 
 // A run whose browser has asked for none of its pages says where it serves after this long all
@@ -145,6 +146,33 @@ unsigned ListeningPort(const std::string& baseUrl) {
   return error == std::errc() && next == end ? port : 0;
 }
 
+// A digest of a page: its length and FNV-1a (64 bits) of its bytes, taken piece by piece.
+struct PageDigest {
+  std::uint64_t length = 0;
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  void Add(const char* bytes, std::size_t count) {
+    length += count;
+    for (std::size_t i = 0; i < count; ++i) {
+      hash ^= static_cast<unsigned char>(bytes[i]);
+      hash *= 0x100000001b3ull;
+    }
+  }
+  bool operator==(const PageDigest&) const = default;
+};
+
+// The digest of the whole entry `name` (UTF-8) as this run reads it; false when it has none.
+bool OwnPageDigest(amzip::ZipArchive& archive, const std::string& name, PageDigest& digest) {
+  try {
+    const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(Utf8ToWide(name));
+    if (!reader) return false;
+    std::string piece(1 << 16, '\0');
+    while (const std::size_t n = reader->Read(piece.data(), piece.size())) digest.Add(piece.data(), n);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // The address of the run that holds the course's profile, "" when it cannot be found. That run
 // announces its port once its browser has started (a page handed over before that would start a
 // browser of its own on the profile), and serves under the course's prefix; it is taken to be a
@@ -152,31 +180,32 @@ unsigned ListeningPort(const std::string& baseUrl) {
 // reads from its own archive: another course answers nothing under this prefix, and another
 // program on that port does not have this page.
 std::wstring FirstRunUrl(Platform& platform, const std::wstring& profileDir, const std::string& prefix,
-                         const std::string& probePage, const std::string& ownPage) {
+                         const std::string& probePage, const PageDigest* ownPage) {
   const std::uint16_t port = ServingPort(platform, profileDir);
-  if (port == 0 || ownPage.empty()) return std::wstring();
+  if (port == 0 || ownPage == nullptr) return std::wstring();
   int status = 0;
   std::string body;
-  if (!platform.LoopbackGet(port, "/" + prefix + probePage, 2000, status, body) || status != 200 ||
-      body != ownPage) {
-    return std::wstring();
-  }
+  PageDigest answered;
+  if (platform.LoopbackGet(port, "/" + prefix + probePage, 2000, status, body)) answered.Add(body.data(), body.size());
+  if (status != 200 || !(answered == *ownPage)) return std::wstring();
   return AnsiToWide(FormatText("http://127.0.0.1:%u/", static_cast<unsigned>(port)) + prefix);
 }
 
-// The course's profile for this run. When another run holds it and serves the course, `firstRun`
-// is that run's URL; when the holder cannot be found (a removal holding it for a moment, a run
-// starting up, another version of the course) it is asked again for a while, then the run goes
-// on without a profile.
+// The course's profile for this run. When another run holds it and serves the course with a
+// page in its browser (it withdraws its address once its browser shows none), `firstRun` is
+// that run's URL; when the holder cannot be found (a run ending or starting up, a removal
+// holding it for a moment, another version of the course) it is asked again until its lock
+// comes free, which gives this run the profile, for a while at most; then the run goes on
+// without a profile.
 CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& identity,
                                         const std::string& prefix, amzip::ZipArchive& archive,
                                         const CourseLayout& layout, std::wstring& firstRun) {
-  const std::string ownPage =
-      layout.probePage.empty() ? std::string() : ReadEntryBytes(archive, layout.root + layout.probePage, 1 << 20);
+  PageDigest ownPage;
+  const bool hasPage = !layout.probePage.empty() && OwnPageDigest(archive, layout.root + layout.probePage, ownPage);
   for (int step = 0;; ++step) {
     CourseProfile profile = TakeCourseProfile(platform, identity);
     if (!profile.heldElsewhere) return profile;
-    firstRun = FirstRunUrl(platform, profile.dir, prefix, layout.probePage, ownPage);
+    firstRun = FirstRunUrl(platform, profile.dir, prefix, layout.probePage, hasPage ? &ownPage : nullptr);
     if (!firstRun.empty()) return profile;
     if (step == kFirstRunSteps || !platform.Sleep(kFirstRunStepMs)) {
       DebugLog("the course's profile is held, and no run of it answers.\n");
@@ -185,8 +214,24 @@ CourseProfile TakeProfileOrFindFirstRun(Platform& platform, const std::wstring& 
   }
 }
 
+// Tells the learner that the course cannot have its own address: its saved progress belongs to
+// that address (the origin), so the page may not show it, and another program may be posing as
+// the course there.
+void TellPortTaken(Platform& platform, unsigned wanted, unsigned got) {
+  const std::string where = got >= kCoursePortFirst && got <= kCoursePortLast
+                                ? FormatText("port %u", got)
+                                : FormatText("port %u, one the system handed out", got);
+  platform.ShowError(AnsiToWide(FormatText(
+      "Another program uses this course's address (port %u on 127.0.0.1): the course opens on %s instead, where "
+      "its saved progress may not show. Close the other program and open the course again.",
+      wanted, where.c_str())));
+}
+
 // Starts `server` on the HttpPort setting; without one on the port the profile remembers, then
-// the course's ports in order, then the system's choice, each on a new server object. The
+// the course's ports in order, then the system's choice, each on a new server object. When the
+// remembered port is held by another program the learner is told so, and the port another run
+// got is remembered only once the remembered one was found held on the run before too (a port
+// held once, by a program passing by or posing as the course, keeps the course's address). The
 // BaseUrl; "" after showing an error when no port could be used.
 std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
                         std::uint32_t setting, const std::wstring& identity, const std::wstring& profileDir) {
@@ -198,6 +243,7 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     return std::string();
   }
   std::vector<std::uint16_t> ports = CoursePorts(identity);
+  const std::uint16_t own = ports.front();
   const std::uint16_t remembered = RememberedPort(platform, profileDir);
   if (remembered != 0) {
     ports.erase(std::remove(ports.begin(), ports.end(), remembered), ports.end());
@@ -212,7 +258,18 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
     const std::string baseUrl = server->Start(ports[i]);
     const unsigned port = ListeningPort(baseUrl);
     if (port == 0) continue;
-    RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    const std::uint16_t wanted = remembered != 0 ? remembered : own;
+    if (i == 0) {
+      NoteWantedPortHeld(platform, profileDir, false);
+      RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+    } else {
+      // A course with progress of its own (a remembered port), or one moved into the system's
+      // range, where its address changes from run to run.
+      if (remembered != 0 || ports[i] == 0) TellPortTaken(platform, wanted, port);
+      if (NoteWantedPortHeld(platform, profileDir, true) || remembered == 0) {
+        RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
+      }
+    }
     return baseUrl;
   }
   platform.ShowError(L"The course cannot be served: no port on 127.0.0.1 could be used.");
@@ -226,27 +283,40 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
 class AnnouncingBrowser final : public Browser {
  public:
   AnnouncingBrowser(Platform& platform, std::unique_ptr<Browser> browser, LastRequestClock lastRequestMs,
-                    std::function<void()> announce)
+                    std::function<void()> announce, std::function<void()> withdraw)
       : platform_(platform),
         browser_(std::move(browser)),
         lastRequestMs_(std::move(lastRequestMs)),
-        announce_(std::move(announce)) {}
+        announce_(std::move(announce)),
+        withdraw_(std::move(withdraw)) {}
   bool Start() override {
     startedMs_ = platform_.NowMs();
     return browser_->Start();
   }
   ProcessState CheckProcess() override {
     AnnounceWhenUp();
-    return browser_->CheckProcess();
+    const ProcessState state = browser_->CheckProcess();
+    if (state == ProcessState::kExited) Shown(false);
+    return state;
   }
   PageCheck ShowsPageUnder(const std::wstring& prefix) override {
     AnnounceWhenUp();
-    return browser_->ShowsPageUnder(prefix);
+    const PageCheck shown = browser_->ShowsPageUnder(prefix);
+    if (shown != PageCheck::kCannotTell) Shown(shown == PageCheck::kShown);
+    return shown;
   }
   void Close() override { browser_->Close(); }
   WatchRule Rule() const override { return browser_->Rule(); }
 
  private:
+  // No page of the course (or no browser): a second run must not hand its page to a run that may
+  // end before its browser shows it, so the address goes at once, and comes back with a page.
+  void Shown(bool page) {
+    if (!announced_ || page != withdrawn_) return;
+    withdrawn_ = !page;
+    withdrawn_ ? withdraw_() : announce_();
+  }
+
   void AnnounceWhenUp() {
     if (announced_ || !(lastRequestMs_() != 0 || platform_.NowMs() - startedMs_ >= kAnnounceAnywayMs)) return;
     announced_ = true;
@@ -257,8 +327,10 @@ class AnnouncingBrowser final : public Browser {
   std::unique_ptr<Browser> browser_;
   LastRequestClock lastRequestMs_;
   std::function<void()> announce_;
+  std::function<void()> withdraw_;
   std::uint64_t startedMs_ = 0;
   bool announced_ = false;
+  bool withdrawn_ = false;
 };
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
@@ -362,8 +434,10 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
     const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
     AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
-                              [&] { AnnounceServingPort(platform, profile.dir, port); });
+                              [&] { AnnounceServingPort(platform, profile.dir, port); },
+                              [&] { AnnounceServingPort(platform, profile.dir, 0); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
+    if (started) AnnounceServingPort(platform, profile.dir, 0);  // ending: no hand-over to this run
     // Tear-down: the browser (Internet Explorer's shell-windows object and COM with it), then
     // (leaving the function) the server with its thread, the handler, the archive and the
     // profile's lock.

@@ -225,8 +225,10 @@ var OrvaneManifest = (function () {
     var doc = new DOMParser().parseFromString(xmlText, "application/xml");
     var error = doc.getElementsByTagName("parsererror")[0];
     if (error) {
-      throw new Error("The course's imsmanifest.xml is not well-formed XML: " +
-                      text(error).split("\n").slice(0, 2).join(" "));
+      // Chromium puts the parser's words in a <div>, Firefox in the element's first lines.
+      var detail = error.getElementsByTagName("div")[0] || error;
+      throw new Error("The course's imsmanifest.xml is not well-formed XML (" +
+                      text(detail).split("\n").slice(0, 3).join(" ").replace(/\s+/g, " ") + ").");
     }
     var root = doc.documentElement;
     if (!root || root.localName !== "manifest") {

@@ -26,6 +26,7 @@
       box.appendChild(p);
     });
     box.className = "problem";
+    if (!state.manifest) $("course-title").textContent = title;
     show("message");
   }
   function notice(lines) {
@@ -93,7 +94,7 @@
   // Statuses as the record has them (the launcher's evaluation), kept current after commits.
   function statusOf(cmi) {
     if (state.course.scorm === "2004") {
-      return { completion: cmi["cmi.completion_status"] || "unknown",
+      return { completion: cmi["cmi.completion_status"] || "not attempted",
                success: cmi["cmi.success_status"] || "unknown" };
     }
     var s = cmi["cmi.core.lesson_status"] || "not attempted";
@@ -133,7 +134,7 @@
         return;
       }
       return state.runtime.launch(item).then(function () {
-        show("content");
+        if ($("record").hidden) show("content");  // the record page stays until left
         frame.src = item.url;
         frame.onload = function () { shown(item); };
       });
@@ -144,10 +145,6 @@
 
   // An asset (not a SCO) counts as completed once shown: the player reports it as its SCO would.
   function shown(item) {
-    try {
-      frame.contentWindow.addEventListener("pagehide", function () { state.runtime.leaving = true; });
-    } catch (e) { /* not ours to watch */ }
-    state.runtime.leaving = false;
     if (item.scormType !== "asset" || state.runtime.finished) return;
     var rt = state.runtime;
     rt.call("LMSInitialize", "Initialize")("");
@@ -158,13 +155,12 @@
   // Ends the content in the frame (its own unload handlers run), then acts.
   function leaveCurrent() {
     return new Promise(function (resolve) {
-      if (!state.current || frame.hidden) return resolve();
+      if (!state.current || !frame.src || frame.src === "about:blank") return resolve();
+      state.runtime.flush();
       frame.onload = function () {
         frame.onload = null;
-        state.runtime.leaving = false;
         resolve();
       };
-      state.runtime.leaving = true;
       frame.src = "about:blank";
     }).then(function () {
       state.runtime.endSession();
@@ -344,6 +340,8 @@
       if (!r.ok) throw new Error("the launcher answered " + r.status + " for the course's facts");
       return r.json();
     }).then(function (course) {
+      // A version the launcher could not tell is played as 1.2, the older and simpler one.
+      if (course.scorm !== "2004") course.scorm = "1.2";
       state.course = course;
       notice(course.notices);
       var manifestUrl = new URL(course.manifest || "imsmanifest.xml", root).href;
@@ -375,13 +373,18 @@
                                           globals, committed);
         drawToc();
         var first = manifest.leaves.filter(function (l) { return l.visible; })[0] || manifest.leaves[0];
+        if (location.hash === "#record") showRecord();  // the record page by its address
         if (!first) {
           problem("This course has nothing to show", ["Its organization has no items."]);
         } else if (course.scorm === "2004") {
+          // A suspended course resumes; a fresh one starts; one whose last session ended
+          // without an exit (a crash) has a current activity already, which is shown again.
           var api = state.runtime.api;
-          var suspended = globals.sequencing && /"isSuspended":\s*true|suspendedActivity"?:\s*"/.test(globals.sequencing);
-          if (!(suspended && api.processNavigationRequest("resumeAll")) && !api.processNavigationRequest("start")) {
-            deliver(first);
+          var resumed = globals.sequencing && api.processNavigationRequest("resumeAll");
+          if (!resumed && !api.processNavigationRequest("start")) {
+            var current = api.getSequencingState && (api.getSequencingState() || {}).currentActivity;
+            var id = current && (current.id || current);
+            deliver(manifest.leaves.filter(function (l) { return l.id === id; })[0] || first);
           }
         } else {
           deliver(first);

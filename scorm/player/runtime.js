@@ -128,6 +128,8 @@ var OrvaneRuntime = (function () {
         if (typeof cmi[element] === "string" && cmi[element] !== "") self.long[element] = cmi[element];
         delete cmi[element];
       });
+      // What the manifest says, where the launcher did not say it.
+      if (item.launchData && !cmi["cmi.launch_data"]) cmi["cmi.launch_data"] = item.launchData;
       if (self.version === "1.2" && item.masteryScore && !cmi["cmi.student_data.mastery_score"]) {
         cmi["cmi.student_data.mastery_score"] = item.masteryScore;
       }
@@ -223,6 +225,12 @@ var OrvaneRuntime = (function () {
         self.beacon(self.body(single, "pagehide"));
       });
     }
+  };
+
+  // Everything set so far, on disk before the content is sent away (its own unload handlers
+  // can only send beacons).
+  Runtime.prototype.flush = function () {
+    if (this.session && !this.finished && this.api.isInitialized()) this.commit(null, false);
   };
 
   // The content is gone without finishing (the learner chose another item): its session ends

@@ -127,6 +127,7 @@ def make_course(root):
         # deep): each folder is packed once, under its first name in name order, so they add
         # nothing.
         os.symlink("..", os.path.join(root, "deep", "loop"))
+        os.symlink("../..", os.path.join(root, "deep", "vendor-assets"))  # the folder around SOURCE
         for level in range(5):
             os.makedirs(os.path.join(root, "fan", "f%d" % level))
             for link in ("a", "b"):
@@ -235,6 +236,8 @@ def broken_copies(launchers, path):
              lambda d: (struct.pack_into("<H", d, pe(d)[1], 0x20B), struct.pack_into("<H", d, pe(d)[0] + 20, 96)))
         copy("FileAlignment 3", w, "FileAlignment 3", lambda d: struct.pack_into("<I", d, pe(d)[1] + 36, 3))
         copy("section past the end", w, "section 1's data", lambda d: struct.pack_into("<I", d, pe(d)[2] + 20, len(d)))
+        copy("sections overlap", w, "overlaps the one before it",
+             lambda d: struct.pack_into("<I", d, pe(d)[2] + 40 + 12, u32(d, pe(d)[2] + 12)))
         copy("resource directory entry outside", w, "data directory 2",
              lambda d: struct.pack_into("<I", d, pe(d)[3] + 16, 0x7FFFFFF0))
         root = lambda d: pe_offset(d, u32(d, pe(d)[3] + 16))  # noqa: E731
@@ -350,7 +353,8 @@ def main():
                      "%d files" % (len(expected) + 1)):
             check(item in summary, "%s: %r not in the summary %r" % (kind, item, summary))
         if not args.emulator:
-            check("followed outside.js -> " in summary and "deep/loop/ (the same folder as SOURCE)" in summary and
+            check("followed outside.js -> " in summary and "deep/loop/ (a link to SOURCE or a folder above it" in summary and
+                  "deep/vendor-assets/ (a link to SOURCE or a folder above it" in summary and
                   "fan/f4/b/ (the same folder as fan/f3/)" in summary, "%s: links in the summary %r" % (kind, summary))
             check("bad\ufffdname.txt is not a UTF-8 name" in stderr, "%s: no word of the name that is not UTF-8: %r" % (kind, stderr))
         with_start = dict(expected)
@@ -369,14 +373,14 @@ def main():
             run = subprocess.run([output] + names, capture_output=True, timeout=60)
             check(run.returncode == 0, "posix: the packed probe finds %r" % run.stdout)
 
-        # The same folder and launcher with SOURCE_DATE_EPOCH give the same bytes, new file times
+        # The same folder, course ID and launcher with SOURCE_DATE_EPOCH give the same bytes, new file times
         # notwithstanding.
         copies = []
         for i in range(2):
             for name in ("index.html", "css/site.css"):
                 os.utime(os.path.join(course, name), (1600000000 + i * 1000, 1600000000 + i * 1000))
             copy = os.path.join(out, "repro-%s-%d" % (kind, i))
-            result = pack(course, copy, launcher, env={"SOURCE_DATE_EPOCH": "1700000000"})
+            result = pack(course, copy, launcher, "--id", "repro", env={"SOURCE_DATE_EPOCH": "1700000000"})
             check(result.returncode == 0, "%s: reproducible pack exits %d" % (kind, result.returncode))
             copies.append(read(copy))
         check(copies[0] == copies[1], "%s: two packs with SOURCE_DATE_EPOCH differ" % kind)
@@ -394,12 +398,73 @@ def main():
                 check([(i.filename, i.CRC) for i in a.infolist()] == [(i.filename, i.CRC) for i in b.infolist()],
                       "%s: repacked entries differ" % kind)
 
+    # The course ID: new and named in the summary, kept from a packed launcher or a zip that has
+    # one, given with --id, kept in the folder with --keep-id (and never packed as a file).
+    def course_id(path):
+        with zipfile.ZipFile(path) as z:
+            lines = [l for l in z.comment.decode().splitlines() if l.startswith("orvane-course-id: ")]
+            return lines[0][18:] if len(lines) == 1 else None
+    first = course_id(os.path.join(out, "course-" + next(iter(launchers))))
+    check(first is not None and len(first) == 32, "a new course ID: %r" % first)
+    for kind in launchers:
+        check(course_id(os.path.join(out, "repacked-" + kind)) == first, "%s: repacking keeps the ID" % kind)
+    any_launcher = next(iter(launchers.values()))
+    plain_zip = os.path.join(work, "plain.zip")
+    with zipfile.ZipFile(plain_zip, "w") as z:
+        z.comment = b"a zip of another tool"
+        z.writestr("index.html", "<p>plain</p>")
+    result = pack(plain_zip, os.path.join(out, "from-zip"), any_launcher)
+    given = course_id(os.path.join(out, "from-zip"))
+    check(result.returncode == 0 and given and ("course ID %s (new" % given).encode() in result.stdout,
+          "a zip without an ID gets one: %r" % (result,))
+    with zipfile.ZipFile(os.path.join(out, "from-zip")) as z:
+        check(z.namelist() == ["index.html"] and z.comment.startswith(b"a zip of another tool\n"), "the zip's entries and comment kept")
+    pack(os.path.join(out, "from-zip"), os.path.join(out, "from-zip-2"), any_launcher, "--id", "vendor-a.safety-2")
+    check(course_id(os.path.join(out, "from-zip-2")) == "vendor-a.safety-2", "--id replaces the ID")
+    check_refused(pack(plain_zip, os.path.join(out, "bad-id"), any_launcher, "--id", "a b"), os.path.join(out, "bad-id"),
+                  "a course ID is", "--id with a blank")
+    keep = os.path.join(work, "keep")
+    shutil.rmtree(keep, ignore_errors=True)
+    os.makedirs(keep)
+    write(os.path.join(keep, "index.html"), "<p>v1</p>")
+    pack(keep, os.path.join(out, "keep-1"), any_launcher, "--keep-id")
+    kept_id = course_id(os.path.join(out, "keep-1"))
+    check(read(os.path.join(keep, ".orvane-course-id")) == (kept_id + "\n").encode(), "--keep-id writes the ID beside the files")
+    write(os.path.join(keep, "index.html"), "<p>v2</p>")
+    pack(keep, os.path.join(out, "keep-2"), any_launcher)
+    with zipfile.ZipFile(os.path.join(out, "keep-2")) as z:
+        check(course_id(os.path.join(out, "keep-2")) == kept_id and z.namelist() == ["index.html"], "the next version keeps it")
+
+    # Names another system reads as paths or a terminal as commands are refused; an unreadable
+    # path fails the pack; list shows control characters escaped.
+    if not args.emulator:
+        for bad in ("..\\..\\evil.bat", "line\nbreak.txt", "\x1b[31mred.txt"):
+            named = os.path.join(work, "named")
+            shutil.rmtree(named, ignore_errors=True)
+            os.makedirs(named)
+            write(os.path.join(named, "index.html"), "x")
+            write(os.path.join(named, bad), "x")
+            check_refused(pack(named, os.path.join(out, "named"), any_launcher), os.path.join(out, "named"), "rename it", repr(bad))
+        fd = os.open(named, os.O_RDONLY)
+        for _ in range(30):  # deeper than PATH_MAX from SOURCE
+            os.mkdir("d" * 200, dir_fd=fd)
+            fd, old = os.open("d" * 200, os.O_RDONLY, dir_fd=fd), fd
+            os.close(old)
+        os.close(fd)
+        os.remove(os.path.join(named, "\x1b[31mred.txt"))
+        check_refused(pack(named, os.path.join(out, "named"), any_launcher), os.path.join(out, "named"), "File name too long",
+                      "a path too long")
+        escaped = os.path.join(work, "escaped.zip")
+        with zipfile.ZipFile(escaped, "w") as z:
+            z.writestr("a\nb\x1b[2J.txt", "x")
+        listed = run_tool("list", tool_path(escaped)).stdout
+        check(listed.endswith(b"\ta\\x0ab\\x1b[2J.txt\n"), "list escapes control characters: %r" % listed)
+
     # A folder without index.html is packed with a warning.
     bare = os.path.join(work, "bare")
     shutil.rmtree(bare, ignore_errors=True)
     os.makedirs(bare)
     write(os.path.join(bare, "page.html"), "<p>no index</p>")
-    any_launcher = next(iter(launchers.values()))
     result = pack(bare, os.path.join(out, "bare"), any_launcher)
     check(result.returncode == 0 and b"no index.html" in result.stderr, "no index.html: %r" % (result,))
 

@@ -724,6 +724,25 @@ def test_modern_site(case):
           "the folder page: %s" % dom["folder"])
 
 
+def run_case(args, tests, name, prepare=None):
+    """Runs the case args.case of `tests` (a module's globals) in a fresh Case folder `name`,
+    after `prepare(case)`; exits 1 on a failure."""
+    test = tests.get("test_" + args.case)
+    if test is None:
+        sys.exit("no such case: " + args.case)
+    case = Case(args, name)
+    try:
+        if prepare:
+            prepare(case)
+        test(case)
+    except Failure as failure:
+        print("FAILED:", failure)
+        sys.exit(1)
+    finally:
+        shutil.rmtree(case.tmp, ignore_errors=True)
+    print("passed:", args.case)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("case")
@@ -732,18 +751,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--emulator")
     args = parser.parse_args()
-    test = globals().get("test_" + args.case)
-    if test is None:
-        sys.exit("no such case: " + args.case)
-    case = Case(args, args.case)
-    try:
-        test(case)
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    finally:
-        shutil.rmtree(case.tmp, ignore_errors=True)
-    print("passed:", args.case)
+    run_case(args, globals(), args.case)
 
 
 if __name__ == "__main__":

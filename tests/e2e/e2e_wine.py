@@ -10,12 +10,14 @@ time Internet Explorer's recorded command line, the pages it fetched and the exi
 checked; then the Browser setting starts the stand-in Edge instead. Set to Windows 10 it runs a
 course twice with the stand-in Edge: the course's own profile, how long the run lives around the
 browser's window, the browser driven over its DevTools pipe and closed by it when it lingers, a
-browser that refuses the pipe, and the temporary folder. Every Wine run is bounded in time; running into a bound is a failure."""
+browser that refuses the pipe, the temporary folder, and a native client refused where a Windows
+one (http_fetch.exe) is answered. Every Wine run is bounded in time; running into a bound is a failure."""
 import argparse
 import glob
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -318,6 +320,19 @@ def main():
             check(handed[:2] == ["--user-data-dir=" + profile, session + "index.html?from=second&" + SHOW],
                   "hand-over: %s" % handed)
             check(handed[2:] == ["200"] + index_html.split("\n"), "the hand-over's page: %r" % handed[2:5])
+            # Only Windows programs of the account are answered: this native client has no
+            # Windows process, a Windows one under Wine is a learner's program.
+            page = urllib.parse.urlsplit(session + "index.html")
+            request = "GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (page.path, page.netloc)
+            with socket.create_connection((page.hostname, page.port), timeout=30) as native:
+                native.sendall(request.encode())
+                refused = native.makefile("rb").read()
+            check(refused.startswith(b"HTTP/1.1 403 Forbidden\r\n") and index_html.encode() not in refused,
+                  "a native client got %r" % refused[:200])
+            fetched = subprocess.run([WINE, windows_path(os.path.join(bin_dir, "http_fetch.exe")), str(page.port)],
+                                     input=request.encode(), env=wine.env, capture_output=True, timeout=60).stdout
+            check(fetched.startswith(b"HTTP/1.1 200 OK\r\n") and fetched.endswith(index_html.encode()),
+                  "a Windows client got %r" % fetched[:200])
         after_close, recorded = wine.launch_with_window(orvane, [demo_zip], window_ms=15000, linger=False,
                                                         while_open=second_run)
         check("chromium-handover.txt" in recorded, "no second run")

@@ -3,7 +3,9 @@
 // reads. Whatever comes back must be one well-formed answer: a status-only response, a 200
 // whose body is exactly as long as its Content-Length (GET) or empty (HEAD), a 206 whose
 // Content-Range agrees with its length, or a 416.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -102,6 +104,30 @@ void CheckAnswer(const std::string& answer) {
   Require(bodySize == (isHead ? 0 : length));
 }
 
+// The server answers only clients it finds to be of our own account, by their TCP addresses;
+// a socket pair has none. Every run's connection is given the addresses of one real loopback
+// connection of this process, held open for its life.
+ConnectionEnds OwnLoopbackEnds() {
+  static ConnectionEnds ends = [] {
+    ConnectionEnds made;
+    const int listening = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    Require(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listening, 1) == 0 &&
+            getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    Require(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    made.server = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    Require(getsockname(client, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    made.client = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    Require(accept(listening, nullptr, nullptr) >= 0);  // both ends stay open
+    return made;
+  }();
+  return ends;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int fd : pair) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   const SocketHandle server = pair[0];
   const int client = pair[1];
-  core.AddConnection(server);
+  core.AddConnection(server, OwnLoopbackEnds());
 
   // The first byte chooses the size of the pieces the rest is sent in (0: all at once).
   const std::size_t piece = size == 0 || data[0] == 0 ? size + 1 : data[0];

@@ -523,6 +523,85 @@ def integrity_check(work):
         proc.wait(timeout=10)
 
 
+OTHER_ACCOUNT = "orvane-other"
+# A raw GET from a client of another account, as IPv4 or as IPv6 to ::ffff:127.0.0.1; prints
+# what came back.
+OTHER_CLIENT = """
+import socket, sys
+port, path, family = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+s = socket.socket(socket.AF_INET6 if family == "6" else socket.AF_INET)
+s.settimeout(20)
+s.connect(("::ffff:127.0.0.1" if family == "6" else "127.0.0.1", port))
+s.sendall(("GET %s HTTP/1.1\\r\\nHost: 127.0.0.1:%d\\r\\nAccept-Encoding: deflate\\r\\n\\r\\n" % (path, port)).encode())
+data = b""
+while True:
+    chunk = s.recv(65536)
+    if not chunk:
+        break
+    data += chunk
+sys.stdout.write(repr(data))
+"""
+
+
+def as_other_account(*command):
+    return subprocess.run(["setpriv", "--reuid", OTHER_ACCOUNT, "--regid", OTHER_ACCOUNT, "--clear-groups"] + list(command),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, cwd="/")
+
+
+def other_accounts_check(work):
+    """A client of another local account (made here) gets a bare 403 by curl and by a raw client
+    over IPv4 and IPv4-mapped IPv6, and changes nothing: the deflated entry it asked for has not
+    been read (our own first answer to a client taking deflate is still the checked, inflated
+    one). Our own account's IPv6 client is answered."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        print("other accounts: not checked (needs root and setpriv to act as another account)")
+        return
+    if subprocess.run(["id", "-u", OTHER_ACCOUNT], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OTHER_ACCOUNT], check=True)
+    text = b"".join(b"line %d of a lesson\n" % i for i in range(120000))  # streamed: checked as first sent
+    archive = os.path.join(work, "accounts.zip")
+    with zipfile.ZipFile(archive, "w") as z:
+        z.writestr("page.txt", text, compress_type=zipfile.ZIP_DEFLATED)
+    os.chmod(work, 0o755)
+    proc = subprocess.Popen([SERVER, archive], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        url = proc.stdout.readline().strip()
+        parsed = urllib.parse.urlsplit(url)
+        path = parsed.path + "page.txt"
+        got = as_other_account("curl", "-sS", "--max-time", "20", "-H", "Accept-Encoding: deflate",
+                               "-w", "\n%{http_code}", url + "page.txt")
+        check(got.stdout == b"\n403", "another account's curl got %r %r" % (got.stdout[:200], got.stderr[:200]))
+        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
+        for family in ("4", "6"):
+            got = as_other_account(python, "-c", OTHER_CLIENT, str(parsed.port), path, family)
+            answer = got.stdout.decode()
+            check(answer.startswith("b'HTTP/1.1 403 Forbidden\\r\\n") and answer.endswith("\\r\\n\\r\\n'") and "line" not in answer,
+                  "another account's IPv%s client got %r %r" % (family, answer[:200], got.stderr[-300:]))
+        headers = {}
+        status, _, body = fetch(parsed.hostname, parsed.port, path, headers={"Accept-Encoding": "deflate"}, got_headers=headers)
+        check(status == 200 and body == text and "content-encoding" not in headers,
+              "after another account's requests: %s, %s" % (status, headers.get("content-encoding")))
+        mapped = socket.socket(socket.AF_INET6)
+        mapped.settimeout(20)
+        mapped.connect(("::ffff:127.0.0.1", parsed.port))
+        mapped.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (path, parsed.port)).encode())
+        check(read_all(mapped).endswith(b"\r\n\r\n" + text), "our own IPv6 client")
+        print("other accounts: curl and raw IPv4 and IPv6 clients refused, nothing read for them")
+    finally:
+        proc.stdin.close()
+        proc.wait(timeout=10)
+
+
+def read_all(s):
+    data = b""
+    while True:
+        chunk = s.recv(1 << 16)
+        if not chunk:
+            s.close()
+            return data
+        data += chunk
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         content = os.path.join(work, "content")
@@ -534,6 +613,7 @@ def main():
         changed_archive_check(work)
         browsers_check(work)
         cross_origin_check(work)
+        other_accounts_check(work)
         if os.environ.get("ORVANE_SANITIZED"):
             # UBSan checks a vtable by writing it to a pipe; with every descriptor held by
             # clients it cannot make one and reports a valid object as corrupt. The native

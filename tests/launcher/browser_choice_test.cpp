@@ -49,11 +49,25 @@ TEST(ChooseBrowser, WindowsTable) {
   };
   const BrowserFacts win7 = Windows(6, 1), win81 = Windows(6, 3), win10 = Windows(10, 0);
   const auto all = [](BrowserFacts& f) { f.installed = {kEdge, kChrome, kFirefox}; };
+  const auto package = [](BrowserFacts facts) {
+    facts.scormPackage = true;
+    return facts;
+  };
   const Case cases[] = {
       {"7, everything installed: Internet Explorer", with(win7, all), BrowserKind::kInternetExplorer, ie},
       {"8.1, default Chrome: Internet Explorer", with(win81, [&](BrowserFacts& f) { all(f); f.defaultBrowser = kChrome; }),
        BrowserKind::kInternetExplorer, ie},
       {"10, nothing found: Internet Explorer", win10, BrowserKind::kInternetExplorer, ie},
+      {"7, a package, everything installed: Edge", with(package(win7), all), BrowserKind::kChromium,
+       L"\"" + kEdge + L"\"" + chromiumFlags + kQuotedUrl},
+      {"8.1, a package, default Chrome", with(package(win81), [&](BrowserFacts& f) { all(f); f.defaultBrowser = kChrome; }),
+       BrowserKind::kChromium, L"\"" + kChrome + L"\"" + chromiumFlags + kQuotedUrl},
+      {"7, a package, only Firefox installed", with(package(win7), [](BrowserFacts& f) { f.installed = {kFirefox}; }),
+       BrowserKind::kFirefox, L"\"" + kFirefox + L"\"" + firefoxFlags + kQuotedUrl},
+      {"8.1, a package, nothing but Internet Explorer", package(win81), BrowserKind::kInternetExplorer, ie},
+      {"7, a package, Browser set to Opera: the setting first",
+       with(package(win7), [&](BrowserFacts& f) { all(f); f.setting = L"\"" + kOpera + L"\""; }),
+       BrowserKind::kCommand, L"\"" + kOpera + L"\" " + kQuotedUrl},
       {"10, default Edge", with(win10, [&](BrowserFacts& f) { all(f); f.defaultBrowser = kEdge; }),
        BrowserKind::kChromium, L"\"" + kEdge + L"\"" + chromiumFlags + kQuotedUrl},
       {"10, default Chrome", with(win10, [&](BrowserFacts& f) { all(f); f.defaultBrowser = kChrome; }),

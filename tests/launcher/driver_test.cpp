@@ -120,8 +120,9 @@ struct HeldPort {
   }
 };
 
-// The course's first port; another program on it: the next of the course's ports, remembered in
-// its profile and used again while the first is still taken, and for every later run.
+// The course's first port; another program on it: the next of the course's ports and a message
+// that names the port held. A port held once keeps the course's address; held on two runs in a
+// row, the port the course got is remembered and used for every later run.
 TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   const std::wstring course = CourseCopy("Safety.zip");
   const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
@@ -135,16 +136,28 @@ TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
     EXPECT_EQ(PortOf(first.SessionUrl()), ports[0]);
     kept = first.env.files;
   }
-  {
+  const auto heldRun = [&] {
     const HeldPort other(ports[0]);
     ASSERT_EQ(other.port, ports[0]);
     DriverRun second({kProgram, course}, true, withProfile);
     EXPECT_EQ(PortOf(second.SessionUrl()), ports[1]);
     EXPECT_EQ(second.env.startPageStatus, 200);
+    ASSERT_EQ(second.env.errors.size(), 1u);
+    EXPECT_NE(second.env.errors[0].find(L"Another program uses this course's address (port " + std::to_wstring(ports[0])),
+              std::wstring::npos) << WideToAnsi(second.env.errors[0]);
     kept = second.env.files;
+  };
+  heldRun();
+  {
+    DriverRun free({kProgram, course}, true, withProfile);
+    EXPECT_EQ(PortOf(free.SessionUrl()), ports[0]) << "a port held once keeps the course's address";
+    EXPECT_TRUE(free.env.errors.empty());
+    kept = free.env.files;
   }
+  heldRun();
+  heldRun();
   DriverRun third({kProgram, course}, true, withProfile);
-  EXPECT_EQ(PortOf(third.SessionUrl()), ports[1]) << "the port it got last, though the first is free";
+  EXPECT_EQ(PortOf(third.SessionUrl()), ports[1]) << "held twice in a row: the port it got, though the first is free";
   // Without a profile nothing is remembered: the course's first port.
   DriverRun none({kProgram, course});
   EXPECT_EQ(PortOf(none.SessionUrl()), ports[0]);
@@ -204,8 +217,10 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
   EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
   const std::wstring serving = course + kPathSeparator + L"serving";
-  EXPECT_EQ(run.env.files[serving], std::to_string(PortOf(run.SessionUrl())) + "\n")
-      << "where it serves, once its browser has asked for a page";
+  const std::string port = std::to_string(PortOf(run.SessionUrl())) + "\n";
+  // Where it serves, once its browser has asked for a page; withdrawn when the browser shows no
+  // page (the fake's process has ended) and as the run ends.
+  EXPECT_EQ(run.env.written[serving], (std::vector<std::string>{"", port, "", ""}));
   // A browser that has asked for nothing may not hold the profile yet: a second run's hand-over
   // could take it first. Where the run serves is said after 10 s all the same.
   for (const int passes : {1, 2}) {
@@ -215,8 +230,10 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
       p.browserAsks = false;
       p.maxSleeps = passes;
     });
-    const std::string port = std::to_string(PortOf(silent.SessionUrl())) + "\n";
-    EXPECT_EQ(silent.env.files[serving], passes == 2 ? port : "") << passes << " passes";
+    const std::string silentPort = std::to_string(PortOf(silent.SessionUrl())) + "\n";
+    const std::vector<std::string> want =
+        passes == 2 ? std::vector<std::string>{"", silentPort, "", ""} : std::vector<std::string>{"", ""};
+    EXPECT_EQ(silent.env.written[serving], want) << passes << " passes";
   }
   // No data folder: the same browser as a plain command, watched by activity.
   DriverRun none({kProgram, Fixture("plain.zip")}, true,
@@ -265,10 +282,18 @@ struct FirstRun {
   }
 };
 
+// A copy of the fixture `fixture` named `name`, as CourseCopy.
+std::wstring FixtureCopy(const std::string& fixture, const std::string& name) {
+  const std::wstring copy = CourseCopy(name);
+  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), WideToAnsi(copy), std::filesystem::copy_options::overwrite_existing);
+  return copy;
+}
+
 // The course is open: a second run hands its page to the browser that holds the course's
-// profile, at the first run's address, and ends with 0; the first keeps serving.
+// profile, at the first run's address, and ends with 0; the first keeps serving. The pages
+// compare whole, of any size.
 TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
-  const std::wstring course = CourseCopy("Twice.zip");
+  const std::wstring course = FixtureCopy("big_page.zip", "Twice.zip");
   FirstRun first(course);
   const std::wstring firstUrl = first.env.started.at(0).args.back();
   DriverRun second({kProgram, course, L"x=1"}, true, [&](FakePlatform& p) {
@@ -314,6 +339,28 @@ TEST(Driver, AHeldProfileIsTrustedOnlyWhenItsPortAnswersTheCoursesPage) {
     EXPECT_EQ(run.env.startPageBody, "<p>plain</p>\n") << "served by itself";
     EXPECT_EQ(run.env.folders.count(ProfileOf(IdentityOfCourse(course))), 0u) << "not the held profile";
   }
+}
+
+// The profile is held by a run whose browser shows no page (it has withdrawn its address, and
+// ends soon): no hand-over to it; the second run waits for its lock and starts on its own with
+// the course's profile.
+TEST(Driver, ARunShowingNoPageGetsNoHandOverTheNextWaitsForItsEnd) {
+  const std::wstring course = CourseCopy("Ending.zip");
+  const std::wstring profile = ProfileOf(IdentityOfCourse(course));
+  DriverRun run({kProgram, course}, true, [&](FakePlatform& p) {
+    p.dataFolder = L"/data";
+    p.facts.installed = {L"/usr/bin/chromium"};
+    p.lockedElsewhere = {profile};
+    p.files[profile + kPathSeparator + L"serving"] = "";
+    p.maxSleeps = 110;
+    p.onSleep = [&](FakePlatform& env) {
+      if (env.sleeps == 100) env.lockedElsewhere.clear();  // 20 s later the first run has ended
+    };
+  });
+  ASSERT_EQ(run.env.started.size(), 1u);
+  EXPECT_EQ(run.env.started[0].profileDir, profile + L"/chromium") << "its own browser, with the profile";
+  EXPECT_GE(run.env.sleeps, 100);
+  EXPECT_EQ(run.exitCode, 0);
 }
 
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {

@@ -47,6 +47,7 @@ class FakePlatform : public Platform {
   std::vector<std::wstring> notices;
   std::vector<BrowserChoice> started;
   std::vector<std::wstring> removed;
+  std::map<std::wstring, std::vector<std::string>> written;  // every WriteSmallFile, by path
   std::set<std::wstring> locked;                 // folders this run holds locked now
   std::set<std::wstring> lockFiles;              // folders with a lock file (set by a test too)
   std::vector<std::wstring> lockedEver;          // every lock this run took, in order
@@ -144,6 +145,7 @@ class FakePlatform : public Platform {
   }
   bool WriteSmallFile(const std::wstring& path, const std::string& bytes) override {
     files[path] = bytes;
+    written[path].push_back(bytes);
     return true;
   }
   BrowserFacts GatherBrowserFacts() override {

@@ -25,6 +25,7 @@ ARCHIVES = {
     "start_text": start("Kapitel 2 \u2013 \u00dcbung & Test #3 50% a+b=c?-_.!~*'()"),
     "start_one": b"z",                           # one byte: one character
     "embedded": start("from-the-executable"),    # carried by the embedded-archive tests
+    "big_page": None,                            # an index.html of more than 1 MiB
 }
 
 
@@ -36,7 +37,8 @@ def main():
     for name, start_bytes in ARCHIVES.items():
         path = os.path.join(out, name + ".zip")
         with zipfile.ZipFile(path + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
-            z.writestr("index.html", "<p>%s</p>\n" % name)
+            page = "<p>%s</p>\n" % name
+            z.writestr("index.html", page + ("".join("<p>%d</p>\n" % i for i in range(200000)) if name == "big_page" else ""))
             if start_bytes is not None:
                 z.writestr(".start", start_bytes)
         os.replace(path + ".tmp", path)

@@ -20,6 +20,10 @@ large     4 clients fetch a very large stored entry (--large-mib, 300 by default
           and afterwards no more descriptors than before. Then a range at the end of a deflated
           entry as large beside a page asked for again and again (the page's slowest wait is
           printed; goal 50 ms, more than 250 ms fails).
+trickle   1,200 connections that send a byte of a header block now and then (and connect
+          again when closed) against 256 descriptors, beside a download of a --trickle-mib entry
+          (40 by default) read at 1 MB/s: the download completes whole, and a page
+          asked for every half second is served within 1 s (the figures are printed).
 valgrind  a full launcher run under memcheck with a short load, status-only answers and HEAD
           included: no errors, no leaks.
 
@@ -564,6 +568,118 @@ def check_large(args, work, archive, expected):
     return failures
 
 
+def trickle(port, count, stop, stats):
+    """`count` connections that each send one byte of a header block every second or so and
+    never end it; one the server closes is opened again. Counts opens and closes in `stats`."""
+    sockets = []
+    head = b"GET /x HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nX: " % port
+
+    def opened():
+        s = socket.socket()
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", port))
+        stats["opened"] += 1
+        return [s, 0]
+    while not stop.is_set():
+        while len(sockets) < count and not stop.is_set():
+            sockets.append(opened())
+            if len(sockets) % 50 == 0:
+                time.sleep(0.01)
+        for item in sockets:
+            try:
+                item[0].send(head[item[1] % len(head):][:1] if item[1] < len(head) else b"x")
+                item[1] += 1
+            except BlockingIOError:
+                pass
+            except OSError:
+                item[0].close()
+                stats["closed"] += 1
+                item[:] = opened()
+        stop.wait(1.0)
+    for s, _ in sockets:
+        s.close()
+
+
+def slow_download(port, path, rate, result):
+    """GETs `path` reading `rate` bytes a second in 64 KiB pieces through a 64 KiB receive
+    buffer, so the server's answer waits on the reader; `result` gets the body and any error."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+    s.settimeout(90)
+    data = bytearray()
+    started = time.monotonic()
+    try:
+        s.connect(("127.0.0.1", port))
+        s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (path.encode(), port))
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+            ahead = len(data) / rate - (time.monotonic() - started)
+            if ahead > 0:
+                time.sleep(ahead)
+    except OSError as error:
+        result["error"] = str(error)
+    finally:
+        s.close()
+    result["answer"] = bytes(data)
+
+
+def check_trickle(args, work, archive, expected):
+    failures = []
+    size = int(args.trickle_mib * 1e6)
+    big = random.Random(40).randbytes(size)
+    archive = os.path.join(work, "trickle.zip")
+    make_archive(archive, {"big.bin": big})
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    launcher = Launcher([args.launcher], archive, work, nofile=256)
+    stop = threading.Event()
+    stats = {"opened": 0, "closed": 0}
+    try:
+        started = time.monotonic()
+        result = {}
+        download = threading.Thread(target=slow_download, args=(launcher.port, "/%sbig.bin" % launcher.prefix, 1e6, result))
+        download.start()
+        time.sleep(0.5)  # the download is under way before the flood
+        flood = threading.Thread(target=trickle, args=(launcher.port, 1200, stop, stats))
+        flood.start()
+        waits, pages_ok = [], True
+        while download.is_alive() and time.monotonic() - started < size / 1e6 * 3 + 30:
+            time.sleep(0.5)
+            asked = time.monotonic()
+            try:
+                status, body = launcher.get("page.html", timeout=5)
+                pages_ok = pages_ok and status == 200 and len(body) == expected["page.html"][0]
+            except OSError:
+                pages_ok = False
+            waits.append(time.monotonic() - asked)
+        spent = time.monotonic() - started
+        download.join()
+        head, _, body = result.get("answer", b"").partition(b"\r\n\r\n")
+        stop.set()
+        flood.join()
+        whole = head.startswith(b"HTTP/1.1 200 OK\r\n") and body == big
+        waits.sort()
+        slowest = waits[-1] if waits else float("inf")
+        print("trickle: %d connections opened by the trickle, %d closed by the server; %.0f MB download %s in %.1f s"
+              " (%s, %d bytes); %d pages, median %.3f s, slowest %.3f s"
+              % (stats["opened"], stats["closed"], size / 1e6, "whole" if whole else "NOT whole", spent,
+                 result.get("error", "no error"), len(body), len(waits), waits[len(waits) // 2] if waits else 0, slowest))
+        if not whole:
+            failures.append("the download beside the trickle: %d of %d bytes: %s"
+                            % (len(body), size, result.get("error", "ended early")))
+        if not pages_ok or slowest >= 1.0:
+            failures.append("a page beside the trickle: %s, slowest %.2f s" % ("served" if pages_ok else "NOT served", slowest))
+        if stats["closed"] == 0:
+            failures.append("no trickling connection was ever closed")
+    finally:
+        stop.set()
+        stop_checked(launcher, failures)
+    return failures
+
+
 def check_valgrind(args, work, archive, expected):
     command = ["valgrind", "--quiet", "--error-exitcode=99", "--suppressions=" + SUPPRESSIONS, "--leak-check=full",
                "--errors-for-leak-kinds=definite,indirect", "--show-leak-kinds=definite,indirect", args.launcher]
@@ -611,16 +727,18 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--launcher", required=True)
     ap.add_argument("--seconds", type=float, default=30)
-    ap.add_argument("--check", action="append", choices=["load", "idle", "large", "valgrind"])
+    ap.add_argument("--check", action="append", choices=["load", "idle", "large", "trickle", "valgrind"])
+    ap.add_argument("--trickle-mib", type=float, default=40, help="MB of the download beside the trickle")
     ap.add_argument("--large-mib", type=float, default=300, help="size of the large entry (--check large)")
     args = ap.parse_args()
-    checks = args.check or ["load", "idle", "large", "valgrind"]
+    checks = args.check or ["load", "idle", "large", "trickle", "valgrind"]
     failed = False
     with tempfile.TemporaryDirectory(prefix="orvane-stay-up-") as work:
         archive = os.path.join(work, "content.zip")
         expected = make_archive(archive)
         for name in checks:
-            failures = {"load": check_load, "idle": check_idle, "large": check_large, "valgrind": check_valgrind}[name](
+            failures = {"load": check_load, "idle": check_idle, "large": check_large, "trickle": check_trickle,
+                        "valgrind": check_valgrind}[name](
                 args, work, archive, expected)
             for f in failures:
                 print("FAIL (%s): %s" % (name, f))

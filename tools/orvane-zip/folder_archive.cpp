@@ -365,7 +365,7 @@ bool WriteFolderArchive(const std::vector<FolderFile>& files, const FolderArchiv
     pipeline.Written(i);
     progress.Show(pipeline.bytesRead);
   }
-  *length = writer.Finish();
+  *length = writer.Finish(options.comment);
   progress.Done();
   return true;
 }

@@ -18,6 +18,8 @@ struct FolderArchiveOptions {
   std::int64_t fixedSeconds = 0;
   // Show a progress line on standard error when the pack takes more than a second.
   bool progress = false;
+  // The archive's comment (the course ID's line).
+  std::string comment;
 };
 
 // What was packed, for the summary.

@@ -120,15 +120,30 @@ class Walk {
   bool Item(const fs::path& path, const std::string& prefix, std::wstring* error) {
     const std::string base = NameBytes(path.filename());
     const std::string name = prefix + base;
+    // A name that another system would read as a path ("..\\..\\evil.bat" for a Windows unzip
+    // tool), or that would rewrite a terminal, is no name to carry.
+    for (const char c : base) {
+      if (c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+        *error = Utf8ToWide(name) + L": a name with a backslash or a control character cannot be packed safely: rename it";
+        return false;
+      }
+    }
     std::error_code ec;
     const fs::file_status own = fs::symlink_status(path, ec);
+    if (ec) return CannotRead(path, ec, error);
     fs::path target = path;
     if (fs::is_symlink(own)) {
       target = fs::canonical(path, ec);
-      if (ec) return Skip(name, "a link whose target does not exist");
+      if (ec == std::errc::no_such_file_or_directory) return Skip(name, "a link whose target does not exist");
+      if (ec) return CannotRead(path, ec, error);
     }
     const fs::file_status status = fs::status(target, ec);
+    if (ec) return CannotRead(path, ec, error);
     if (Excluded(name, base, fs::is_directory(status))) return true;
+    // SOURCE itself or a folder around it: everything beside the course (keys, browser data).
+    if (fs::is_symlink(own) && fs::is_directory(status) && IsInside(canonicalRoot, target)) {
+      return LeaveOut(name + "/", "a link to SOURCE or a folder above it: not followed, it would pack what lies around the course");
+    }
     if (fs::is_symlink(own) && !IsInside(target, canonicalRoot)) {
       if (!options.followOutside) return LeaveOut(name, "a link to outside the folder, --no-outside-links");
       report->followed.push_back(name + " -> " + NameBytes(target));
@@ -142,7 +157,7 @@ class Walk {
       file.utf8Name = IsUtf8(name);
       file.path = path;
       file.size = fs::file_size(target, ec);
-      if (ec) return Skip(name, "a file whose size cannot be read");
+      if (ec) return CannotRead(path, ec, error);
       const fs::file_time_type time = fs::last_write_time(target, ec);
       if (!ec) {
         file.modified = std::chrono::duration_cast<std::chrono::seconds>(
@@ -153,6 +168,12 @@ class Walk {
     }
     if (fs::is_directory(status)) return Folder(path, name + "/", error);
     return Skip(name, "neither a file nor a folder");
+  }
+
+  // A path the system refuses to tell about (too long, no permission): the pack fails naming it.
+  static bool CannotRead(const fs::path& path, const std::error_code& ec, std::wstring* error) {
+    *error = L"cannot read " + PathText(path) + L": " + AnsiToWide(ec.message());
+    return false;
   }
 
   bool LeaveOut(const std::string& name, const std::string& why) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <set>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "amzip/archive.h"
+#include "amzip/course_id.h"
 #include "amzip/embedded.h"
 #include "amzip/entry.h"
 #include "text/text.h"
@@ -146,7 +148,26 @@ struct Summary {
   WalkReport walk;
   FolderArchiveStats stats;
   std::size_t entries = 0;
+  std::string sourceId;  // the course ID SOURCE has ("" for none)
+  std::string id;        // the one packed
 };
+
+// The course ID in a folder's kCourseIdFile: its first line; "" when there is none.
+std::string FolderCourseId(const FolderFile& file) {
+  std::ifstream in(file.path, std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// A new course ID: 128 random bits in hex.
+std::string NewCourseId() {
+  std::random_device random;
+  std::string id;
+  for (int i = 0; i < 4; ++i) id += FormatText("%08x", static_cast<unsigned>(random()));
+  return id;
+}
 
 // The course folder's files, with the --start text as its .start entry.
 bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files, Summary* summary) {
@@ -168,6 +189,16 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files, S
   std::erase_if(*files, [&](const FolderFile& file) {
     if (seen.insert(NormalizePath(Utf8ToWide(file.name))).second) return false;
     report.skipped.push_back(file.name + " (the launcher cannot tell it from an earlier name)");
+    return true;
+  });
+  // The folder's course ID is carried in the archive's comment, not as a file.
+  std::erase_if(*files, [&](const FolderFile& file) {
+    if (file.name != kCourseIdFile) return false;
+    summary->sourceId = FolderCourseId(file);
+    if (!amzip::IsCourseId(summary->sourceId)) {
+      Warn("warning: " + file.name + " holds no course ID (1 to 64 letters, digits, '-', '_', '.'): a new one is made");
+      summary->sourceId.clear();
+    }
     return true;
   });
   for (const std::string& item : report.skipped) Warn("skipped " + item);
@@ -205,7 +236,7 @@ bool CollectFolder(const PackRequest& request, std::vector<FolderFile>* files, S
 // A zip or packed launcher SOURCE: where its archive lies. The archive is opened to count its
 // entries and see its index.html.
 bool OpenSourceArchive(const PackRequest& request, const FileSource& source, std::uint64_t* offset, std::uint64_t* length,
-                       std::size_t* entries) {
+                       std::size_t* entries, std::string* comment) {
   *offset = 0;
   *length = source.Size();
   const LauncherKind kind = KindOfLauncher(source);
@@ -226,6 +257,7 @@ bool OpenSourceArchive(const PackRequest& request, const FileSource& source, std
     return false;
   }
   *entries = archive.Entries().size();
+  *comment = archive.Comment();
   amzip::EntryInfo info;
   if (!archive.Find(L"index.html", &info)) Warn(FormatText(kNoIndex, "the archive"));
   return true;
@@ -240,6 +272,25 @@ bool CopyPart(const FileSource& source, std::uint64_t offset, std::uint64_t leng
     out->Write(block);
     done += piece;
   }
+  return true;
+}
+
+// Copies the archive at `offset` of the source with `comment` in place of its own `oldComment`:
+// possible when its end record, with that comment, ends it. False (nothing written) otherwise.
+bool CopyWithComment(const FileSource& source, std::uint64_t offset, std::uint64_t length, const std::string& oldComment,
+                     const std::string& comment, OutputFile* out, std::uint64_t* written) {
+  const std::uint64_t kept = length - oldComment.size() - 2;  // through the end record's comment length
+  std::vector<unsigned char> end;
+  if (length < oldComment.size() + 22 || comment.size() > 0xFFFF || !source.ReadVector(offset + kept - 20, 22, &end) ||
+      std::memcmp(end.data(), "PK\x05\x06", 4) != 0 || static_cast<std::size_t>(end[20] | (end[21] << 8)) != oldComment.size()) {
+    return false;
+  }
+  if (!CopyPart(source, offset, kept, out)) return false;
+  std::vector<unsigned char> tail;
+  PutU16(tail, static_cast<std::uint32_t>(comment.size()));
+  tail.insert(tail.end(), comment.begin(), comment.end());
+  out->Write(tail);
+  *written = kept + tail.size();
   return true;
 }
 
@@ -301,13 +352,21 @@ void PrintSummary(const PackRequest& request, LauncherKind kind, const Summary& 
   for (const std::string& item : summary.walk.followed) text += Utf8ToWide("  followed " + item + " (a link to outside the folder)\n");
   for (const std::string& item : summary.walk.leftOut) text += Utf8ToWide("  left out " + item + "\n");
   for (const std::string& item : summary.walk.skipped) text += Utf8ToWide("  skipped " + item + "\n");
+  if (summary.id == summary.sourceId) {
+    text += Utf8ToWide("  course ID " + summary.id + " (SOURCE's: the learners' progress carries over)\n");
+  } else if (!request.id.empty()) {
+    text += Utf8ToWide("  course ID " + summary.id + " (--id)\n");
+  } else {
+    text += Utf8ToWide("  course ID " + summary.id + " (new: pack the next version with --id " + summary.id +
+                       (folder ? ", or with --keep-id" : "") + " to keep the learners' progress)\n");
+  }
   std::fputs(ConsoleText(text).c_str(), stdout);
   std::fflush(stdout);
 }
 
 }  // namespace
 
-int Pack(const PackRequest& request) {
+int Pack(const PackRequest& request, std::string* courseId) {
   // The launcher decides the target, and is checked before anything is written.
   std::wstring launcherPath = request.launcher;
   if (launcherPath.empty()) launcherPath = EnvironmentValue("ORVANE_LAUNCHER");
@@ -349,16 +408,23 @@ int Pack(const PackRequest& request) {
   Summary summary;
   std::unique_ptr<FileSource> zip;
   std::uint64_t zipOffset = 0, zipLength = 0;
+  std::string zipComment;
+  if (!request.id.empty() && !amzip::IsCourseId(request.id)) {
+    return Fail(L"--id " + Utf8ToWide(request.id) + L": a course ID is 1 to 64 letters, digits, '-', '_' and '.'");
+  }
   if (folder) {
     if (!CollectFolder(request, &files, &summary)) return kExitFailure;
     summary.entries = files.size();
   } else {
+    if (request.keepId) return Fail(L"--keep-id needs a folder: the ID of a zip or launcher is kept in its archive");
     if (request.hasStart) return Fail(L"--start needs a folder: a zip is carried as it is");
     zip = std::make_unique<FileSource>(request.source);
     if (!zip->IsOpen()) return Fail(L"cannot read " + request.source);
-    if (!OpenSourceArchive(request, *zip, &zipOffset, &zipLength, &summary.entries)) return kExitFailure;
+    if (!OpenSourceArchive(request, *zip, &zipOffset, &zipLength, &summary.entries, &zipComment)) return kExitFailure;
+    summary.sourceId = amzip::CourseIdOf(zipComment);
     if (kind == LauncherKind::kWindows && !image.Is64Bit() && zipLength > kMax32BitArchive) return Refuse32Bit(zipLength);
   }
+  summary.id = !request.id.empty() ? request.id : !summary.sourceId.empty() ? summary.sourceId : NewCourseId();
 
   Temporary temporary(request.output);
   if (temporary.out == nullptr) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
@@ -374,10 +440,18 @@ int Pack(const PackRequest& request) {
     FolderArchiveOptions options;
     options.fixedTime = SourceDateEpoch(&options.fixedSeconds);
     options.progress = ErrorIsTerminal();
+    options.comment = amzip::CommentWithCourseId("", summary.id);
     if (!WriteFolderArchive(files, options, &out, &length, &summary.stats, &error)) return Fail(error);
   } else {
-    if (!CopyPart(*zip, zipOffset, zipLength, &out)) return Fail(L"cannot read " + request.source);
-    length = zipLength;
+    const std::string comment = amzip::CommentWithCourseId(zipComment, summary.id);
+    if (summary.id == summary.sourceId || !CopyWithComment(*zip, zipOffset, zipLength, zipComment, comment, &out, &length)) {
+      if (summary.id != summary.sourceId) {
+        Warn("warning: the archive's end record is not its last bytes: carried as it is, without a course ID");
+        summary.id = summary.sourceId = amzip::CourseIdOf(zipComment);
+      }
+      if (!CopyPart(*zip, zipOffset, zipLength, &out)) return Fail(L"cannot read " + request.source);
+      length = zipLength;
+    }
   }
   if (kind == LauncherKind::kPosix) {
     unsigned char trailer[sizeof(amzip::EmbeddedTrailer)];
@@ -417,7 +491,14 @@ int Pack(const PackRequest& request) {
     if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
     temporary.kept = true;
   }
+  if (request.keepId && summary.id != summary.sourceId) {
+    std::ofstream idFile(FileSystemPath(request.source) / kCourseIdFile, std::ios::binary | std::ios::trunc);
+    idFile << summary.id << "\n";
+    if (!idFile.flush()) return Fail(L"packed, but cannot write the course ID to " + request.source + L": " +
+                                     AnsiToWide(kCourseIdFile));
+  }
   PrintSummary(request, kind, summary, length, outputLength, folder);
+  if (courseId != nullptr) *courseId = summary.id;
   return kExitOk;
 }
 

@@ -135,6 +135,9 @@ bool PeImage::Parse(const ByteSource& input, std::wstring* error) {
   if (sizeOfHeaders > fileSize) return Refuse(error, FormatText("SizeOfHeaders %u is larger than the file", sizeOfHeaders));
   std::vector<unsigned char> table;
   input.ReadVector(sectionTable, sectionCount * kSectionHeaderSize, &table);
+  // As the loader maps them: each section at a multiple of SectionAlignment, after the end of the
+  // one before (in memory and in the file), so none overlaps another.
+  std::uint64_t virtualEnd = 0, rawEnd = 0;
   for (std::uint32_t i = 0; i < sectionCount; ++i) {
     const unsigned char* s = table.data() + i * kSectionHeaderSize;
     const Section section{LoadU32(s + 8), LoadU32(s + 12), LoadU32(s + 16), LoadU32(s + 20)};
@@ -145,6 +148,13 @@ bool PeImage::Parse(const ByteSource& input, std::wstring* error) {
     if (std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.rawSize) > sizeOfImage) {
       return Refuse(error, FormatText("section %u lies outside SizeOfImage", i + 1));
     }
+    if (section.virtualAddress % sectionAlignment != 0 || section.virtualAddress < virtualEnd ||
+        (section.rawSize != 0 && section.rawOffset < rawEnd)) {
+      return Refuse(error, FormatText("section %u overlaps the one before it or is not in ascending order at its alignment",
+                                      i + 1));
+    }
+    virtualEnd = AlignUp(std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.rawSize), sectionAlignment);
+    if (section.rawSize != 0) rawEnd = std::uint64_t{section.rawOffset} + section.rawSize;
     sections.push_back(section);
   }
   for (std::uint32_t i = 0; i < directoryCount; ++i) {

@@ -86,15 +86,17 @@ int PackTargets(const PackRequest& request, const std::vector<const Target*>& ta
   const std::wstring stem = SourceStem(request.source);
   const std::wstring excluded = ExcludedOutputFolder(request.source, request.output);
   int status = 0;
+  std::string id = request.id;  // the first pack's, for the others: one course on every platform
   for (const Target* target : targets) {
     PackRequest one = request;
+    one.id = id;
     one.launcher = KitLauncher(*target);
     one.tar = request.tar && !target->windows;
     const wchar_t* suffix = target->windows ? L".exe" : one.tar ? L".tar.gz" : L"";
     one.output = PathText(folder / (stem + L"-" + target->name + suffix));
     if (!target->windows) one.icon.clear(), one.hasTitle = false;
     if (!excluded.empty()) one.excludes.push_back(excluded);
-    const int packed = Pack(one);
+    const int packed = Pack(one, id.empty() ? &id : nullptr);
     if (packed != 0) status = packed;
   }
   return status;

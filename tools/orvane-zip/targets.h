@@ -26,7 +26,8 @@ std::wstring TargetNames();
 
 // Packs SOURCE once per target into the folder `request.output` (made when missing), each
 // output named after SOURCE with the target: course-windows-x64.exe, course-linux-arm64 (with
-// request.tar: course-linux-arm64.tar.gz). --icon and --title go to the Windows targets only.
+// request.tar: course-linux-arm64.tar.gz), all with one course ID. --icon and --title go to the
+// Windows targets only.
 // The exit status of Pack: 0 when every target was packed.
 int PackTargets(const PackRequest& request, const std::vector<const Target*>& targets);
 

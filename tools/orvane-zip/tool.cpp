@@ -40,6 +40,7 @@ const char kUsage[] =
     "       orvane-zip cat ARCHIVE ENTRY\n"
     "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH | --target T] [--tar] [--start TEXT]\n"
     "                       [--exclude PATTERN]... [--no-outside-links] [--icon FILE.ico] [--title TEXT]\n"
+    "                       [--id TEXT] [--keep-id]\n"
     "       orvane-zip pack SOURCE -o FOLDER (--all | --target T --target T...) [OPTIONS]\n"
     "       orvane-zip --help\n";
 
@@ -51,7 +52,8 @@ const char kHelp[] =
     "    One line per directory entry, in directory order, fields separated by tabs:\n"
     "    compression method, compressed size, uncompressed size, modification time in UTC\n"
     "    (YYYY-MM-DD HH:MM:SS; \"-\" for an entry without an MS-DOS time stamp) and the\n"
-    "    entry's name (\"\\\" as separator). ARCHIVE may also be a packed launcher (POSIX or\n"
+    "    entry's name (\"\\\" as separator, control characters as \\xNN). ARCHIVE may also be\n"
+    "    a packed launcher (POSIX or\n"
     "    Windows): its course is listed.\n"
     "\n"
     "cat ARCHIVE ENTRY\n"
@@ -98,6 +100,13 @@ const char kHelp[] =
     "    --icon FILE.ico       Windows launchers: the course's icon, shown by Explorer\n"
     "    --title TEXT          Windows launchers: the course's title, as the program's\n"
     "                          description and product name\n"
+    "    --id TEXT             the course ID (1 to 64 letters, digits, '-', '_', '.'), stored\n"
+    "                          in the archive's comment: the launcher keeps a learner's\n"
+    "                          progress for every version packed with the same ID. Without it:\n"
+    "                          SOURCE's ID (a packed launcher's or archive's, a folder's\n"
+    "                          .orvane-course-id file), else a new random one; the summary names it\n"
+    "    --keep-id             writes the ID to SOURCE/.orvane-course-id (a folder), so the next\n"
+    "                          pack of the folder keeps it\n"
     "\n"
     "    From a course folder to launchers for every platform, with the kit:\n"
     "      orvane-zip pack course/ --all -o out/\n"
@@ -166,6 +175,20 @@ bool OpenArchive(const std::wstring& path, amzip::ZipArchive* archive) {
   return true;
 }
 
+// The name as a terminal may show it: control characters (C0, DEL, C1) written as "\\xNN", so
+// a name cannot move the cursor, recolour the screen or pass for two lines.
+std::wstring Printable(const std::wstring& name) {
+  std::wstring shown;
+  for (const wchar_t c : name) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      shown += AnsiToWide(FormatText("\\x%02x", static_cast<unsigned>(c)));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 int List(const std::wstring& archivePath) {
   amzip::ZipArchive archive;
   try {
@@ -183,7 +206,7 @@ int List(const std::wstring& archivePath) {
                       static_cast<unsigned long long>(entry->uncompressedSize));
     out += FormatStamp(*entry);
     out += '\t';
-    out += ConsoleText(entry->name);
+    out += ConsoleText(Printable(entry->name));
     out += '\n';
     if (out.size() >= 65536) {
       std::fwrite(out.data(), 1, out.size(), stdout);
@@ -246,6 +269,10 @@ int RunTool(const std::vector<std::wstring>& args) {
         const Target* target = FindTarget(args[++i]);
         if (target == nullptr) return UsageError(L"no target " + args[i] + L" (one of " + TargetNames() + L")");
         if (std::find(targets.begin(), targets.end(), target) == targets.end()) targets.push_back(target);
+      } else if (option == L"--keep-id") {
+        request.keepId = true;
+      } else if (hasValue && option == L"--id") {
+        request.id = WideToUtf8(args[++i]);
       } else if (hasValue && (option == L"-o" || option == L"--launcher" || option == L"--start" ||
                               option == L"--exclude" || option == L"--icon" || option == L"--title")) {
         const std::wstring& value = args[++i];

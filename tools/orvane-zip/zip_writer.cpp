@@ -62,7 +62,7 @@ void ZipWriter::BeginEntry(const ZipEntryRecord& entry) {
   written.push_back({entry, offset});
 }
 
-std::uint64_t ZipWriter::Finish() {
+std::uint64_t ZipWriter::Finish(const std::string& comment) {
   const std::uint64_t directoryOffset = out->Position() - base;
   std::vector<unsigned char> directory;
   for (const Written& item : written) {
@@ -129,7 +129,8 @@ std::uint64_t ZipWriter::Finish() {
   PutU16(end, count >= 0xFFFF ? 0xFFFF : static_cast<std::uint32_t>(count));
   PutU32(end, Narrow(directorySize));
   PutU32(end, Narrow(directoryOffset));
-  PutU16(end, 0);
+  PutU16(end, static_cast<std::uint32_t>(comment.size()));
+  end.insert(end.end(), comment.begin(), comment.end());
   out->Write(end);
   return out->Position() - base;
 }

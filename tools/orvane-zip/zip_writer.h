@@ -35,8 +35,9 @@ class ZipWriter {
   // data to the OutputFile.
   void BeginEntry(const ZipEntryRecord& entry);
 
-  // Writes the central directory and the end records; the archive's length.
-  std::uint64_t Finish();
+  // Writes the central directory and the end records, `comment` (at most 65535 bytes) in the
+  // end record; the archive's length.
+  std::uint64_t Finish(const std::string& comment = std::string());
 
  private:
   struct Written {

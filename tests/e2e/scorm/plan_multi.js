@@ -10,6 +10,13 @@ function clickTitle(title) {
     if (a.textContent === title) a.click();
   });
 }
+// Calls `then` once the test has opened its gate (after checking what it wanted to see).
+function afterGate(then) {
+  var s = document.createElement("script");
+  s.src = TEST_SERVER + "/gate.js?" + Date.now();
+  s.onload = function () { if (window.GATE_OPEN) then(); else setTimeout(function () { afterGate(then); }, 200); };
+  document.head.appendChild(s);
+}
 function PLAN() {
   var lesson = /lesson=(\w)/.exec(location.search)[1];
   report("visit", { lesson: lesson, toc: toc(),
@@ -24,6 +31,18 @@ function PLAN() {
       SCORM.quit();
     }, 1000);
   } else if (lesson === "b") {
-    setTimeout(function () { clickTitle("Lesson A"); }, 300);
+    // The record page, then the choice of Lesson A by its title.
+    parent.document.getElementById("show-record").click();
+    setTimeout(function () {
+      report("record", Array.prototype.map.call(parent.document.querySelectorAll("#record tbody tr"),
+        function (row) {
+          return Array.prototype.map.call(row.cells, function (c) { return c.textContent; }).slice(0, 2).join(":");
+        }).join("|"));
+      afterGate(function () { clickTitle("Lesson A"); });
+    }, 1000);
+  } else if (P.visit === 2) {
+    // Starting over (the learner confirms).
+    parent.confirm = function () { return true; };
+    parent.document.getElementById("start-over").click();
   }
 }

@@ -1,0 +1,138 @@
+// The package's answers from a real server on 127.0.0.1: the record's requests, the refusals,
+// and a record that outlives the handler.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "http/server.h"
+#include "scorm/scorm_handler.h"
+#include "tests/http/raw_client.h"
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr char kPrefix[] = "1a2b3c/";
+
+ScormCourse Course() {
+  ScormCourse course;
+  course.manifest = ReadManifest(R"(<manifest identifier="M" xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
+      xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_v1p3"><metadata><schemaversion>2004 4th Edition</schemaversion>
+      </metadata><organizations default="O"><organization identifier="O"><title>T</title>
+      <item identifier="I" identifierref="R"><title>One</title></item></organization></organizations>
+      <resources><resource identifier="R" href="a.html" adlcp:scormType="sco"/></resources></manifest>)");
+  course.learner = {"ada", "Ada Lovelace"};
+  return course;
+}
+
+class Package : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("orvane-package-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    Start();
+  }
+  void TearDown() override {
+    server_.reset();
+    handler_.reset();
+    fs::remove_all(dir_);
+  }
+  void Start() {
+    server_.reset();
+    handler_ = std::make_unique<ScormHandler>(content_, kPrefix, Course(), RecordStore((dir_ / "r.json").wstring()),
+                                              [] { return std::int64_t{1800000000}; }, [this] { return "token" + std::to_string(++tokens_); });
+    server_ = std::make_unique<HttpServer>(*handler_);
+    const std::string base = server_->Start(0);
+    port_ = static_cast<std::uint16_t>(std::stoul(base.substr(base.rfind(':') + 1)));
+    handler_->SetSessionUrl(base + kPrefix);
+    origin_ = "http://127.0.0.1:" + std::to_string(port_);
+  }
+  // The answer's status line and body.
+  std::pair<std::string, std::string> Ask(const std::string& method, const std::string& name, const std::string& headers,
+                                          const std::string& body = std::string()) {
+    const std::string request = method + " /" + kPrefix + ".orvane/" + name + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                std::to_string(port_) + "\r\n" + headers +
+                                (method == "POST" ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") + "\r\n" + body;
+    const std::string answer = Exchange(port_, request);
+    const std::size_t end = answer.find("\r\n\r\n");
+    return {answer.substr(0, answer.find("\r\n")), end == std::string::npos ? "" : answer.substr(end + 4)};
+  }
+  std::pair<std::string, std::string> Post(const std::string& name, const json& body) {
+    return Ask("POST", name, "Origin: " + origin_ + "\r\nContent-Type: text/plain;charset=UTF-8\r\n", body.dump());
+  }
+
+  fs::path dir_;
+  NotFoundHandler content_;
+  std::unique_ptr<ScormHandler> handler_;
+  std::unique_ptr<HttpServer> server_;
+  std::uint16_t port_ = 0;
+  std::string origin_;
+  int tokens_ = 0;
+};
+
+TEST_F(Package, LaunchCommitAndTheRecordAfterARestart) {
+  const auto launched = Post("launch", {{"item", "I"}});
+  ASSERT_EQ(launched.first, "HTTP/1.1 200 OK");
+  const json launch = json::parse(launched.second);
+  EXPECT_EQ(launch["entry"], "ab-initio");
+  EXPECT_EQ(launch["cmi"]["cmi.learner_id"], "ada");
+  const std::string suspend(70000, 's');
+  const json commit = {{"item", "I"}, {"session", launch["session"]}, {"seq", 1}, {"cmi", {{"cmi.suspend_data", suspend}}},
+                       {"globals", {{"objectives", json::object()}}}};
+  EXPECT_EQ(Post("commit", commit).first, "HTTP/1.1 200 OK");
+  // Answered only once on disk: a new handler (a new run) reads it back.
+  Start();
+  const json again = json::parse(Post("launch", {{"item", "I"}}).second);
+  EXPECT_EQ(again["entry"], "resume");
+  EXPECT_EQ(again["cmi"]["cmi.suspend_data"], suspend);
+  EXPECT_EQ(again["globals"], json({{"objectives", json::object()}}));
+  const auto record = Ask("GET", "record", "Sec-Fetch-Site: same-origin\r\n");
+  EXPECT_EQ(record.first, "HTTP/1.1 200 OK");
+  EXPECT_EQ(json::parse(record.second)["items"]["I"]["cmi"]["cmi.suspend_data"], suspend);
+  EXPECT_EQ(json::parse(Ask("GET", "course.json", "").second)["scorm"], "2004");
+}
+
+// Writes from another origin, or none, and reads from other sites change nothing and get nothing.
+TEST_F(Package, OtherOriginsAreRefused) {
+  const std::string body = json{{"item", "I"}}.dump();
+  const std::string port = std::to_string(port_);
+  const std::vector<std::string> refused = {std::string(), "Origin: http://evil.example\r\n", "Origin: null\r\n",
+                                     "Origin: http://127.0.0.1:" + std::to_string(port_ + 1) + "\r\n",
+                                     "Origin: https://127.0.0.1:" + port + "\r\n",
+                                     "Origin: http://127.0.0.1:" + port + "\r\nOrigin: http://127.0.0.1:" + port + "\r\n"};
+  for (const std::string& headers : refused) {
+    EXPECT_EQ(Ask("POST", "launch", headers, body).first, "HTTP/1.1 403 Forbidden") << headers;
+  }
+  EXPECT_EQ(Ask("POST", "launch", "Origin: http://localhost:" + port + "\r\n", body).first, "HTTP/1.1 200 OK");
+  for (const char* site : {"cross-site", "same-site"}) {
+    for (const char* name : {"record", "course.json"}) {
+      EXPECT_EQ(Ask("GET", name, std::string("Sec-Fetch-Site: ") + site + "\r\n").first, "HTTP/1.1 403 Forbidden");
+    }
+  }
+  EXPECT_EQ(Ask("GET", "launch", "").first, "HTTP/1.1 404 Not Found");  // no GET changes anything
+  EXPECT_EQ(json::parse(Ask("GET", "record", "Sec-Fetch-Site: none\r\n").second)["items"]["I"]["attempt"], 1);
+}
+
+TEST_F(Package, BodiesTheServerRefuses) {
+  const std::string own = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+  const std::string head = "POST /" + std::string(kPrefix) + ".orvane/commit HTTP/1.1\r\n" + own;
+  const struct {
+    std::string request, status;
+  } cases[] = {
+      {head + "Content-Length: 8388609\r\n\r\n", "HTTP/1.1 413 Content Too Large"},
+      {head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "HTTP/1.1 411 Length Required"},
+      {head + "Content-Length: 1x\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {head + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}", "HTTP/1.1 400 Bad Request"},
+      {head + "Content-Length: 5\r\n\r\n[1,2]", "HTTP/1.1 400 Bad Request"},
+      {head + "Content-Length: 2\r\n\r\n{}", "HTTP/1.1 409 Conflict"},
+  };
+  for (const auto& c : cases) {
+    const std::string answer = Exchange(port_, c.request);
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), c.status) << c.request;
+  }
+}
+
+}  // namespace
