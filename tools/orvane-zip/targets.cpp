@@ -43,7 +43,7 @@ std::wstring ExcludedOutputFolder(const std::wstring& source, const std::wstring
   if (ec || !std::filesystem::is_directory(from, ec)) return L"";
   const std::filesystem::path inside = to.lexically_relative(from);
   if (inside.empty() || *inside.begin() == ".." || inside == ".") return L"";
-  return PathText(inside.generic_wstring()) + L"/";  // a pattern with "/" is matched from the top
+  return PathText(inside.generic_wstring()) + L"/";
 }
 
 }  // namespace
