@@ -47,6 +47,12 @@ def windows_target(args, work):
     result = subprocess.run([args.tool, "pack", course, "-o", packed, "--launcher", args.launcher,
                              "--start", START_TEXT], capture_output=True, timeout=120)
     check(result.returncode == 0, "pack: %s" % result.stderr)
+    serve_under_wine(packed, args.fake_iexplore, work)
+
+
+def serve_under_wine(packed, fake_iexplore, work):
+    """Runs a packed Windows launcher under Wine in a fresh prefix, with the Internet Explorer
+    stand-in: the start page and the .start text must come from its course (make_course)."""
     prefix = os.path.join(work, "wineprefix")
     out = os.path.join(work, "out")
     env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
@@ -58,7 +64,7 @@ def windows_target(args, work):
         check(result.returncode == 0, "wineboot: %s" % result.stderr[-2000:])
         iexplore = os.path.join(prefix, "drive_c", "Program Files", "Internet Explorer", "iexplore.exe")
         os.makedirs(os.path.dirname(iexplore), exist_ok=True)
-        shutil.copy(args.fake_iexplore, iexplore)
+        shutil.copy(fake_iexplore, iexplore)
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
         result = subprocess.run([WINE, "Z:" + packed.replace("/", "\\")], env=env, capture_output=True, timeout=120)
@@ -83,6 +89,12 @@ def posix_target(args, work):
                             capture_output=True, timeout=120)
     check(result.returncode == 0, "pack: %s" % result.stderr)
     os.chmod(packed, 0o755)  # Windows keeps no POSIX modes: the user marks the program executable
+    serve_posix(packed, work)
+
+
+def serve_posix(packed, work, emulator=()):
+    """Runs a packed POSIX launcher (under `emulator`, a command line, when given) with a stand-in
+    browser that fetches the start page of its course (make_course)."""
     out = os.path.join(work, "out")
     browsers = os.path.join(work, "browsers")
     for folder in (out, browsers):
@@ -95,7 +107,7 @@ def posix_target(args, work):
     env.update(BROWSER=browser, ORVANE_E2E_OUT=out, XDG_CONFIG_HOME=os.path.join(work, "config"),
                XDG_DATA_HOME=os.path.join(work, "data"), TMPDIR=tempfile.mkdtemp(prefix="orvane-e2e-"))
     try:
-        result = subprocess.run([packed], env=env, capture_output=True, timeout=120)
+        result = subprocess.run(list(emulator) + [packed], env=env, capture_output=True, timeout=180)
     except subprocess.TimeoutExpired:
         raise Failure("the packed launcher did not end within 120 s")
     check(result.returncode == 0, "the packed launcher ended with %d: %s" % (result.returncode, result.stderr))

@@ -40,6 +40,11 @@ bool OutputFile::MakeExecutable() {
   return ok;
 }
 
+bool OutputFile::MakeReadable() {
+  if (file == nullptr || !orvanezip::MakeReadable(file)) ok = false;
+  return ok;
+}
+
 bool OutputFile::Finish() {
   if (file == nullptr) return false;
   if (std::fclose(file) != 0) ok = false;

@@ -51,6 +51,8 @@ class OutputFile {
   bool Flush();
   // Marks the file executable (POSIX mode 0755).
   bool MakeExecutable();
+  // Lets every account read the file (POSIX mode 0644).
+  bool MakeReadable();
   // Flushes and closes; true when every write, patch and the close succeeded.
   bool Finish();
 

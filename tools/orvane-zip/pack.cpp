@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -34,6 +35,7 @@
 #include "tools/orvane-zip/output_file.h"
 #include "tools/orvane-zip/pe_image.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/tar_gz.h"
 #include "tools/orvane-zip/utf16.h"
 #include "tools/orvane-zip/win_resources.h"
 
@@ -103,6 +105,41 @@ bool SourceDateEpoch(std::int64_t* seconds) {
   const long long value = std::strtoll(text.c_str(), &end, 10);
   if (end == nullptr || *end != '\0' || value < 0) return false;
   *seconds = value;
+  return true;
+}
+
+// Puts at `output` a .tar.gz holding the packed launcher at `packed`, named as `output` without
+// its .tar.gz (or .tgz) and with its run bit, written beside it first and renamed into place.
+bool WrapInTarGz(const std::wstring& output, const std::wstring& packed, std::wstring* error) {
+  std::string name = PathBytes(PathText(FileSystemPath(output).filename()));
+  for (const char* extension : {".tar.gz", ".tgz"}) {
+    const std::size_t length = std::strlen(extension);
+    if (name.size() > length && name.compare(name.size() - length, length, extension) == 0) {
+      name.resize(name.size() - length);
+      break;
+    }
+  }
+  std::int64_t seconds = 0;
+  if (!SourceDateEpoch(&seconds)) seconds = static_cast<std::int64_t>(std::time(nullptr));
+  Temporary archive(output);
+  if (archive.out == nullptr) {
+    *error = L"cannot write " + output + L": " + AnsiToWide(std::strerror(errno));
+    return false;
+  }
+  {
+    FileSource program(packed);
+    if (!program.IsOpen()) {
+      *error = L"cannot read back " + packed;
+      return false;
+    }
+    if (!WriteProgramTarGz(program, name, seconds, archive.out.get(), error)) return false;
+  }
+  if (!archive.out->MakeReadable() || !archive.out->Finish()) {
+    *error = L"cannot write " + output + L": " + AnsiToWide(std::strerror(errno));
+    return false;
+  }
+  if (!RenameOver(archive.path, output, error)) return false;
+  archive.kept = true;
   return true;
 }
 
@@ -371,7 +408,7 @@ void PrintSummary(const PackRequest& request, LauncherKind kind, const Summary& 
 
 }  // namespace
 
-int Pack(const PackRequest& request) {
+int Pack(const PackRequest& request, std::string* courseId) {
   // The launcher decides the target, and is checked before anything is written.
   std::wstring launcherPath = request.launcher;
   if (launcherPath.empty()) launcherPath = EnvironmentValue("ORVANE_LAUNCHER");
@@ -385,6 +422,7 @@ int Pack(const PackRequest& request) {
   if (kind == LauncherKind::kNone) {
     return Fail(launcherPath + L" is neither a POSIX launcher (ELF) nor a Windows launcher (PE)");
   }
+  if (request.tar && kind != LauncherKind::kPosix) return Fail(L"--tar is for Linux launchers: a Windows program needs no run bit");
   if (kind == LauncherKind::kPosix) {
     if (!CheckPosixLauncher(launcher, PosixProgramLength(launcher), &error)) return Fail(launcherPath + L": " + error);
     if (!request.icon.empty() || request.hasTitle) {
@@ -489,8 +527,12 @@ int Pack(const PackRequest& request) {
   const std::uint64_t outputLength = out.Position();
   if (!out.MakeExecutable()) return Fail(L"cannot make " + temporary.path + L" executable");
   if (!out.Finish()) return Fail(L"cannot write " + request.output + L": " + AnsiToWide(std::strerror(errno)));
-  if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
-  temporary.kept = true;
+  if (request.tar) {
+    if (!WrapInTarGz(request.output, temporary.path, &error)) return Fail(error);
+  } else {
+    if (!RenameOver(temporary.path, request.output, &error)) return Fail(error);
+    temporary.kept = true;
+  }
   if (request.keepId && summary.id != summary.sourceId) {
     std::ofstream idFile(FileSystemPath(request.source) / kCourseIdFile, std::ios::binary | std::ios::trunc);
     idFile << summary.id << "\n";
@@ -498,6 +540,7 @@ int Pack(const PackRequest& request) {
                                      AnsiToWide(kCourseIdFile));
   }
   PrintSummary(request, kind, summary, length, outputLength, folder);
+  if (courseId != nullptr) *courseId = summary.id;
   return kExitOk;
 }
 

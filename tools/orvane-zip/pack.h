@@ -21,6 +21,7 @@ struct PackRequest {
   std::wstring title;
   std::string id;                      // --id TEXT: the course ID; "" for the one SOURCE has, else a new one
   bool keepId = false;                 // --keep-id: the ID written to SOURCE's kCourseIdFile
+  bool tar = false;                    // --tar: a POSIX launcher written inside a .tar.gz
 };
 
 // The file in a course folder that holds its course ID (written by --keep-id, read by the next
@@ -28,7 +29,8 @@ struct PackRequest {
 constexpr const char* kCourseIdFile = ".orvane-course-id";
 
 // Packs, checks the result as the launcher will read it, and only then puts OUTPUT in place.
-// The exit status: 0 success, 1 failure (the reason on standard error; no OUTPUT is left).
-int Pack(const PackRequest& request);
+// The exit status: 0 success, 1 failure (the reason on standard error; no OUTPUT is left). On
+// success `*courseId` (when given) is the course ID the output carries.
+int Pack(const PackRequest& request, std::string* courseId = nullptr);
 
 }  // namespace orvanezip

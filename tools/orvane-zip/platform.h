@@ -65,6 +65,8 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
 
 // Marks the open file executable (POSIX: mode 0755; Windows: nothing to do).
 bool MakeExecutable(std::FILE* stream);
+// Lets every account read the open file (POSIX: mode 0644; Windows: nothing to do).
+bool MakeReadable(std::FILE* stream);
 
 // Renames `from` to `to`, replacing a file at `to`. False with the system's reason in `*error`.
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error);

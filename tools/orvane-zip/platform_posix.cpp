@@ -79,6 +79,8 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
 
 bool MakeExecutable(std::FILE* stream) { return std::fflush(stream) == 0 && fchmod(fileno(stream), 0755) == 0; }
 
+bool MakeReadable(std::FILE* stream) { return std::fflush(stream) == 0 && fchmod(fileno(stream), 0644) == 0; }
+
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
   if (std::rename(WideToPath(from).c_str(), WideToPath(to).c_str()) == 0) return true;
   *error = L"cannot write " + to + L": " + AnsiToWide(std::strerror(errno));

@@ -127,6 +127,8 @@ void LocalDosStamp(std::int64_t seconds, std::uint16_t* dosDate, std::uint16_t* 
 
 bool MakeExecutable(std::FILE*) { return true; }
 
+bool MakeReadable(std::FILE*) { return true; }
+
 bool RenameOver(const std::wstring& from, const std::wstring& to, std::wstring* error) {
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   *error = L"cannot write " + to + AnsiToWide(FormatText(" [%lu]", static_cast<unsigned long>(LastSystemError())));

@@ -10,6 +10,7 @@
 //
 // Exit status: 0 success; 1 an archive error (its message on standard error) or a failed
 // pack; 2 the entry is not in the archive; 64 wrong usage.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 #include "tools/orvane-zip/launcher_file.h"
 #include "tools/orvane-zip/pack.h"
 #include "tools/orvane-zip/platform.h"
+#include "tools/orvane-zip/targets.h"
 
 namespace orvanezip {
 
@@ -36,8 +38,10 @@ constexpr int kExitUsage = 64;
 const char kUsage[] =
     "usage: orvane-zip list ARCHIVE\n"
     "       orvane-zip cat ARCHIVE ENTRY\n"
-    "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH] [--start TEXT] [--exclude PATTERN]...\n"
-    "                       [--no-outside-links] [--icon FILE.ico] [--title TEXT] [--id TEXT] [--keep-id]\n"
+    "       orvane-zip pack SOURCE -o OUTPUT [--launcher PATH | --target T] [--tar] [--start TEXT]\n"
+    "                       [--exclude PATTERN]... [--no-outside-links] [--icon FILE.ico] [--title TEXT]\n"
+    "                       [--id TEXT] [--keep-id]\n"
+    "       orvane-zip pack SOURCE -o FOLDER (--all | --target T --target T...) [OPTIONS]\n"
     "       orvane-zip --help\n";
 
 const char kHelp[] =
@@ -61,8 +65,14 @@ const char kHelp[] =
     "    platform of that launcher, whichever platform orvane-zip runs on: a Windows\n"
     "    launcher (PE) gets it as its resource \"RT_ZIP\" 777, a POSIX launcher (ELF)\n"
     "    appended with a trailer; an archive the launcher carries already is replaced.\n"
-    "    The launcher is PATH, else $ORVANE_LAUNCHER, else \"orvane\" (\"orvane.exe\" on\n"
-    "    Windows) in the folder of orvane-zip. It is checked before anything is written: a\n"
+    "    The launcher is PATH, else the kit's for --target T (launchers/T/ beside orvane-zip;\n"
+    "    T one of windows-x86, windows-x64, linux-x86_64, linux-arm64), else $ORVANE_LAUNCHER,\n"
+    "    else \"orvane\" (\"orvane.exe\" on Windows) in the folder of orvane-zip. --all, or\n"
+    "    --target given more than once, packs for each of those targets into the folder\n"
+    "    FOLDER, the target in each name: course-windows-x64.exe, course-linux-arm64, ...\n"
+    "    (SOURCE's name first). --tar writes a Linux launcher inside a .tar.gz that keeps its\n"
+    "    run bit (course-linux-x86_64.tar.gz), for downloads and mail that drop it.\n"
+    "    The launcher is checked before anything is written: a\n"
     "    damaged program, a program that is not an Orvane launcher and a signed Windows\n"
     "    launcher are refused (sign after packing).\n"
     "    SOURCE is a zip archive or a packed launcher, whose archive is carried as it is, or a\n"
@@ -98,8 +108,10 @@ const char kHelp[] =
     "    --keep-id             writes the ID to SOURCE/.orvane-course-id (a folder), so the next\n"
     "                          pack of the folder keeps it\n"
     "\n"
-    "    From a course folder to launchers for both platforms:\n"
-    "      orvane-zip pack course/ -o course.exe --launcher orvane.exe   # Windows\n"
+    "    From a course folder to launchers for every platform, with the kit:\n"
+    "      orvane-zip pack course/ --all -o out/\n"
+    "    or one at a time:\n"
+    "      orvane-zip pack course/ -o course.exe --target windows-x64    # Windows\n"
     "      orvane-zip pack course/ -o course --launcher orvane           # Linux\n"
     "      course.exe for Windows learners, course for Linux ones (chmod +x when packed\n"
     "      on Windows, which keeps no POSIX modes); either opens index.html in a browser.\n"
@@ -110,6 +122,11 @@ const char kHelp[] =
 int Usage() {
   std::fputs(kUsage, stderr);
   return kExitUsage;
+}
+
+int UsageError(const std::wstring& text) {
+  std::fprintf(stderr, "orvane-zip: %s\n", ConsoleText(text).c_str());
+  return Usage();
 }
 
 void Complain(const std::wstring& text) {
@@ -237,11 +254,21 @@ int RunTool(const std::vector<std::wstring>& args) {
   if (command == L"cat" && args.size() == 3) return Cat(args[1], args[2]);
   if (command == L"pack") {
     PackRequest request;
+    std::vector<const Target*> targets;
+    bool all = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
       const std::wstring& option = args[i];
       const bool hasValue = i + 1 < args.size();
       if (option == L"--no-outside-links") {
         request.noOutsideLinks = true;
+      } else if (option == L"--all") {
+        all = true;
+      } else if (option == L"--tar") {
+        request.tar = true;
+      } else if (hasValue && option == L"--target") {
+        const Target* target = FindTarget(args[++i]);
+        if (target == nullptr) return UsageError(L"no target " + args[i] + L" (one of " + TargetNames() + L")");
+        if (std::find(targets.begin(), targets.end(), target) == targets.end()) targets.push_back(target);
       } else if (option == L"--keep-id") {
         request.keepId = true;
       } else if (hasValue && option == L"--id") {
@@ -262,7 +289,16 @@ int RunTool(const std::vector<std::wstring>& args) {
       }
     }
     if (request.source.empty() || request.output.empty()) return Usage();
-    return Pack(request);
+    if (all) {
+      targets.clear();
+      for (const Target& target : KitTargets()) targets.push_back(&target);
+    }
+    if (!targets.empty() && !request.launcher.empty()) return UsageError(L"--launcher or --target/--all, not both");
+    if (targets.size() == 1 && !all) {
+      request.launcher = KitLauncher(*targets[0]);
+      if (targets[0]->windows) request.tar = false;
+    }
+    return targets.size() > 1 || all ? PackTargets(request, targets) : Pack(request);
   }
   return Usage();
 }
