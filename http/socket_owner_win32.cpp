@@ -14,6 +14,7 @@
 
 #include "http/server.h"
 #include "http/socket_owner.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {
