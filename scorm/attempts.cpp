@@ -153,6 +153,8 @@ json LaunchItem(json& record, const ManifestFacts& manifest, const ManifestItem&
     if (!item.contains("first")) item["first"] = now;
   }
   json& item = items[facts.identifier];
+  if (!item.contains("attempt")) item["attempt"] = 1;  // fields a record may lack
+  if (!item.contains("cmi")) item["cmi"] = json::object();
   item["entry"] = entry;
   item["session"] = token;
   item["sessionSeconds"] = 0;
