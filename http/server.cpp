@@ -10,6 +10,7 @@
 
 #include "http/connection.h"
 #include "http/server_core.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 HttpServer::HttpServer(HttpHandler& handler)

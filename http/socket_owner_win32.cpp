@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "http/server.h"
 #include "http/socket_owner.h"
+#include "http/steady_clock.h"
 #include "text/text.h"
 
 namespace {
