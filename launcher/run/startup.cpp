@@ -402,6 +402,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
     DebugLog("the course is served already at '%S'.\n", firstRun.c_str());
     BrowserFacts facts = platform.GatherBrowserFacts();
+    facts.scormPackage = layout.package;
     facts.profileDir = profile.dir;
     const BrowserChoice choice = ChooseBrowser(facts, firstRun + startPage);
     if (StartHandOver(platform, choice)) return 0;
@@ -429,8 +430,9 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
 
   bool started = false;
   {
-    const BrowserChoice choice =
-        ChooseCourseBrowser(platform, platform.GatherBrowserFacts(), profile.dir, startUrl);
+    BrowserFacts facts = platform.GatherBrowserFacts();
+    facts.scormPackage = layout.package;  // its player needs a current browser
+    const BrowserChoice choice = ChooseCourseBrowser(platform, facts, profile.dir, startUrl);
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
     const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
     AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
