@@ -9,10 +9,24 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "tests/http/server_fixture.h"
 #include "tests/http/zip_writer.h"
 
 namespace {
+
+// Under Wine the owner of a connection is found by scanning every process's descriptors, which
+// takes up to a second a lookup on a busy machine; these tests' clients give up sooner.
+bool OwnerLookupIsSlow() {
+#ifdef _WIN32
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 constexpr std::size_t kLargeSize = 50u * 1024 * 1024;
 
@@ -70,6 +84,7 @@ TEST_F(Load, LargeEntryToASlowReaderArrivesWholeAndInOrder) {
 // A client that ends its sending side after the request (as some HTTP/1.0 tools do) and reads
 // slowly still gets the whole answer: only an error or the last byte ends the connection.
 TEST_F(Load, HalfClosedClientGetsTheWholeAnswer) {
+  if (OwnerLookupIsSlow()) GTEST_SKIP() << "a half-closed client's owner is looked up in Wine's whole table";
   RawClient client(port_, 8192);
   ASSERT_TRUE(client.SendAll(Request("large.bin")));
   client.ShutdownSend();
@@ -119,6 +134,7 @@ TEST_F(Load, TwoHundredConnectionsAtOnceAreAllAnswered) {
 }
 
 TEST_F(Load, ManyConnectionsInARowReuseHandlesSafely) {
+  if (OwnerLookupIsSlow()) GTEST_SKIP() << "300 owner lookups in Wine's table outlast the clients' time-outs";
   // Handle values come back quickly; every answer must still belong to its own request.
   for (int i = 0; i < 300; ++i) {
     const std::string entry = "small" + std::to_string(i % 20) + ".txt";
