@@ -78,7 +78,8 @@ class ManifestReader : public XmlEvents {
     if (manifests_ != 1) return;  // a sub-manifest's elements are not this package's
     if (local == "organizations") {
       if (const std::string* d = Attribute(attributes, "default")) defaultOrganization = *d;
-    } else if (local == "organization" && Parent(1) == "organizations") {
+    } else if (local == "organization" && Parent(1) == "organizations" && open_.empty()) {
+      // (one inside an item is no organization of the package: the open items index this one's)
       organizations.emplace_back();
       if (const std::string* id = Attribute(attributes, "identifier")) organizations.back().identifier = *id;
     } else if (local == "item" && !organizations.empty() && inSequencing_ == 0) {
