@@ -59,6 +59,7 @@ def serve_under_wine(packed, fake_iexplore, work):
                WINEDLLOVERRIDES="mscoree,mshtml=;iexplore.exe=n",
                ORVANE_E2E_OUT="Z:" + out.replace("/", "\\"))
     shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(work, exist_ok=True)  # Wine makes the prefix, not the folders above it
     try:
         result = subprocess.run([WINE, "wineboot", "--init"], env=env, capture_output=True, timeout=300)
         check(result.returncode == 0, "wineboot: %s" % result.stderr[-2000:])
