@@ -101,8 +101,12 @@ def main():
                             capture_output=True, timeout=120)
     try:
         check(result.returncode == 0, "pack: %s" % result.stderr)
-        for with_proc in (True, False):
+        # qemu-user carries no socket-diagnostics netlink: there the launcher learns its clients'
+        # owner from /proc/net only, so without /proc it rightly refuses them all.
+        for with_proc in (True,) if args.emulator else (True, False):
             run_in_root(args, work, packed, with_proc)
+        if args.emulator:
+            print("without /proc: not run under the emulator (no owner lookup there)")
     except Failure as failure:
         print("FAILED:", failure)
         sys.exit(1)
