@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the manifests the scorm tests read, with simple-scorm-packager (npm) as authors do:
-OUT/v12 (SCORM 1.2) and OUT/v2004 (2004 4th edition), each around an index_lms.html.
-
-usage: make_manifests.py OUT SOURCE_DIR"""
+"""make_manifests.py OUT SOURCE_DIR: the scorm tests' manifests, made as authors make them by
+simple-scorm-packager (npm): OUT/v12 (1.2) and OUT/v2004 (2004 4th edition), around index_lms.html."""
 import json
 import os
 import subprocess
@@ -15,8 +13,7 @@ for folder, version in (("v12", "1.2"), ("v2004", "2004 4th Edition")):
     with open(os.path.join(path, "index_lms.html"), "w") as f:
         f.write("<html><body>lesson</body></html>\n")
     options = {"version": version, "title": "Packaged " + folder, "identifier": "com.example." + folder,
-               "masteryScore": 80, "startingPage": "index_lms.html", "source": path,
-               "package": {"zip": False}}
+               "masteryScore": 80, "startingPage": "index_lms.html", "source": path, "package": {"zip": False}}
     subprocess.run(["node", os.path.join(source, "tests/e2e/scorm/package.js"), json.dumps(options)],
                    env=dict(os.environ, NODE_PATH=os.path.join(source, "node_modules")), check=True, timeout=120)
     if not os.path.exists(os.path.join(path, "imsmanifest.xml")):

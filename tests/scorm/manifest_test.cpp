@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "scorm/manifest.h"
 
@@ -103,25 +102,17 @@ TEST(Manifest, BrokenOnesSayWhatIsWrong) {
 }
 
 #ifdef ORVANE_PACKAGED
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // Manifests as an authoring tool writes them (simple-scorm-packager, at build time).
 TEST(Manifest, MadeByAPackager) {
   const struct {
-    const char* folder;
-    const char* version;
-    const char* mastery;
+    std::string folder, version, mastery;
   } cases[] = {{"v12", "1.2", "80"}, {"v2004", "2004", ""}};
   for (const auto& c : cases) {
-    const ManifestFacts facts = ReadManifest(ReadFile(std::string(ORVANE_PACKAGED) + "/" + c.folder + "/imsmanifest.xml"));
+    std::ifstream file(ORVANE_PACKAGED "/" + c.folder + "/imsmanifest.xml", std::ios::binary);
+    const ManifestFacts facts = ReadManifest(std::string(std::istreambuf_iterator<char>(file), {}));
     EXPECT_TRUE(facts.wellFormed) << c.folder;
     EXPECT_EQ(facts.version, c.version) << c.folder;
-    EXPECT_EQ(facts.identifier, std::string("com.example.") + c.folder);
+    EXPECT_EQ(facts.identifier, "com.example." + c.folder);
     EXPECT_TRUE(facts.problems.empty()) << ::testing::PrintToString(facts.problems);
     const std::vector<const ManifestItem*> leaves = Leaves(facts);
     ASSERT_EQ(leaves.size(), 1u) << c.folder;

@@ -17,15 +17,12 @@ namespace fs = std::filesystem;
 
 class Store : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("orvane-record-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  void SetUp() override { Fresh(); }
+  void TearDown() override { fs::remove_all(dir_); }
+  void Fresh() {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    path_ = dir_ / "course.json";
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   std::vector<std::string> Names() {
     std::vector<std::string> names;
@@ -34,7 +31,10 @@ class Store : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_, path_;
+  const fs::path dir_ = fs::temp_directory_path() / ("orvane-record-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  const fs::path path_ = dir_ / "course.json";
+  std::string error_;
 };
 
 json Record(const std::string& location) {
@@ -43,9 +43,8 @@ json Record(const std::string& location) {
 
 TEST_F(Store, SavesAtomicallyAndKeepsTheLastGoodOne) {
   RecordStore store(path_.wstring());
-  std::string error;
-  ASSERT_TRUE(store.Save(Record("one"), &error)) << error;
-  ASSERT_TRUE(store.Save(Record("two"), &error)) << error;
+  ASSERT_TRUE(store.Save(Record("one"), &error_)) << error_;
+  ASSERT_TRUE(store.Save(Record("two"), &error_)) << error_;
   EXPECT_EQ(Names(), (std::vector<std::string>{"course.json", "course.json.bak"}));
   std::vector<std::string> notices;
   EXPECT_EQ(RecordStore(path_.wstring()).Load(1000, &notices), Record("two"));
@@ -54,22 +53,19 @@ TEST_F(Store, SavesAtomicallyAndKeepsTheLastGoodOne) {
   json kept;
   ASSERT_TRUE(ParseRecord(std::string(std::istreambuf_iterator<char>(backup), {}), &kept));
   EXPECT_EQ(kept, Record("one"));
+  // A folder that cannot be written fails the save.
+  EXPECT_FALSE(RecordStore((dir_ / "missing" / "course.json").wstring()).Save(Record("x"), &error_));
+  EXPECT_FALSE(error_.empty());
 }
 
 // A file cut short, garbage, or JSON that is no record: set aside under a name of its own, the
 // backup used, and a notice; never a silent reset.
 TEST_F(Store, DamagedFilesAreSetAsideAndTheBackupUsed) {
   const std::string good = Record("good").dump();
-  const std::string damaged[] = {
-      good.substr(0, good.size() / 2),        // cut short
-      std::string("\x00\xff garbage", 10),    // garbage
-      "",                                      // empty
-      R"({"format": 2, "items": {}})",        // another format
-      R"({"format": 1, "items": {"I": {"cmi": {"cmi.location": 5}}}})",  // a value of the wrong type
-  };
-  for (const std::string& bytes : damaged) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+  for (const std::string& bytes : {good.substr(0, good.size() / 2), std::string("\x00\xff garbage", 10), std::string(),
+                                   std::string(R"({"format": 2, "items": {}})"),  // another format, a wrong type
+                                   std::string(R"({"format": 1, "items": {"I": {"cmi": {"cmi.location": 5}}}})")}) {
+    Fresh();
     Write(dir_ / "course.json.bak", good);
     Write(path_, bytes);
     std::vector<std::string> notices;
@@ -78,8 +74,7 @@ TEST_F(Store, DamagedFilesAreSetAsideAndTheBackupUsed) {
     ASSERT_EQ(notices.size(), 2u) << bytes;
     EXPECT_NE(notices[0].find("damaged"), std::string::npos);
     EXPECT_EQ(Names(), (std::vector<std::string>{"course.json.bak", "course.json.damaged-1234"})) << bytes;
-    std::string error;
-    ASSERT_TRUE(store.Save(Record("next"), &error)) << error;
+    ASSERT_TRUE(store.Save(Record("next"), &error_)) << error_;
     EXPECT_EQ(Names(), (std::vector<std::string>{"course.json", "course.json.bak", "course.json.damaged-1234"}));
   }
   // Both damaged: both kept aside, the record starts anew and says so.
@@ -93,31 +88,13 @@ TEST_F(Store, DamagedFilesAreSetAsideAndTheBackupUsed) {
                                                "course.json.damaged-1234-2"}));
 }
 
-TEST_F(Store, AFolderThatCannotBeWrittenFailsTheSave) {
-  RecordStore store((dir_ / "missing" / "course.json").wstring());
-  std::string error;
-  EXPECT_FALSE(store.Save(Record("x"), &error));
-  EXPECT_FALSE(error.empty());
-}
-
 // The package: one SCO and one asset, 2004 with thresholds, or 1.2.
 ManifestFacts Package(const std::string& version) {
-  ManifestFacts facts;
-  facts.identifier = "P";
-  facts.title = "Course";
-  facts.version = version;
-  ManifestItem sco;
-  sco.identifier = "S";
-  sco.title = "Sco";
-  sco.completionThreshold = version == "2004" ? "0.8" : "";
-  sco.scaledPassingScore = version == "2004" ? "0.5" : "";
-  sco.masteryScore = version == "1.2" ? "70" : "";
-  sco.dataFromLms = "launch";
-  ManifestItem asset;
-  asset.identifier = "A";
-  asset.title = "Asset";
-  facts.items = {sco, asset};
-  return facts;
+  const bool is2004 = version == "2004";
+  return {.identifier = "P", .version = version, .title = "Course",
+          .items = {{.identifier = "S", .title = "Sco", .dataFromLms = "launch", .masteryScore = is2004 ? "" : "70",
+                     .completionThreshold = is2004 ? "0.8" : "", .scaledPassingScore = is2004 ? "0.5" : ""},
+                    {.identifier = "A", .title = "Asset"}}};
 }
 
 struct Session {
@@ -125,12 +102,12 @@ struct Session {
   const ManifestFacts& facts;
   std::string token;
   json launched;
+  std::vector<std::string> warnings;
   Session(json& r, const ManifestFacts& f, const std::string& t, std::size_t item = 0)
       : record(r), facts(f), token(t), launched(LaunchItem(r, f, f.items[item], {"id", "Name"}, t, "2026-01-01T00:00:00Z")) {}
-  bool Commit(const json& cmi, const json& end = nullptr, double seconds = 0, const std::string& item = "S") {
+  bool Commit(const json& cmi, const json& end = nullptr, double seconds = 0, const std::string& as = "") {
     std::string error;
-    std::vector<std::string> warnings;
-    return CommitItem(record, {{"item", item}, {"session", token}, {"cmi", cmi}, {"end", end}, {"sessionSeconds", seconds}},
+    return CommitItem(record, {{"item", "S"}, {"session", as.empty() ? token : as}, {"cmi", cmi}, {"end", end}, {"sessionSeconds", seconds}},
                       facts.version, "2026-01-01T00:01:00Z", &error, &warnings);
   }
 };
@@ -141,10 +118,9 @@ TEST(Attempts, EntriesTimeAndNewAttempts2004) {
   {
     Session s(record, facts, "t1");
     EXPECT_EQ(s.launched["entry"], "ab-initio");
-    EXPECT_EQ(s.launched["cmi"]["cmi.completion_threshold"], "0.8");
-    EXPECT_EQ(s.launched["cmi"]["cmi.scaled_passing_score"], "0.5");
-    EXPECT_EQ(s.launched["cmi"]["cmi.launch_data"], "launch");
-    EXPECT_EQ(s.launched["cmi"]["cmi.learner_name"], "Name");
+    const json want = {{"cmi.completion_threshold", "0.8"}, {"cmi.scaled_passing_score", "0.5"}, {"cmi.launch_data", "launch"},
+                       {"cmi.learner_name", "Name"}};
+    for (const auto& [name, value] : want.items()) EXPECT_EQ(s.launched["cmi"][name], value) << name;
     // A suspended session: its time once, however often the end is sent.
     ASSERT_TRUE(s.Commit({{"cmi.location", "p2"}, {"cmi.session_time", "PT1M"}, {"cmi.exit", "suspend"}}, "finish", 999));
     ASSERT_TRUE(s.Commit(json::object(), "finish", 999));
@@ -163,14 +139,13 @@ TEST(Attempts, EntriesTimeAndNewAttempts2004) {
     Session s(record, facts, "t3");
     EXPECT_EQ(s.launched["entry"], "resume");
     EXPECT_EQ(s.launched["cmi"]["cmi.total_time"], "PT1M30S");
-    std::string error;
-    std::vector<std::string> warnings;
-    EXPECT_FALSE(CommitItem(record, {{"item", "S"}, {"session", "t2"}, {"cmi", json::object()}}, "2004", "", &error, &warnings));
+    EXPECT_FALSE(s.Commit(json::object(), nullptr, 0, "t2"));  // an ended session's token
     // Completed by measure, finished normally: the next launch is a new attempt.
     ASSERT_TRUE(s.Commit({{"cmi.score.scaled", "0.4"}, {"cmi.exit", "normal"}}, "finish", 10));
   }
-  EXPECT_EQ(EvaluateItem(record["items"]["S"], facts.items[0], "2004").completion, "completed");
-  EXPECT_EQ(EvaluateItem(record["items"]["S"], facts.items[0], "2004").success, "failed");
+  const ItemStatus status = EvaluateItem(record["items"]["S"], facts.items[0], "2004");
+  EXPECT_EQ(status.completion, "completed");
+  EXPECT_EQ(status.success, "failed");
   const nlohmann::ordered_json report = ProgressReport(record, facts);
   EXPECT_EQ(report["course"]["completion"], "incomplete");  // the asset was never shown
   EXPECT_EQ(report["course"]["success"], "failed");
@@ -192,34 +167,28 @@ TEST(Attempts, EntriesTimeAndNewAttempts2004) {
 TEST(Attempts, LessonStatus12AndLongValues) {
   const ManifestFacts facts = Package("1.2");
   const struct {
-    const char* lesson;
-    const char* completion;
-    const char* success;
-  } cases[] = {{"passed", "completed", "passed"},       {"failed", "completed", "failed"},
-               {"completed", "completed", "unknown"},   {"incomplete", "incomplete", "unknown"},
-               {"browsed", "incomplete", "unknown"}};
+    std::string lesson, completion, success;
+  } cases[] = {{"passed", "completed", "passed"},     {"failed", "completed", "failed"},    {"completed", "completed", "unknown"},
+               {"incomplete", "incomplete", "unknown"}, {"browsed", "incomplete", "unknown"}};
   for (const auto& c : cases) {
     json record = NewRecord(facts, {"id", "Name"});
     Session s(record, facts, "t");
     EXPECT_EQ(s.launched["cmi"]["cmi.student_data.mastery_score"], "70");
     ASSERT_TRUE(s.Commit({{"cmi.core.lesson_status", c.lesson}, {"cmi.core.session_time", "00:00:05"}}, "finish"));
     const ItemStatus status = EvaluateItem(record["items"]["S"], facts.items[0], "1.2");
-    EXPECT_EQ(status.completion, c.completion) << c.lesson;
-    EXPECT_EQ(status.success, c.success) << c.lesson;
+    EXPECT_EQ(std::make_pair(status.completion, status.success), std::make_pair(c.completion, c.success)) << c.lesson;
     // 1.2 keeps the status into the next attempt.
     const json next = Session(record, facts, "u").launched;
     EXPECT_EQ(next["cmi"]["cmi.core.lesson_status"], c.lesson);
-    EXPECT_EQ(next["cmi"]["cmi.core.total_time"], status.completion == std::string("completed") ? "0000:00:00.00" : "0000:00:05.00");
+    EXPECT_EQ(next["cmi"]["cmi.core.total_time"], c.completion == "completed" ? "0000:00:00.00" : "0000:00:05.00");
   }
   json record = NewRecord(facts, {"id", "Name"});
   Session s(record, facts, "t");
-  std::string error;
-  std::vector<std::string> warnings;
   const std::string kept(kMaxLongValue, 'x'), refused(kMaxLongValue + 1, 'x');
-  ASSERT_TRUE(CommitItem(record, {{"item", "S"}, {"session", "t"}, {"cmi", {{"cmi.suspend_data", kept}}}}, "1.2", "", &error, &warnings));
-  ASSERT_TRUE(CommitItem(record, {{"item", "S"}, {"session", "t"}, {"cmi", {{"cmi.suspend_data", refused}}}}, "1.2", "", &error, &warnings));
+  ASSERT_TRUE(s.Commit({{"cmi.suspend_data", kept}}));
+  ASSERT_TRUE(s.Commit({{"cmi.suspend_data", refused}}));
   EXPECT_EQ(record["items"]["S"]["cmi"]["cmi.suspend_data"], kept);
-  EXPECT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(s.warnings.size(), 2u);
 }
 
 }  // namespace

@@ -1,2 +1,0 @@
-// Only where the content started (the probe's own "init" report says it).
-function PLAN() {}
