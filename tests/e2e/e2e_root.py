@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
-"""End-to-end test of the launcher that needs nothing: a packed launcher in a root that holds
-only itself and a static stand-in browser (root_browser), started there by chroot in a mount
-namespace of its own (unshare), once with /proc mounted and once without. Every entry must come
-back whole with its type, the sniffed ones too (no data file to sniff with).
+"""The launcher that needs nothing: a packed launcher in a root that holds only itself and a
+static stand-in browser (root_browser), started by chroot in a mount namespace of its own, with
+/proc mounted and without. Every entry comes back whole with its type, the sniffed ones too.
 
-usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --work DIR
-                   [--emulator PROGRAM]
-
---emulator: the launcher's processor is not this machine's; a static copy of PROGRAM (qemu-user)
-joins the root and runs it. Needs root (chroot, mounts); skipped (exit 77) without."""
+usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --work DIR [--emulator PROGRAM]
+--emulator: a static copy of PROGRAM (qemu-user) joins the root and runs the launcher. Needs root;
+skipped (exit 77) without."""
 import argparse
 import os
 import shutil
@@ -35,21 +32,9 @@ ENTRIES = {  # name: (bytes, the type it must be served with)
 }
 
 
-def parse_answers(out):
-    """{name: (status, type, body)} from the stand-in's standard output."""
-    answers, at = {}, 0
-    while True:
-        start = out.find(b"ENTRY ", at)
-        if start < 0:
-            return answers
-        line_end = out.index(b"\n", start)
-        _, name, status, ctype, length = out[start:line_end].decode().split(" ")
-        body = out[line_end + 1:line_end + 1 + int(length)]
-        answers[name] = (status, ctype, body)
-        at = line_end + 1 + int(length)
-
-
 def run_in_root(args, work, packed, with_proc):
+    """The launcher in a fresh root; its stand-in writes "ENTRY NAME STATUS TYPE LENGTH\\n", the
+    body and "\\n" for each entry."""
     root = os.path.join(work, "root-proc" if with_proc else "root-bare")
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
@@ -68,37 +53,36 @@ def run_in_root(args, work, packed, with_proc):
     result = subprocess.run(unshare + [shutil.which("chroot"), root] + command, env=env, capture_output=True, timeout=180)
     where = "with /proc" if with_proc else "without /proc"
     check(result.returncode == 0, "%s: the launcher ended with %d: %s" % (where, result.returncode, result.stderr[-2000:]))
-    answers = parse_answers(result.stdout)
+    out, answers = result.stdout, {}
+    while (at := out.find(b"ENTRY ")) >= 0:
+        line, _, out = out[at:].partition(b"\n")
+        _, name, status, ctype, length = line.decode().split(" ")
+        answers[name], out = (status, ctype, out[:int(length)]), out[int(length):]
     for name, (body, ctype) in ENTRIES.items():
         check(name in answers, "%s: no answer for %s: %r" % (where, name, result.stdout[-500:]))
-        status, got_type, got_body = answers[name]
-        check((status, got_type) == ("200", ctype), "%s: %s came as %s %s" % (where, name, status, got_type))
-        check(got_body == body, "%s: %s: %d bytes, not its %d" % (where, name, len(got_body), len(body)))
+        check(answers[name] == ("200", ctype, body), "%s: %s came as %s %s, %d bytes, not its %d"
+              % (where, name, answers[name][0], answers[name][1], len(answers[name][2]), len(body)))
     print("%s: %d entries served with their types" % (where, len(ENTRIES)))
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--browser", required=True)
+    for option in ("--tool", "--launcher", "--browser", "--work"):
+        parser.add_argument(option, required=True)
     parser.add_argument("--emulator")
-    parser.add_argument("--work", required=True)
     args = parser.parse_args()
     if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("chroot"):
         print("skipped: chroot and mounts need root and unshare")
         sys.exit(77)
     work = os.path.join(os.path.abspath(args.work), "root")
-    course = os.path.join(work, "course")
     shutil.rmtree(work, ignore_errors=True)
     for name, (body, _) in ENTRIES.items():
-        os.makedirs(os.path.dirname(os.path.join(course, name)), exist_ok=True)
-        with open(os.path.join(course, name), "wb") as f:
+        os.makedirs(os.path.dirname(os.path.join(work, "course", name)), exist_ok=True)
+        with open(os.path.join(work, "course", name), "wb") as f:
             f.write(body)
     packed = os.path.join(work, "packed")
-    tool = ([args.emulator] if args.emulator else []) + [args.tool]
-    result = subprocess.run(tool + ["pack", course, "-o", packed, "--launcher", args.launcher],
-                            capture_output=True, timeout=120)
+    result = subprocess.run(([args.emulator] if args.emulator else []) + [args.tool, "pack", os.path.join(work, "course"),
+                            "-o", packed, "--launcher", args.launcher], capture_output=True, timeout=120)
     try:
         check(result.returncode == 0, "pack: %s" % result.stderr)
         # qemu-user carries no socket-diagnostics netlink: there the launcher learns its clients'
