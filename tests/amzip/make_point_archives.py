@@ -1,16 +1,10 @@
 #!/usr/bin/env python3
-"""Writes a zip of one deflated entry, entry.bin, made to test the access points' budget: a
-1 MiB block repeated up to SIZE, deflated once with a full flush after it (so the same
-compressed block repeats, and no match reaches back across blocks) and closed by an empty
-final block. zip64 records when the entry reaches 4 GiB.
-
-  make_point_archives.py --kind random|repeated|tiny [--size-mib N] PATH
-
-  random    random bytes: windows that do not deflate, in stored blocks
-  repeated  one byte repeated: windows that deflate to almost nothing
-  tiny      random bytes, a full flush after every 64 (many tiny blocks)
-
-block(kind) gives the block, so a test can compute any range's bytes."""
+"""make_point_archives.py --kind random|repeated|tiny [--size-mib N] PATH: a zip of one deflated
+entry, entry.bin, for the access points' budget: a 1 MiB block (block(kind)) repeated up to
+SIZE, deflated once with a full flush after it, so the same compressed block repeats and no match
+reaches back across blocks, and closed by an empty final block; zip64 from 4 GiB. Kinds: random
+bytes (windows that do not deflate, stored blocks), one byte repeated (windows that deflate to
+almost nothing), tiny (random bytes, a full flush after every 64: many tiny blocks)."""
 import argparse
 import random
 import struct
@@ -63,10 +57,7 @@ def write_zip(path, name, pieces, size, compressed, crc):
 
 
 def write(path, kind, size):
-    count = size // BLOCK
-    one, end = deflated_block(kind)
-    crc = 0
-    data = block(kind)
+    count, (one, end), data, crc = size // BLOCK, deflated_block(kind), block(kind), 0
     for _ in range(count):
         crc = zlib.crc32(data, crc)
     write_zip(path, "entry.bin", [one] * count + [end], size, len(one) * count + len(end), crc)

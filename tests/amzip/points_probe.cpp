@@ -23,13 +23,12 @@ namespace {
 
 long PeakResidentKib() {
   FILE* status = std::fopen("/proc/self/status", "r");
-  if (status == nullptr) return 0;
   char line[256];
   long kib = 0;
-  while (std::fgets(line, sizeof line, status) != nullptr) {
+  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
     if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::atol(line + 6);
   }
-  std::fclose(status);
+  if (status != nullptr) std::fclose(status);
   return kib;
 }
 
@@ -52,12 +51,10 @@ int main(int argc, char** argv) {
     }
     std::vector<char> buffer(1 << 20);
     for (int i = 5; i < argc; ++i) {
-      std::uint64_t offset = 0, length = info.size;
-      if (std::strcmp(argv[i], "whole") != 0) {
-        char* colon = nullptr;
-        offset = std::strtoull(argv[i], &colon, 10);
-        length = std::strtoull(colon + 1, nullptr, 10);
-      }
+      char* colon = nullptr;
+      const bool whole = std::strcmp(argv[i], "whole") == 0;
+      const std::uint64_t offset = whole ? 0 : std::strtoull(argv[i], &colon, 10);
+      const std::uint64_t length = whole ? info.size : std::strtoull(colon + 1, nullptr, 10);
       const auto start = std::chrono::steady_clock::now();
       const std::unique_ptr<amzip::EntryReader> reader = archive.OpenEntry(name, info, offset);
       uLong crc = crc32(0, nullptr, 0);
