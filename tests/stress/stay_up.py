@@ -569,10 +569,9 @@ def check_large(args, work, archive, expected):
 
 
 def trickle(port, count, stop, stats):
-    """`count` connections that each send one byte of a header block every second or so and
-    never end it; one the server closes is opened again. Counts opens and closes in `stats`."""
-    sockets = []
-    head = b"GET /x HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nX: " % port
+    """`count` connections that each send one byte of a header block every second and never end
+    it; one the server closes is opened again. Counts opens and closes in `stats`."""
+    head = b"GET /x HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nX: " % port + b"x" * 100000
 
     def opened():
         s = socket.socket()
@@ -580,15 +579,14 @@ def trickle(port, count, stop, stats):
         s.connect_ex(("127.0.0.1", port))
         stats["opened"] += 1
         return [s, 0]
+    sockets = []
     while not stop.is_set():
         while len(sockets) < count and not stop.is_set():
             sockets.append(opened())
-            if len(sockets) % 50 == 0:
-                time.sleep(0.01)
+            time.sleep(0.01 if len(sockets) % 50 == 0 else 0)
         for item in sockets:
             try:
-                item[0].send(head[item[1] % len(head):][:1] if item[1] < len(head) else b"x")
-                item[1] += 1
+                item[1] += item[0].send(head[item[1]:item[1] + 1])
             except BlockingIOError:
                 pass
             except OSError:
@@ -601,51 +599,40 @@ def trickle(port, count, stop, stats):
 
 
 def slow_download(port, path, rate, result):
-    """GETs `path` reading `rate` bytes a second in 64 KiB pieces through a 64 KiB receive
-    buffer, so the server's answer waits on the reader; `result` gets the body and any error."""
+    """GETs `path` at `rate` bytes a second through a 64 KiB receive buffer, so the answer waits
+    on the reader; `result` gets the answer and any error."""
     s = socket.socket()
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
     s.settimeout(90)
-    data = bytearray()
-    started = time.monotonic()
+    result["answer"], started = bytearray(), time.monotonic()
     try:
         s.connect(("127.0.0.1", port))
         s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (path.encode(), port))
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-            ahead = len(data) / rate - (time.monotonic() - started)
-            if ahead > 0:
-                time.sleep(ahead)
+        while chunk := s.recv(65536):
+            result["answer"] += chunk
+            time.sleep(max(0, len(result["answer"]) / rate - (time.monotonic() - started)))
     except OSError as error:
         result["error"] = str(error)
     finally:
         s.close()
-    result["answer"] = bytes(data)
 
 
 def check_trickle(args, work, archive, expected):
     failures = []
     size = int(args.trickle_mib * 1e6)
     big = random.Random(40).randbytes(size)
-    archive = os.path.join(work, "trickle.zip")
-    make_archive(archive, {"big.bin": big})
+    make_archive(os.path.join(work, "trickle.zip"), {"big.bin": big})
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
-    launcher = Launcher([args.launcher], archive, work, nofile=256)
-    stop = threading.Event()
-    stats = {"opened": 0, "closed": 0}
+    launcher = Launcher([args.launcher], os.path.join(work, "trickle.zip"), work, nofile=256)
+    stop, stats, result, waits, pages_ok = threading.Event(), {"opened": 0, "closed": 0}, {}, [], True
     try:
         started = time.monotonic()
-        result = {}
         download = threading.Thread(target=slow_download, args=(launcher.port, "/%sbig.bin" % launcher.prefix, 1e6, result))
         download.start()
         time.sleep(0.5)  # the download is under way before the flood
         flood = threading.Thread(target=trickle, args=(launcher.port, 1200, stop, stats))
         flood.start()
-        waits, pages_ok = [], True
         while download.is_alive() and time.monotonic() - started < size / 1e6 * 3 + 30:
             time.sleep(0.5)
             asked = time.monotonic()
@@ -657,21 +644,19 @@ def check_trickle(args, work, archive, expected):
             waits.append(time.monotonic() - asked)
         spent = time.monotonic() - started
         download.join()
-        head, _, body = result.get("answer", b"").partition(b"\r\n\r\n")
         stop.set()
         flood.join()
+        head, _, body = bytes(result["answer"]).partition(b"\r\n\r\n")
         whole = head.startswith(b"HTTP/1.1 200 OK\r\n") and body == big
-        waits.sort()
-        slowest = waits[-1] if waits else float("inf")
+        waits = sorted(waits) or [float("inf")]
         print("trickle: %d connections opened by the trickle, %d closed by the server; %.0f MB download %s in %.1f s"
               " (%s, %d bytes); %d pages, median %.3f s, slowest %.3f s"
               % (stats["opened"], stats["closed"], size / 1e6, "whole" if whole else "NOT whole", spent,
-                 result.get("error", "no error"), len(body), len(waits), waits[len(waits) // 2] if waits else 0, slowest))
+                 result.get("error", "no error"), len(body), len(waits), waits[len(waits) // 2], waits[-1]))
         if not whole:
-            failures.append("the download beside the trickle: %d of %d bytes: %s"
-                            % (len(body), size, result.get("error", "ended early")))
-        if not pages_ok or slowest >= 1.0:
-            failures.append("a page beside the trickle: %s, slowest %.2f s" % ("served" if pages_ok else "NOT served", slowest))
+            failures.append("the download beside the trickle: %d of %d bytes: %s" % (len(body), size, result.get("error", "ended early")))
+        if not pages_ok or waits[-1] >= 1.0:
+            failures.append("a page beside the trickle: %s, slowest %.2f s" % ("served" if pages_ok else "NOT served", waits[-1]))
         if stats["closed"] == 0:
             failures.append("no trickling connection was ever closed")
     finally:
