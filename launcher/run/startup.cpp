@@ -345,6 +345,8 @@ void UseFreeFirefoxProfile(BrowserSystem& browsers, BrowserChoice& choice) {
   for (std::wstring& arg : choice.args) {
     if (arg == first) arg = choice.profileDir;
   }
+  // It starts in its own profile folder, not in the one the other Firefox holds.
+  choice.workingDir = choice.profileDir;
 }
 
 // The browser's choice for `url`, with the course's profile folder when there is one.
