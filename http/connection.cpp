@@ -261,7 +261,8 @@ bool ClientConnection::SendBody(PendingResponse& response) {
         n = Send(socket_, body.memory + response.bodySent, static_cast<std::size_t>(share));
         break;
       case HttpBody::Kind::kFile:
-        n = SendFileRange(socket_, body.file, body.offset + response.bodySent, static_cast<std::size_t>(share));
+        n = SendFileRange(socket_, body.file, body.offset + response.bodySent, static_cast<std::size_t>(share),
+                          response.bodySent);
         if (n == 0) {
           Abort("the file ended early");
           return false;

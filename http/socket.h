@@ -73,10 +73,12 @@ long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, co
 // Sends up to `count` bytes of the file `file` (POSIX descriptor, Windows HANDLE) from
 // `offset`, without moving any file position: the count sent, 0 when the file has no byte at
 // `offset` (it is shorter than expected), or -1 with SocketError() set ("would block"
-// included). Windows: a positional read into one reused 64 KiB buffer of the server thread,
-// then send. POSIX: up to 256 KiB per call, by sendfile while the client reads as fast as the
-// socket fills (Linux), else copied through one buffer of the server thread, as on Windows.
-long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count);
+// included). `answered`: the bytes of this answer sent before. Windows: a positional read into
+// one reused 64 KiB buffer of the server thread, then send. POSIX: up to 256 KiB per call,
+// copied through one buffer of the server thread as on Windows; past an answer's first MiB, by
+// sendfile while the client reads as fast as the socket fills (Linux).
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count,
+                   std::uint64_t answered);
 
 // Makes the socket's close reset the connection (SO_LINGER with a zero time) instead of ending
 // the stream in order; what is still unsent is dropped.

@@ -180,8 +180,10 @@ long SendTwo(SocketHandle socket, const char* first, std::size_t firstLength, co
 
 namespace {
 
-// What one call copies at most, and the queued bytes beyond which the reader counts as slow.
+// What one call copies at most; the bytes of an answer always copied; the queued bytes beyond
+// which the reader counts as slow.
 constexpr std::size_t kFilePiece = 256 * 1024;
+constexpr std::uint64_t kCopiedFirst = 1024 * 1024;
 constexpr int kSlowReaderQueue = 256 * 1024;
 
 // True when the bytes already queued on the socket show a reader that keeps up with the sends.
@@ -196,15 +198,17 @@ bool ReaderKeepsUp([[maybe_unused]] SocketHandle socket) {
 
 }  // namespace
 
-long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count,
+                   [[maybe_unused]] std::uint64_t answered) {
   // On loopback, how bytes best enter the socket depends on how the client reads: one that
   // reads 64 KiB or more a call keeps the queue short, and gets page-cache pages handed over
   // (sendfile) fastest; one that reads 8 or 16 KiB (ab, wget, curl) lets the queue fill, and
-  // gets copied bytes faster than pages. So each call looks at the queue first; copies go in
-  // pieces of 256 KiB, so the look stays current. Bytes the socket does not take are read again
-  // on the next call.
+  // gets copied bytes faster than pages. Answers of a MiB or less (pages, images, a player's
+  // range) go faster copied whoever reads them, so the first MiB always is; after it, each call
+  // looks at the queue; copies go in pieces of 256 KiB, so the look stays current. Bytes the
+  // socket does not take are read again on the next call.
 #ifdef __linux__
-  if (ReaderKeepsUp(socket)) {
+  if (answered >= kCopiedFirst && ReaderKeepsUp(socket)) {
     for (;;) {
       off_t position = static_cast<off_t>(offset);
       const ssize_t n = sendfile(socket, static_cast<int>(file), &position, count);

@@ -89,7 +89,8 @@ long Send(SocketHandle socket, const char* data, std::size_t length) {
   return send(static_cast<SOCKET>(socket), data, n, 0);
 }
 
-long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count) {
+long SendFileRange(SocketHandle socket, std::intptr_t file, std::uint64_t offset, std::size_t count,
+                   std::uint64_t) {
   // One buffer for every connection: only the server thread sends. Bytes the socket does not
   // take are read again on the next call, from their own offset.
   static char buffer[64 * 1024];

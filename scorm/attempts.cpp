@@ -268,6 +268,9 @@ bool CommitItem(json& record, const json& body, const std::string& version, cons
 }
 
 void RestartItems(json& record, const std::string& id, const std::string&) {
+  // Starting the whole course over also forgets the player's course-wide state (its shared
+  // objectives); the attempts themselves stay in each item's history.
+  if (id.empty() && record.contains("globals")) record["globals"] = json::object();
   for (auto& [name, item] : record["items"].items()) {
     if (!id.empty() && name != id) continue;
     CountSession(item);

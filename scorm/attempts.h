@@ -57,5 +57,6 @@ bool CommitItem(nlohmann::json& record, const nlohmann::json& body, const std::s
                 const std::string& now, std::string* error, std::vector<std::string>* warnings);
 
 // The learner's choice to start over: the named item (all items when `item` is empty) begins a
-// new attempt at its next launch, the current one kept in its history.
+// new attempt at its next launch, the current one kept in its history; starting all over also
+// empties the course-wide "globals".
 void RestartItems(nlohmann::json& record, const std::string& item, const std::string& version);

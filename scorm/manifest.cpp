@@ -57,6 +57,10 @@ class ManifestReader : public XmlEvents {
   std::vector<Organization> organizations;
   std::map<std::string, Resource> resources;
   std::set<std::string> namespaces;
+  // Sequencing shared through imsss:sequencingCollection: its ID, and the passing score it sets;
+  // the items that refer to one (IDRef) and set no objectives of their own.
+  std::map<std::string, std::string> sharedPassingScores;
+  std::map<std::string, std::string> itemSequencingRefs;
 
   void StartElement(const std::string& ns, const std::string& name, const std::vector<XmlAttribute>& attributes) override {
     namespaces.insert(ns);
@@ -103,11 +107,21 @@ class ManifestReader : public XmlEvents {
         if (const std::string* type = Attribute(attributes, "scormtype")) resource.scormType = Lower(Trim(*type));
       }
     } else if (ns == kImsss && local == "sequencing") {
-      ++inSequencing_;
-    } else if (ns == kImsss && local == "primaryobjective" && CurrentItem()) {
+      if (++inSequencing_ == 1) {
+        passing_ = nullptr;
+        if (CurrentItem()) {
+          passing_ = &CurrentItem()->scaledPassingScore;
+          if (const std::string* ref = Attribute(attributes, "idref")) itemSequencingRefs[CurrentItem()->identifier] = Trim(*ref);
+        } else if (Lower(Parent(1)) == "sequencingcollection") {
+          if (const std::string* id = Attribute(attributes, "id")) passing_ = &sharedPassingScores[Trim(*id)];
+        }
+      }
+    } else if (ns == kImsss && local == "objectives" && CurrentItem()) {
+      itemSequencingRefs.erase(CurrentItem()->identifier);  // its own objectives stand for the shared ones
+    } else if (ns == kImsss && local == "primaryobjective" && passing_) {
       const std::string* byMeasure = Attribute(attributes, "satisfiedbymeasure");
       primaryByMeasure_ = byMeasure && Trim(*byMeasure) == "true";
-      if (primaryByMeasure_) CurrentItem()->scaledPassingScore = "1.0";
+      if (primaryByMeasure_) *passing_ = "1.0";
     } else if (IsAdlcp(ns) && local == "completionthreshold" && CurrentItem()) {
       // The 4th edition's form: attributes, the threshold being minProgressMeasure (1.0 unless set).
       if (const std::string* measure = Attribute(attributes, "minprogressmeasure")) {
@@ -137,10 +151,10 @@ class ManifestReader : public XmlEvents {
         if (local == "masteryscore") CurrentItem()->masteryScore = text;
         if (local == "completionthreshold" && !text.empty()) CurrentItem()->completionThreshold = text;
       } else if (ns == kImsss && local == "minnormalizedmeasure" && Parent(1) == "primaryObjective" &&
-                 primaryByMeasure_ && CurrentItem()) {
-        CurrentItem()->scaledPassingScore = text;
+                 primaryByMeasure_ && passing_) {
+        *passing_ = text;
       } else if (ns == kImsss && local == "sequencing") {
-        --inSequencing_;
+        if (--inSequencing_ == 0) passing_ = nullptr;
       }
     }
     if (local == "manifest") --manifests_;
@@ -163,6 +177,7 @@ class ManifestReader : public XmlEvents {
   int manifests_ = 0;
   int inSequencing_ = 0;
   bool primaryByMeasure_ = false;
+  std::string* passing_ = nullptr;  // where the open sequencing's passing score goes
 };
 
 // Joins an xml:base and a relative reference: a base that is a URL or absolute path stands
@@ -239,6 +254,11 @@ ManifestFacts ReadManifest(std::string_view xml) {
   facts.items = chosen->items;
   if (facts.items.empty()) facts.problems.push_back("The organization \"" + chosen->identifier + "\" has no items.");
   for (ManifestItem& item : facts.items) {
+    const auto ref = reader.itemSequencingRefs.find(item.identifier);
+    if (ref != reader.itemSequencingRefs.end()) {
+      const auto shared = reader.sharedPassingScores.find(ref->second);
+      if (shared != reader.sharedPassingScores.end()) item.scaledPassingScore = shared->second;
+    }
     if (item.resource.empty()) {
       if (item.leaf) facts.problems.push_back("The item \"" + item.identifier + "\" names no resource.");
       continue;

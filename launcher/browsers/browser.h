@@ -9,15 +9,10 @@
 #include <string>
 
 #include "launcher/browsers/browser_choice.h"
+#include "launcher/os/child_process.h"
 
+class BrowserSystem;
 class Platform;
-
-// What a zero-time-out wait on a started process tells.
-enum class ProcessState {
-  kRunning,  // still running
-  kExited,   // has ended (and, on POSIX, been reaped); stays so
-  kUnknown,  // the wait failed or nothing was started: it may or may not run
-};
 
 // What a look at the browser's windows tells.
 enum class PageCheck {
@@ -64,10 +59,10 @@ class Browser {
 // 0 when none: what a browser the run cannot watch is judged by.
 using LastRequestClock = std::function<std::uint64_t()>;
 
-// The browser for `choice`, never null. Internet Explorer comes from the platform (Windows only;
+// The browser for `choice`, never null. Internet Explorer comes from `browsers` (Windows only;
 // elsewhere it is started as a command the run cannot watch); the others are portable and use
 // the platform's process services.
-std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform,
+std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform, BrowserSystem& browsers,
                                      LastRequestClock lastRequestMs);
 
 // How long a browser the run cannot watch keeps the run alive after the last request.

@@ -191,6 +191,16 @@ std::wstring WindowsCommandLine(const BrowserChoice& choice) {
   return line;
 }
 
+ProgramStart ProgramStartOf(const BrowserChoice& choice) {
+  ProgramStart start;
+  start.program = choice.program;
+  start.args = choice.args;
+  start.commandLine = WindowsCommandLine(choice);
+  start.folder = choice.workingDir;
+  start.messagePipe = choice.kind == BrowserKind::kChromium;
+  return start;
+}
+
 std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& line) {
   std::vector<std::wstring> words;
   std::size_t i = 0;

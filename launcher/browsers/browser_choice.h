@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/os/child_process.h"
+
 enum class BrowserKind {
   kInternetExplorer,  // Windows 7 and 8.1, or nothing else found: the shell's own windows
   kChromium,          // Chromium, Chrome, Edge, Brave, Vivaldi ...: own profile, DevTools list
@@ -80,6 +82,10 @@ BrowserKind BrowserKindOfProgram(const std::wstring& program);
 // Windows' command line for a choice: Internet Explorer's exactly as `"<path>" -nohome "<url>"`
 // (nothing escaped); any other program and argument quoted by QuoteWindowsArgument.
 std::wstring WindowsCommandLine(const BrowserChoice& choice);
+
+// How the choice is started (Platform::StartProcess): its program, arguments and working folder,
+// its WindowsCommandLine, and for kChromium the pipe its DevTools speak over.
+ProgramStart ProgramStartOf(const BrowserChoice& choice);
 
 // One argument quoted so that CommandLineToArgvW gives it back unchanged: as it is when it has
 // no blank, tab, newline or quote and is not empty; else in quotes, with backslashes before a

@@ -14,11 +14,10 @@
 #include "text/split.h"
 #include "text/text.h"
 
-namespace os {
 namespace {
 
 // $XDG_DATA_HOME when absolute, else ~/.local/share; "" when neither is known.
-std::string DataHome() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
+std::string DataHome() { return os::XdgFolder("XDG_DATA_HOME", "/.local/share"); }
 
 std::string Resolved(const std::string& path) {
   char resolved[PATH_MAX];
@@ -29,7 +28,7 @@ std::string Resolved(const std::string& path) {
 std::string DesktopFileProgram(const std::string& desktopId) {
   if (desktopId.empty() || desktopId.find('/') != std::string::npos) return std::string();
   std::vector<std::string> folders = {DataHome()};
-  std::string dirs = Env("XDG_DATA_DIRS");
+  std::string dirs = os::Env("XDG_DATA_DIRS");
   if (dirs.empty()) dirs = "/usr/local/share:/usr/share";
   for (const std::string& dir : SplitText(dirs, ':')) folders.push_back(dir);
   for (const std::string& folder : folders) {
@@ -46,7 +45,7 @@ std::string DesktopFileProgram(const std::string& desktopId) {
 
 // A list of folders such as $XDG_CONFIG_DIRS, with its default when unset or empty.
 std::vector<std::string> FolderList(const char* name, const char* fallback) {
-  std::string value = Env(name);
+  std::string value = os::Env(name);
   if (value.empty()) value = fallback;
   std::vector<std::string> folders;
   for (const std::string& folder : SplitText(value, ':')) {
@@ -59,14 +58,14 @@ std::vector<std::string> FolderList(const char* name, const char* fallback) {
 // $XDG_CONFIG_DIRS, then $XDG_DATA_HOME/applications and $XDG_DATA_DIRS/applications) first
 // the files of the current desktops ("gnome-mimeapps.list"), then the common one.
 std::vector<std::string> MimeAppsFiles() {
-  std::vector<std::string> folders = {XdgFolder("XDG_CONFIG_HOME", "/.config")};
+  std::vector<std::string> folders = {os::XdgFolder("XDG_CONFIG_HOME", "/.config")};
   for (const std::string& folder : FolderList("XDG_CONFIG_DIRS", "/etc/xdg")) folders.push_back(folder);
   folders.push_back(DataHome() + "/applications");
   for (const std::string& folder : FolderList("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) {
     folders.push_back(folder + "/applications");
   }
   std::vector<std::string> desktops;
-  for (std::string desktop : SplitText(Env("XDG_CURRENT_DESKTOP"), ':')) {
+  for (std::string desktop : SplitText(os::Env("XDG_CURRENT_DESKTOP"), ':')) {
     for (char& c : desktop) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     if (!desktop.empty() && desktop.find('/') == std::string::npos) desktops.push_back(desktop);
   }
@@ -135,7 +134,7 @@ std::string DefaultBrowserProgram() {
 
 BrowserFacts GatherPosixBrowserFacts() {
   BrowserFacts facts;
-  facts.setting = PathToWide(Env("BROWSER"));
+  facts.setting = PathToWide(os::Env("BROWSER"));
   std::vector<std::wstring> names = {L"xdg-open", L"open"};
   for (const std::vector<std::wstring>& command : BrowserVariableCommands(facts.setting, L"")) {
     names.push_back(command[0]);
@@ -158,5 +157,3 @@ BrowserFacts GatherPosixBrowserFacts() {
   if (!settingUsable) facts.defaultBrowser = PathToWide(DefaultBrowserProgram());
   return facts;
 }
-
-}  // namespace os

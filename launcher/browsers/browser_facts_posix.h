@@ -4,8 +4,6 @@
 
 #include "launcher/browsers/browser_choice.h"
 
-namespace os {
-
 // The facts, all but profileDir:
 // - the setting: $BROWSER;
 // - onPath: xdg-open, open and the program of every $BROWSER command, where PATH has them
@@ -16,5 +14,3 @@ namespace os {
 // - the default browser: the Exec program of `xdg-settings get default-web-browser`'s desktop
 //   file, asked only when no $BROWSER command can be started ($BROWSER overrides it).
 BrowserFacts GatherPosixBrowserFacts();
-
-}  // namespace os

@@ -13,7 +13,6 @@
 namespace {
 
 const wchar_t kSettingsKey[] = L"SOFTWARE\\keltrix\\Orvane";
-const wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 // The browsers looked for when the default one is none of the family, in order.
 const wchar_t* const kInstalledBrowsers[] = {L"msedge.exe", L"chrome.exe", L"firefox.exe"};
 
@@ -29,14 +28,6 @@ void RealVersion(unsigned& major, unsigned& minor) {
   if (rtlGetVersion(&info) != 0) return;
   major = info.dwMajorVersion;
   minor = info.dwMinorVersion;
-}
-
-// The key's string `name` under `subkey`, looked for in the user's root, then in the
-// machine's (either view).
-bool ReadUserThenMachine(const os::RegistryRoots& roots, const std::wstring& subkey,
-                         const wchar_t* name, std::wstring& value) {
-  return os::RegistryKey(roots.user, subkey).ReadString(name, value) ||
-         os::ReadRegistryStringAnyView(roots.machine, subkey, name, value);
 }
 
 // The program of `protocol`'s handler as Windows itself answers (Settings' default browser, from
@@ -75,32 +66,18 @@ std::wstring ProgramFilesFolder() {
 
 }  // namespace
 
-namespace os {
-
 std::wstring DefaultHttpBrowser() { return ProtocolHandler(L"http"); }
 
-BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots) {
+BrowserFacts GatherWindowsBrowserFacts(const os::RegistryRoots& roots) {
   BrowserFacts facts;
   facts.windows = true;
   RealVersion(facts.versionMajor, facts.versionMinor);
-  RegistryKey(roots.user, kSettingsKey).ReadString(L"Browser", facts.setting);
+  os::RegistryKey(roots.user, kSettingsKey).ReadString(L"Browser", facts.setting);
   facts.defaultBrowser = DefaultHttpBrowser();
   for (const wchar_t* name : kInstalledBrowsers) {
-    std::wstring path = RegisteredAppPath(roots, name);
+    std::wstring path = os::RegisteredAppPath(roots, name);
     if (!path.empty()) facts.installed.push_back(std::move(path));
   }
   facts.programFiles = ProgramFilesFolder();
   return facts;
 }
-
-std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name) {
-  std::wstring key = name;
-  if (key.find(L'.') == std::wstring::npos) key += L".exe";
-  std::wstring path;
-  if (!ReadUserThenMachine(roots, kAppPathsKey + key, nullptr, path)) return std::wstring();
-  // Some installers store the path in quotes.
-  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-  return os::IsExistingWindowsFile(path) ? path : std::wstring();
-}
-
-}  // namespace os

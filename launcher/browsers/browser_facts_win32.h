@@ -5,14 +5,7 @@
 #include <windows.h>
 
 #include "launcher/browsers/browser_choice.h"
-
-namespace os {
-
-// The two registry roots the facts are read from; tests point them at keys of their own.
-struct RegistryRoots {
-  HKEY user = HKEY_CURRENT_USER;
-  HKEY machine = HKEY_LOCAL_MACHINE;
-};
+#include "launcher/os/registry_win32.h"
 
 // The facts, all but profileDir:
 // - the version as RtlGetVersion reports it (GetVersionEx answers by the program's manifest);
@@ -22,16 +15,9 @@ struct RegistryRoots {
 //   machine in its 64-bit and 32-bit views) whose files exist, in that order;
 // - the program-files folder (SHGetFolderPathW CSIDL_PROGRAM_FILES); when that fails, the
 //   diagnostic "SHGetFolderPath failed [0x%08x].\n" and "".
-BrowserFacts GatherWindowsBrowserFacts(const RegistryRoots& roots);
+BrowserFacts GatherWindowsBrowserFacts(const os::RegistryRoots& roots);
 
 // The program of the http protocol's current handler, as AssocQueryStringW with
 // ASSOCF_IS_PROTOCOL answers (so Windows 11's UserChoiceLatest counts as Settings shows it), when
 // its file exists; "" otherwise.
 std::wstring DefaultHttpBrowser();
-
-// The program registered under App Paths for `name` (".exe" added when it has no extension),
-// the user's registration before the machine's, as the shell finds a program typed without its
-// folder; "" when there is none or its file is missing.
-std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name);
-
-}  // namespace os

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "launcher/browsers/browser.h"
+#include "launcher/browsers/browser_system.h"
 #include "launcher/browsers/devtools.h"
 #include "launcher/os/platform.h"
 #include "text/text.h"
@@ -21,7 +22,7 @@ class ProcessBrowser : public Browser {
       DebugLog("no browser found.\n");
       return false;
     }
-    process_ = platform_.StartProcess(choice_);
+    process_ = platform_.StartProcess(ProgramStartOf(choice_));
     return process_ != nullptr;
   }
 
@@ -50,7 +51,7 @@ class ChromiumBrowser final : public ProcessBrowser {
 
   bool Start() override {
     if (!ProcessBrowser::Start()) return false;
-    if (MessagePipe* pipe = process_->DevToolsPipe()) session_ = std::make_unique<DevToolsSession>(*pipe);
+    if (MessagePipe* pipe = process_->Pipe()) session_ = std::make_unique<DevToolsSession>(*pipe);
     return true;
   }
 
@@ -135,12 +136,12 @@ class UnwatchedBrowser final : public ProcessBrowser {
 
 }  // namespace
 
-std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform,
+std::unique_ptr<Browser> MakeBrowser(const BrowserChoice& choice, Platform& platform, BrowserSystem& browsers,
                                      LastRequestClock lastRequestMs) {
   switch (choice.kind) {
     case BrowserKind::kInternetExplorer:
       // Only Windows has it; elsewhere the choice is started as a command that is not watched.
-      if (std::unique_ptr<Browser> explorer = platform.NewInternetExplorer(choice)) return explorer;
+      if (std::unique_ptr<Browser> explorer = browsers.NewInternetExplorer(choice)) return explorer;
       break;
     case BrowserKind::kChromium:
       return std::make_unique<ChromiumBrowser>(choice, platform);

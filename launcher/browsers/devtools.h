@@ -8,19 +8,7 @@
 #include <cstdint>
 #include <string>
 
-// The launcher's ends of the two pipes (platform.h gives one per started Chromium-family
-// browser).
-class MessagePipe {
- public:
-  enum class ReadResult { kData, kTimeout, kClosed };
-
-  virtual ~MessagePipe() = default;
-  // Writes all of `bytes`; false once the browser's end is closed.
-  virtual bool Write(const std::string& bytes) = 0;
-  // Appends what arrives within `timeoutMs` (at least one byte when kData); kClosed once the
-  // browser's end is closed and nothing is left to read.
-  virtual ReadResult Read(std::string& to, int timeoutMs) = 0;
-};
+#include "launcher/os/message_pipe.h"
 
 // What an answer to Target.getTargets tells.
 struct DevToolsPages {

@@ -21,5 +21,5 @@ BrowserChoice HandOverChoice(const BrowserChoice& choice) {
 
 bool StartHandOver(Platform& platform, const BrowserChoice& choice) {
   if (choice.program.empty()) return false;
-  return platform.StartProcess(HandOverChoice(choice)) != nullptr;
+  return platform.StartProcess(ProgramStartOf(HandOverChoice(choice))) != nullptr;
 }

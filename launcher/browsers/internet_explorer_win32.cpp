@@ -144,10 +144,6 @@ class IExploreBrowser final : public Browser {
 
 }  // namespace
 
-namespace os {
-
 std::unique_ptr<Browser> NewWindowsInternetExplorer(const BrowserChoice& choice) {
   return std::make_unique<IExploreBrowser>(choice);
 }
-
-}  // namespace os

@@ -1,5 +1,5 @@
 // Platform: the operating-system services the run uses, behind one interface with neutral names,
-// so the portable sequence (startup.cpp, watch.cpp, the browsers) runs unchanged on Windows, on
+// so the portable code above it (the run's sequence, the browsers) runs unchanged on Windows, on
 // POSIX and in tests. platform_win32.cpp / platform_posix.cpp give the real ones; the tests'
 // FakePlatform (tests/launcher/fake_platform.h) answers sensibly by default.
 #pragma once
@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/browsers/browser.h"
-#include "launcher/browsers/browser_choice.h"
-#include "launcher/browsers/devtools.h"
 #include "launcher/os/account.h"
+#include "launcher/os/child_process.h"
 
 // The separator of the paths the platform takes.
 #ifdef _WIN32
@@ -20,19 +18,6 @@ constexpr wchar_t kPathSeparator = L'\\';
 #else
 constexpr wchar_t kPathSeparator = L'/';
 #endif
-
-// A program the run started.
-class ChildProcess {
- public:
-  virtual ~ChildProcess() = default;  // lets go of it (closes its handle); it keeps running
-  // A zero-time-out wait (WaitForSingleObject(0) / waitpid(WNOHANG)); kExited stays so.
-  virtual ProcessState Check() = 0;
-  // Ends it if it still runs: POSIX SIGTERM, up to 3 s of grace, then SIGKILL; Windows
-  // TerminateProcess. Returns once it has ended (or could not be ended).
-  virtual void End() = 0;
-  // The DevTools pipe of a Chromium-family browser (StartProcess); null for any other.
-  virtual MessagePipe* DevToolsPipe() { return nullptr; }
-};
 
 // A lock the run holds on a folder; let go when destroyed (or when the process ends, however).
 class FolderLock {
@@ -60,10 +45,6 @@ class Platform {
   // dispatched meanwhile (a program that broadcasts must not wait on us).
   virtual bool Sleep(std::uint32_t ms) = 0;
 
-  // The HttpPort setting; 0 when missing or unreadable.
-  virtual std::uint32_t ReadHttpPort() = 0;
-  // The LearnerName setting; "" when missing.
-  virtual std::wstring ReadLearnerName() = 0;
   // The account the run belongs to (os::CurrentAccount).
   virtual os::AccountNames CurrentAccount() = 0;
 
@@ -111,24 +92,13 @@ class Platform {
   // Replaces the file at `path` with `bytes`; false when it cannot be written.
   virtual bool WriteSmallFile(const std::wstring& path, const std::string& bytes) = 0;
 
-  // What the browser chooser needs from the system, all but profileDir (filled by the caller).
-  virtual BrowserFacts GatherBrowserFacts() = 0;
-
-  // True while a Firefox process holds the profile folder `profileDir` (POSIX: its "lock" link
-  // names a process that runs; Windows: its parent.lock is held open). A second Firefox on it
-  // would only show that it is in use.
-  virtual bool FirefoxProfileInUse(const std::wstring& profileDir) {
-    (void)profileDir;
-    return false;
-  }
-
-  // Starts the chosen program in choice.workingDir (when set): Windows CreateProcessW with
-  // WindowsCommandLine(choice); POSIX posix_spawn of choice.program with choice.args. A
-  // kChromium choice gets a DevTools pipe (ChildProcess::DevToolsPipe): POSIX on descriptors 3
-  // and 4, Windows as the C runtime hands descriptors 3 and 4 to a child; when the pipe cannot
-  // be made the browser starts without one. Null when it could not be started (the reason went
-  // to DebugLog).
-  virtual std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) = 0;
+  // Starts `start`: Windows CreateProcessW of its commandLine, with its program as the application
+  // name (a name without a folder looked up under App Paths first); POSIX posix_spawn of its
+  // program with its args. It starts in its folder when one is given. With messagePipe it gets a
+  // MessagePipe (ChildProcess::Pipe): POSIX on descriptors 3 and 4, Windows as the C runtime
+  // hands descriptors 3 and 4 to a child; when the pipe cannot be made it starts without one.
+  // Null when it could not be started (the reason went to DebugLog).
+  virtual std::unique_ptr<ChildProcess> StartProcess(const ProgramStart& start) = 0;
 
   // GET `target` from 127.0.0.1:port (HTTP/1.1, Connection: close), within `timeoutMs`. True
   // with the status code and body of a complete response; false on a refused connection, a
@@ -136,10 +106,6 @@ class Platform {
   // answer for themselves.
   virtual bool LoopbackGet(std::uint16_t port, const std::string& target, int timeoutMs,
                            int& status, std::string& body);
-
-  // Internet Explorer for `choice` (Windows: the process and the shell-window probe, COM for the
-  // main thread while it lives); null on POSIX, where it is never chosen.
-  virtual std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) = 0;
 };
 
 // The real services of the platform being built.

@@ -1,6 +1,6 @@
 // The POSIX Platform: steady-clock ticks, a sleep that SIGINT and SIGTERM cut short (their
 // handler writes to a self-pipe the sleep polls), SIGPIPE ignored (a closed standard error must
-// not end the run), posix_spawn for browsers, the XDG data folder for profiles.
+// not end the run), posix_spawn for the programs it starts, the XDG data folder for profiles.
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -15,16 +15,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 
 #include "http/steady_clock.h"
 #include "launcher/os/alert.h"
-#include "launcher/browsers/browser_facts_posix.h"
 #include "launcher/os/platform.h"
-#include "launcher/run/settings.h"
 #include "launcher/os/spawn_posix.h"
 #include "launcher/os/xdg_posix.h"
 #include "text/own_program_posix.h"
@@ -91,7 +87,7 @@ class PosixProcess final : public ChildProcess {
     pid_ = -1;
   }
 
-  MessagePipe* DevToolsPipe() override { return pipe_.get(); }
+  MessagePipe* Pipe() override { return pipe_.get(); }
 
  private:
   pid_t pid_;
@@ -134,8 +130,6 @@ class PosixPlatform final : public Platform {
     return false;
   }
 
-  std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
-  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
   os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override {
@@ -268,32 +262,17 @@ class PosixPlatform final : public Platform {
     return rename(temporary.c_str(), native.c_str()) == 0;
   }
 
-  BrowserFacts GatherBrowserFacts() override { return os::GatherPosixBrowserFacts(); }
-
-  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
-    // The link reads "ADDRESS:+PID" while Firefox runs on the profile, and stays after a crash.
-    char target[256];
-    const ssize_t n = readlink((WideToPath(profileDir) + "/lock").c_str(), target, sizeof target);
-    if (n <= 0) return false;
-    const char* plus = static_cast<const char*>(std::memchr(target, '+', static_cast<std::size_t>(n)));
-    if (plus == nullptr) return false;
-    pid_t pid = 0;
-    const auto [next, error] = std::from_chars(plus + 1, target + n, pid);
-    return error == std::errc() && next == target + n && pid > 0 &&
-           (kill(pid, 0) == 0 || errno == EPERM);
-  }
-
-  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
-    const std::string path = WideToPath(choice.program);
+  std::unique_ptr<ChildProcess> StartProcess(const ProgramStart& start) override {
+    const std::string path = WideToPath(start.program);
     std::vector<std::string> argv = {path};
-    // Byte for byte: a profile path that is not UTF-8 stays the folder it names.
-    for (const std::wstring& arg : choice.args) argv.push_back(WideToPath(arg));
+    // Byte for byte: a path that is not UTF-8 stays the file it names.
+    for (const std::wstring& arg : start.args) argv.push_back(WideToPath(arg));
     os::SpawnOptions options;
-    options.folder = WideToPath(choice.workingDir);
-    // Chromium reads the DevTools pipe on its descriptor 3 and writes on its 4.
+    options.folder = WideToPath(start.folder);
+    // The child reads the pipe on its descriptor 3 and writes on its 4.
     std::unique_ptr<os::PosixMessagePipe> pipe;
     int childReads = -1, childWrites = -1;
-    if (choice.kind == BrowserKind::kChromium) pipe = os::PosixMessagePipe::Make(childReads, childWrites);
+    if (start.messagePipe) pipe = os::PosixMessagePipe::Make(childReads, childWrites);
     if (pipe) options.descriptors = {{childReads, 3}, {childWrites, 4}};
     const pid_t pid = os::SpawnProgram(path, argv, options);
     const int error = errno;
@@ -307,8 +286,6 @@ class PosixPlatform final : public Platform {
     }
     return std::make_unique<PosixProcess>(pid, std::move(pipe));
   }
-
-  std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
 
  private:
   static constexpr const char* kStamp = ".orvane-used";

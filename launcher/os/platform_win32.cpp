@@ -1,23 +1,21 @@
 // The Platform of Windows: each service is the Win32 call the program has always made, or the
-// Windows file beside this one that provides it (registry, process, folders, Internet Explorer).
+// Windows file beside this one that provides it (registry, process, folders).
 #include <windows.h>
 
 #include <cstdio>
 
 #include "http/steady_clock.h"
 #include "launcher/os/alert.h"
-#include "launcher/browsers/browser_facts_win32.h"
 #include "launcher/os/folders_win32.h"
-#include "launcher/browsers/internet_explorer_win32.h"
 #include "launcher/os/platform.h"
 #include "launcher/os/process_win32.h"
-#include "launcher/run/settings.h"
+#include "launcher/os/registry_win32.h"
 
 namespace {
 
 // An application name for CreateProcessW: a program given with a folder is started exactly
-// there; a bare name (a Browser setting of "msedge %s") is looked up under App Paths as the shell
-// would, else left to CreateProcessW's own search for the line's first word.
+// there; a bare name ("msedge") is looked up under App Paths as the shell would, else left to
+// CreateProcessW's own search for the line's first word.
 std::wstring ApplicationName(const std::wstring& program) {
   if (program.find_first_of(L"\\/:") != std::wstring::npos) return program;
   return os::RegisteredAppPath(os::RegistryRoots(), program);
@@ -48,8 +46,6 @@ class WindowsPlatform final : public Platform {
     }
   }
 
-  std::uint32_t ReadHttpPort() override { return os::ReadHttpPortSetting(); }
-  std::wstring ReadLearnerName() override { return os::ReadLearnerNameSetting(); }
   os::AccountNames CurrentAccount() override { return os::CurrentAccount(); }
 
   bool IsExistingFile(const std::wstring& path) override { return os::IsExistingWindowsFile(path); }
@@ -109,28 +105,9 @@ class WindowsPlatform final : public Platform {
     return os::WriteWindowsFile(path, bytes);
   }
 
-  BrowserFacts GatherBrowserFacts() override { return os::GatherWindowsBrowserFacts(os::RegistryRoots()); }
-
-  bool FirefoxProfileInUse(const std::wstring& profileDir) override {
-    // Firefox holds parent.lock open without sharing while it runs on the profile; the file
-    // itself may stay after it ends.
-    const HANDLE lock = CreateFileW((profileDir + L"\\parent.lock").c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (lock != INVALID_HANDLE_VALUE) {
-      CloseHandle(lock);
-      return false;
-    }
-    return GetLastError() == ERROR_SHARING_VIOLATION;
-  }
-
-  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
-    return os::StartWindowsProcess(ApplicationName(choice.program), WindowsCommandLine(choice),
-                                   choice.workingDir, choice.kind == BrowserKind::kChromium);
-  }
-
-  std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice& choice) override {
-    return os::NewWindowsInternetExplorer(choice);
+  std::unique_ptr<ChildProcess> StartProcess(const ProgramStart& start) override {
+    return os::StartWindowsProcess(ApplicationName(start.program), start.commandLine, start.folder,
+                                   start.messagePipe);
   }
 };
 

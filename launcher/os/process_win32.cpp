@@ -1,5 +1,5 @@
-// Programs the run starts, on Windows: CreateProcessW (with a DevTools pipe for a Chromium-family
-// browser), WaitForSingleObject with a zero time-out, TerminateProcess.
+// Programs the run starts, on Windows: CreateProcessW (with a message pipe when asked),
+// WaitForSingleObject with a zero time-out, TerminateProcess.
 #include "launcher/os/process_win32.h"
 
 #include <windows.h>
@@ -38,7 +38,7 @@ class Handle {
   HANDLE handle_;
 };
 
-// The launcher's ends of the browser's DevTools pipe. Anonymous pipes have no waitable reads,
+// The launcher's ends of a child's message pipe. Anonymous pipes have no waitable reads,
 // so a read polls PeekNamedPipe until something is there.
 class WindowsMessagePipe final : public MessagePipe {
  public:
@@ -105,7 +105,7 @@ class WindowsChildProcess final : public ChildProcess {
     if (WaitForSingleObject(process_, kEndWaitMs) == WAIT_OBJECT_0) exited_ = true;
   }
 
-  MessagePipe* DevToolsPipe() override { return pipe_.get(); }
+  MessagePipe* Pipe() override { return pipe_.get(); }
 
  private:
   HANDLE process_;
@@ -113,7 +113,7 @@ class WindowsChildProcess final : public ChildProcess {
   bool exited_ = false;
 };
 
-// The child's pointer size: a 64-bit browser reads 8-byte handles whatever the launcher's size.
+// The child's pointer size: a 64-bit program reads 8-byte handles whatever the launcher's size.
 std::size_t ChildHandleBytes(const std::wstring& program) {
   DWORD type = 0;
   if (!program.empty() && GetBinaryTypeW(program.c_str(), &type)) {
@@ -191,7 +191,7 @@ std::vector<unsigned char> CrtDescriptors(const std::vector<std::uint64_t>& hand
 
 std::unique_ptr<ChildProcess> StartWindowsProcess(const std::wstring& program,
                                                   const std::wstring& commandLine,
-                                                  const std::wstring& folder, bool devToolsPipe) {
+                                                  const std::wstring& folder, bool messagePipe) {
   // Wine would cut a longer line short instead of failing.
   if (commandLine.size() >= kMaxCommandLineChars) {
     DebugLog("CreateProcess failed [%lu].\n", static_cast<unsigned long>(ERROR_FILENAME_EXCED_RANGE));
@@ -204,13 +204,13 @@ std::unique_ptr<ChildProcess> StartWindowsProcess(const std::wstring& program,
 
   Handle childReads, childWrites;
   std::unique_ptr<WindowsMessagePipe> pipe;
-  if (devToolsPipe) pipe = MakePipe(childReads, childWrites);
+  if (messagePipe) pipe = MakePipe(childReads, childWrites);
   std::unique_ptr<InheritOnly> inheritOnly;
   std::vector<unsigned char> descriptors;
   if (pipe) {
     inheritOnly = std::make_unique<InheritOnly>(std::vector<HANDLE>{childReads.get(), childWrites.get()});
     if (inheritOnly->get() == nullptr) {
-      DebugLog("no handle list for the browser's pipe [%lu].\n", static_cast<unsigned long>(GetLastError()));
+      DebugLog("no handle list for the child's pipe [%lu].\n", static_cast<unsigned long>(GetLastError()));
       pipe.reset();
     }
   }

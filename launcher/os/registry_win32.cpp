@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "launcher/os/folders_win32.h"
+
 namespace os {
 
 RegistryKey::RegistryKey(HKEY root, const std::wstring& subkey, REGSAM view) {
@@ -49,6 +51,19 @@ bool ReadRegistryStringAnyView(HKEY root, const std::wstring& subkey, const wcha
     if (RegistryKey(root, subkey, view).ReadString(name, value)) return true;
   }
   return false;
+}
+
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name) {
+  std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + name;
+  if (name.find(L'.') == std::wstring::npos) key += L".exe";
+  std::wstring path;
+  if (!RegistryKey(roots.user, key).ReadString(nullptr, path) &&
+      !ReadRegistryStringAnyView(roots.machine, key, nullptr, path)) {
+    return std::wstring();
+  }
+  // Some installers store the path in quotes.
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  return IsExistingWindowsFile(path) ? path : std::wstring();
 }
 
 }  // namespace os

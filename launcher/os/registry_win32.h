@@ -1,5 +1,5 @@
 // Reading the registry on Windows: one key held open, string and number values, either view of
-// the machine's keys. Read only.
+// the machine's keys, and the App Paths registrations of programs. Read only.
 #pragma once
 
 #include <windows.h>
@@ -35,5 +35,17 @@ std::wstring ExpandEnvironment(const std::wstring& text);
 // browser installed for the machine registers itself depends on the installer's bitness.
 bool ReadRegistryStringAnyView(HKEY root, const std::wstring& subkey, const wchar_t* name,
                                std::wstring& value);
+
+// The two roots the user's and the machine's values are read from; tests point them at keys of
+// their own.
+struct RegistryRoots {
+  HKEY user = HKEY_CURRENT_USER;
+  HKEY machine = HKEY_LOCAL_MACHINE;
+};
+
+// The program registered under App Paths for `name` (".exe" added when it has no extension),
+// the user's registration before the machine's (either view), as the shell finds a program typed
+// without its folder; "" when there is none or its file is missing.
+std::wstring RegisteredAppPath(const RegistryRoots& roots, const std::wstring& name);
 
 }  // namespace os

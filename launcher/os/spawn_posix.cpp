@@ -113,7 +113,7 @@ std::unique_ptr<PosixMessagePipe> PosixMessagePipe::Make(int& childReads, int& c
   int ends[4] = {MovedUp(toChild[0]), MovedUp(toChild[1]), MovedUp(fromChild[0]), MovedUp(fromChild[1])};
   bool ok = true;
   for (int fd : ends) ok = ok && fd >= 0;
-  // Ours do not block: a browser that stops reading must not stop the run.
+  // Ours do not block: a child that stops reading must not stop the run.
   ok = ok && MakeNonBlockingCloseOnExec(ends[1]) && MakeNonBlockingCloseOnExec(ends[2]);
   if (!ok) {
     for (int fd : ends) {
@@ -140,7 +140,7 @@ bool PosixMessagePipe::Write(const std::string& bytes) {
       done += static_cast<std::size_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;  // EPIPE: the browser's end is closed
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;  // EPIPE: the child's end is closed
     const std::uint64_t now = SteadyClockMs();
     if (now >= deadline) return false;
     pollfd ready{toChild_, POLLOUT, 0};

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/browsers/devtools.h"
+#include "launcher/os/message_pipe.h"
 
 namespace os {
 
@@ -30,7 +30,7 @@ struct SpawnOptions {
 pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& argv,
                    const SpawnOptions& options = {});
 
-// The launcher's ends of a browser's DevTools pipe: two pipes, close-on-exec, numbered 10 or
+// The launcher's ends of a child's message pipe: two pipes, close-on-exec, numbered 10 or
 // more so that placing the child's ends at 3 and 4 cannot overwrite one another.
 class PosixMessagePipe final : public MessagePipe {
  public:

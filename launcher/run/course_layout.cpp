@@ -62,13 +62,12 @@ std::string LastNameFirst(const std::string& name) {
   return name.substr(space + 1) + ", " + name.substr(0, name.find_last_not_of(' ', space) + 1);
 }
 
-Learner CurrentLearner(Platform& platform, const std::string& version) {
+Learner CurrentLearner(Platform& platform, const std::wstring& learnerName, const std::string& version) {
   const os::AccountNames account = platform.CurrentAccount();
   Learner learner;
   learner.id = WideToUtf8(account.login);
-  const std::wstring setting = platform.ReadLearnerName();
-  if (!setting.empty()) {
-    learner.name = WideToUtf8(setting);
+  if (!learnerName.empty()) {
+    learner.name = WideToUtf8(learnerName);
   } else if (!account.fullName.empty()) {
     learner.name = version == "1.2" ? LastNameFirst(WideToUtf8(account.fullName)) : WideToUtf8(account.fullName);
   } else {

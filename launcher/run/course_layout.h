@@ -31,9 +31,9 @@ CourseLayout ReadCourseLayout(amzip::ZipArchive& archive);
 // cannot be read.
 std::string ReadEntryBytes(amzip::ZipArchive& archive, const std::string& name, std::size_t limit);
 
-// The learner: the account name as id; the LearnerName setting, else the account's full name
-// (for 1.2 as "Last, First"), else the account name, as name.
-Learner CurrentLearner(Platform& platform, const std::string& version);
+// The learner: the account name as id; `learnerName` (the LearnerName setting) when set, else
+// the account's full name (for 1.2 as "Last, First"), else the account name, as name.
+Learner CurrentLearner(Platform& platform, const std::wstring& learnerName, const std::string& version);
 
 // "First Middle Last" as "Last, First Middle"; a name of one word, or one with a comma, as it is.
 std::string LastNameFirst(const std::string& name);

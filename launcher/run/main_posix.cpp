@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launcher/browsers/browser_system.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/settings.h"
 #include "launcher/run/startup.h"
 #include "text/text.h"
 
@@ -37,5 +39,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) commandLine.args.push_back(PathToWide(argv[i]));
   commandLine.candidate = progress ? 2 : 1;
   std::unique_ptr<Platform> platform = NewSystemPlatform();
-  return progress ? PrintProgress(*platform, commandLine) : RunLauncher(*platform, commandLine);
+  if (progress) return PrintProgress(*platform, commandLine);
+  std::unique_ptr<BrowserSystem> browsers = NewSystemBrowsers();
+  return RunLauncher(*platform, *browsers, ReadUserSettings(), commandLine);
 }

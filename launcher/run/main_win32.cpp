@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "launcher/browsers/browser_system.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/settings.h"
 #include "launcher/run/startup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLinePointer, int) {
@@ -20,5 +22,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLinePointer, int) {
   const bool progress = commandLine.candidate < commandLine.args.size() && commandLine.args[commandLine.candidate] == L"--progress";
   if (progress) ++commandLine.candidate;
   std::unique_ptr<Platform> platform = NewSystemPlatform();
-  return progress ? PrintProgress(*platform, commandLine) : RunLauncher(*platform, commandLine);
+  if (progress) return PrintProgress(*platform, commandLine);
+  std::unique_ptr<BrowserSystem> browsers = NewSystemBrowsers();
+  return RunLauncher(*platform, *browsers, ReadUserSettings(), commandLine);
 }

@@ -30,15 +30,12 @@ std::string SettingsText() {
 
 }  // namespace
 
-namespace os {
+UserSettings ReadUserSettings() {
+  const std::string text = SettingsText();
+  return {ParseHttpPortSetting(text), Utf8ToWide(ParseSettingText(text, "LearnerName"))};
+}
 
-std::uint32_t ReadHttpPortSetting() { return ParseHttpPortSetting(SettingsText()); }
-
-std::wstring ReadLearnerNameSetting() { return Utf8ToWide(ParseSettingText(SettingsText(), "LearnerName")); }
-
-}  // namespace os
-
-std::wstring os::NoBrowserMessage() {
+std::wstring NoBrowserMessage() {
   return L"No web browser could be started. Install one, or name the one to use in the BROWSER "
          L"environment variable (for example BROWSER=firefox).";
 }

@@ -4,9 +4,9 @@
 
 #include "launcher/run/settings.h"
 
-namespace os {
+namespace {
 
-std::uint32_t ReadHttpPortSetting() {
+std::uint32_t ReadHttpPort() {
   DWORD port = 0;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\keltrix\\Orvane", 0, KEY_QUERY_VALUE, &key) ==
@@ -23,7 +23,7 @@ std::uint32_t ReadHttpPortSetting() {
   return port;
 }
 
-std::wstring ReadLearnerNameSetting() {
+std::wstring ReadLearnerName() {
   wchar_t value[1024];
   DWORD size = sizeof value;
   if (RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\keltrix\\Orvane", L"LearnerName", RRF_RT_REG_SZ, nullptr, value,
@@ -33,9 +33,11 @@ std::wstring ReadLearnerNameSetting() {
   return value;
 }
 
-}  // namespace os
+}  // namespace
 
-std::wstring os::NoBrowserMessage() {
+UserSettings ReadUserSettings() { return {ReadHttpPort(), ReadLearnerName()}; }
+
+std::wstring NoBrowserMessage() {
   return L"No web browser could be started. Install one, or name the one to use in the registry: "
          L"the text value Browser under HKEY_CURRENT_USER\\SOFTWARE\\keltrix\\Orvane, set to the "
          L"browser's program (for example \"C:\\Program Files\\Mozilla Firefox\\firefox.exe\").";

@@ -16,6 +16,7 @@
 #include "scorm/progress.h"
 #include "scorm/scorm_handler.h"
 #include "launcher/browsers/browser.h"
+#include "launcher/browsers/browser_system.h"
 #include "launcher/browsers/handover.h"
 #include "launcher/os/platform.h"
 #include "launcher/run/course_identity.h"
@@ -338,23 +339,25 @@ class AnnouncingBrowser final : public Browser {
 
 // Another run of the course has Firefox on its profile (one that outlived its run): this run's
 // Firefox gets a profile of its own beside it ("firefox-2", ...).
-void UseFreeFirefoxProfile(Platform& platform, BrowserChoice& choice) {
+void UseFreeFirefoxProfile(BrowserSystem& browsers, BrowserChoice& choice) {
   if (choice.kind != BrowserKind::kFirefox) return;
   const std::wstring first = choice.profileDir;
-  for (int n = 2; n < 100 && platform.FirefoxProfileInUse(choice.profileDir); ++n) {
+  for (int n = 2; n < 100 && browsers.FirefoxProfileInUse(choice.profileDir); ++n) {
     choice.profileDir = first + L"-" + std::to_wstring(n);
   }
   for (std::wstring& arg : choice.args) {
     if (arg == first) arg = choice.profileDir;
   }
+  // It starts in its own profile folder, not in the one the other Firefox holds.
+  choice.workingDir = choice.profileDir;
 }
 
 // The browser's choice for `url`, with the course's profile folder when there is one.
-BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const std::wstring& profileDir,
-                                  const std::wstring& url) {
+BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserSystem& browsers, BrowserFacts facts,
+                                  const std::wstring& profileDir, const std::wstring& url) {
   facts.profileDir = profileDir;
   BrowserChoice choice = ChooseBrowser(facts, url);
-  UseFreeFirefoxProfile(platform, choice);
+  UseFreeFirefoxProfile(browsers, choice);
   if (!choice.profileDir.empty() && !platform.MakeFolders(choice.profileDir)) {
     facts.profileDir.clear();
     choice = ChooseBrowser(facts, url);
@@ -364,10 +367,12 @@ BrowserChoice ChooseCourseBrowser(Platform& platform, BrowserFacts facts, const 
 
 // The package's handler over `content`, its record loaded (what that found wrong told to the
 // learner); null for a course that is no package.
-std::unique_ptr<ScormHandler> OpenPackage(Platform& platform, HttpHandler& content, const CourseLayout& layout,
-                                          const std::wstring& identity, const std::string& prefix) {
+std::unique_ptr<ScormHandler> OpenPackage(Platform& platform, const UserSettings& settings, HttpHandler& content,
+                                          const CourseLayout& layout, const std::wstring& identity,
+                                          const std::string& prefix) {
   if (!layout.package) return nullptr;
-  ScormCourse course{layout.manifest, "imsmanifest.xml", CurrentLearner(platform, layout.manifest.version)};
+  ScormCourse course{layout.manifest, "imsmanifest.xml",
+                     CurrentLearner(platform, settings.learnerName, layout.manifest.version)};
   auto package = std::make_unique<ScormHandler>(
       content, prefix, std::move(course), RecordStore(RecordPath(platform, identity)),
       [&platform] { return platform.UnixSeconds(); }, NewSessionToken);
@@ -384,7 +389,8 @@ std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args) {
   return extension == L"exe" ? 1 : 0;
 }
 
-int RunLauncher(Platform& platform, const CommandLine& commandLine) {
+int RunLauncher(Platform& platform, BrowserSystem& browsers, const UserSettings& settings,
+                const CommandLine& commandLine) {
   DebugLog("program started.\n");
   // The run's objects, destroyed in reverse: the server (its thread stopped) before the handler
   // and the archive it reads, and the profile's lock last.
@@ -396,7 +402,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
   const std::wstring identity = IdentityOf(platform, archive, course, layout);
   const std::string prefix = CoursePrefix(identity);
   const std::wstring startPage = StartPage(platform, archive, commandLine, course.firstArgument, layout.startPage);
-  const std::uint32_t setting = platform.ReadHttpPort();
+  const std::uint32_t setting = settings.httpPort;
 
   std::wstring firstRun;
   profile = TakeProfileOrFindFirstRun(platform, identity, prefix, archive, layout, firstRun);
@@ -404,18 +410,18 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     // The course is open already: its page goes to the browser that shows it, and this run ends.
     // The choice is the first run's, profile folder and all: the browser that holds it gets the page.
     DebugLog("the course is served already at '%S'.\n", firstRun.c_str());
-    BrowserFacts facts = platform.GatherBrowserFacts();
+    BrowserFacts facts = browsers.GatherFacts();
     facts.scormPackage = layout.package;
     facts.profileDir = profile.dir;
     const BrowserChoice choice = ChooseBrowser(facts, firstRun + startPage);
     if (StartHandOver(platform, choice)) return 0;
-    platform.ShowError(os::NoBrowserMessage());
+    platform.ShowError(NoBrowserMessage());
     return 1;
   }
 
   ArchiveHandler handler(archive, prefix, layout.root);
   // A package's own answers (the player, the record) stand in front of the archive's.
-  std::unique_ptr<ScormHandler> package = OpenPackage(platform, handler, layout, identity, prefix);
+  std::unique_ptr<ScormHandler> package = OpenPackage(platform, settings, handler, layout, identity, prefix);
   HttpHandler& served = package ? static_cast<HttpHandler&>(*package) : handler;
   auto server = std::make_unique<HttpServer>(served);
   std::wstring sessionUrl;  // BaseUrl + prefix, e.g. http://127.0.0.1:24711/1a2b3c4d5e/
@@ -433,12 +439,12 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
 
   bool started = false;
   {
-    BrowserFacts facts = platform.GatherBrowserFacts();
+    BrowserFacts facts = browsers.GatherFacts();
     facts.scormPackage = layout.package;  // its player needs a current browser
-    const BrowserChoice choice = ChooseCourseBrowser(platform, facts, profile.dir, startUrl);
+    const BrowserChoice choice = ChooseCourseBrowser(platform, browsers, facts, profile.dir, startUrl);
     const auto port = static_cast<std::uint16_t>(ListeningPort(baseUrl));
     const LastRequestClock lastRequestMs = [&server] { return server->LastScopedRequestMs(); };
-    AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, lastRequestMs), lastRequestMs,
+    AnnouncingBrowser browser(platform, MakeBrowser(choice, platform, browsers, lastRequestMs), lastRequestMs,
                               [&] { AnnounceServingPort(platform, profile.dir, port); },
                               [&] { AnnounceServingPort(platform, profile.dir, 0); });
     started = LaunchAndWatch(platform, browser, sessionUrl);
@@ -448,7 +454,7 @@ int RunLauncher(Platform& platform, const CommandLine& commandLine) {
     // profile's lock.
   }
   if (started) return 0;
-  platform.ShowError(os::NoBrowserMessage());
+  platform.ShowError(NoBrowserMessage());
   return 1;
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+class BrowserSystem;
 class Platform;
+struct UserSettings;
 
 // The command line as the entry point split it.
 struct CommandLine {
@@ -19,11 +21,12 @@ struct CommandLine {
 std::size_t ArchiveCandidateIndex(const std::vector<std::wstring>& args);
 
 // Runs the program: SessionPrefix, the course's identity (the candidate archive, else this
-// program), the server on HttpPort or the course's own port, SessionUrl, the archive (the
-// candidate argument, else the embedded one), the start URL with its query and ".start" text,
-// the browser chosen for the platform and its watch, and tear-down in order. Archive errors and
-// a server that cannot listen are shown with Platform::ShowError. Returns 0.
-int RunLauncher(Platform& platform, const CommandLine& commandLine);
+// program), the server on the HttpPort setting or the course's own port, SessionUrl, the archive
+// (the candidate argument, else the embedded one), the start URL with its query and ".start"
+// text, the browser chosen from `browsers` and its watch, and tear-down in order. Archive errors
+// and a server that cannot listen are shown with Platform::ShowError. Returns 0.
+int RunLauncher(Platform& platform, BrowserSystem& browsers, const UserSettings& settings,
+                const CommandLine& commandLine);
 
 // orvane --progress [ARCHIVE]: the learner's record of the package (the candidate argument, else
 // the embedded one) as JSON on standard output (ProgressReport). 0 once written; 1 when there is

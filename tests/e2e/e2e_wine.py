@@ -14,6 +14,7 @@ browser that refuses the pipe, the temporary folder, and a native client refused
 one (http_fetch.exe) is answered. Every Wine run is bounded in time; running into a bound is a failure."""
 import argparse
 import glob
+import json
 import os
 import re
 import shutil
@@ -223,6 +224,62 @@ SCORM_MANIFEST = ('<manifest identifier="wine.package" xmlns="http://www.imsproj
                   '</resources></manifest>')
 
 
+def check_scorm_record(wine, work, bin_dir, orvane):
+    package = os.path.join(work, "scorm.zip")
+    with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("Course/imsmanifest.xml", SCORM_MANIFEST)
+        z.writestr("Course/sco.html", "<p>sco</p>")
+    fetch = windows_path(os.path.join(bin_dir, "http_fetch.exe"))
+    suspend = "s" * 5000
+    seen = {}
+
+    def post(start_url, name, body):
+        """POSTs `body` as JSON to the player's `name` from a Windows client of the course's origin."""
+        url = urllib.parse.urlsplit(start_url)
+        prefix = url.path.split("/.orvane/")[0]
+        data = json.dumps(body).encode()
+        head = ("POST %s/.orvane/%s HTTP/1.1\r\nHost: %s\r\nOrigin: http://%s\r\nContent-Type: text/plain\r\n"
+                "Content-Length: %d\r\n\r\n" % (prefix, name, url.netloc, url.netloc, len(data)))
+        answer = subprocess.run([WINE, fetch, str(url.port)], input=head.encode() + data, env=wine.env,
+                                capture_output=True, timeout=60).stdout
+        check(answer.startswith(b"HTTP/1.1 200 OK\r\n"), "%s answered %r" % (name, answer[:300]))
+        return json.loads(answer.split(b"\r\n\r\n", 1)[1])
+
+    def first_session():
+        start = wine.recorded()["chromium-args.txt"].split("\n")[4]
+        check("/.orvane/" in start, "the package did not start in the player: %s" % start)
+        launched = post(start, "launch", {"item": "I"})
+        check(launched["entry"] == "ab-initio", "first launch: %r" % launched)
+        committed = post(start, "commit", {"item": "I", "session": launched["session"], "seq": 1, "cmi": {
+            "cmi.core.lesson_location": "page-7", "cmi.core.lesson_status": "passed",
+            "cmi.core.score.raw": "85", "cmi.suspend_data": suspend, "cmi.core.exit": "suspend",
+            "cmi.core.session_time": "00:01:10"}, "end": "finish"})
+        check(committed == {"ok": True}, "commit: %r" % committed)
+
+    def second_session():
+        start = wine.recorded()["chromium-args.txt"].split("\n")[4]
+        seen["again"] = post(start, "launch", {"item": "I"})
+
+    wine.launch_with_window(orvane, [windows_path(package)], window_ms=8000, linger=False, while_open=first_session)
+    records = glob.glob(os.path.join(wine.prefix, "drive_c", "users", "*", "AppData", "Local", "keltrix", "Orvane",
+                                      "records", "*"))
+    check(records, "no record in the user's data folder")
+    wine.launch_with_window(orvane, [windows_path(package)], window_ms=8000, linger=False, while_open=second_session)
+    again = seen.get("again", {})
+    cmi = again.get("cmi", {})
+    check(again.get("entry") == "resume" and cmi.get("cmi.core.lesson_location") == "page-7" and
+          cmi.get("cmi.suspend_data") == suspend, "after a restart: %r" % {k: str(v)[:80] for k, v in again.items()})
+    result = wine.run([orvane, "--progress", windows_path(package)], timeout=120)
+    check(result.returncode == 0, "--progress ended with %d: %r" % (result.returncode, result.stderr[-500:]))
+    progress = json.loads(result.stdout)
+    course, item = progress["course"], progress["items"][0]
+    check(course["identifier"] == "wine.package" and course["scorm"] == "1.2" and course["completion"] == "completed"
+          and course["success"] == "passed", "--progress: %r" % progress)
+    check(item["scoreRaw"] == 85 and item["location"] == "page-7" and item["totalSeconds"] == 70,
+          "--progress: %r" % progress)
+    print("the record under Wine: written, resumed, printed by --progress")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -359,6 +416,11 @@ def main():
         check_own_browser_run(wine, recorded, "?" + SHOW)
         check(methods(recorded) == [], "answered over a closed pipe: %r" % methods(recorded))
         check(after_close <= 20, "ended %.1f s after the window closed" % after_close)
+
+        # Last, so nothing after it depends on it: a SCORM package's record, asked for by a
+        # Windows client as the player asks, written to the user's data folder, read back by the
+        # next run, and printed by --progress.
+        check_scorm_record(wine, work, bin_dir, orvane)
     except Failure as failure:
         print("FAILED:", failure)
         sys.exit(1)

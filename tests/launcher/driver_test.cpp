@@ -38,7 +38,7 @@ struct DriverRun {
     commandLine.present = present;
     commandLine.args = std::move(args);
     commandLine.candidate = ArchiveCandidateIndex(commandLine.args);
-    exitCode = RunLauncher(env, commandLine);
+    exitCode = RunLauncher(env, env, env.settings, commandLine);
   }
 
   std::wstring StartUrl() const { return env.started.empty() ? L"" : env.started[0].args.back(); }
@@ -105,7 +105,7 @@ TEST(Driver, UsesThePortSetting) {
     HttpServer server(handler);
     port = PortOf(AnsiToWide(server.Start(0)));
   }
-  DriverRun run({kProgram, Fixture("start_abc.zip")}, true, [&](FakePlatform& p) { p.port = port; });
+  DriverRun run({kProgram, Fixture("start_abc.zip")}, true, [&](FakePlatform& p) { p.settings.httpPort = port; });
   EXPECT_EQ(run.StartUrl(), L"http://127.0.0.1:" + std::to_wstring(port) + L"/" +
                                 AnsiToWide(CoursePrefix(IdentityOfCourse(Fixture("start_abc.zip")))) + L"index.html?show=abc");
   EXPECT_EQ(run.env.startPageStatus, 200);
@@ -199,7 +199,7 @@ TEST(Driver, APortTheSystemHandedOutIsNeverRemembered) {
 // exit 1.
 TEST(Driver, AnHttpPortThatCannotBeUsedIsAnErrorAndNoBrowserStarts) {
   const HeldPort taken;
-  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) { p.port = taken.port; });
+  DriverRun run({kProgram, Fixture("plain.zip")}, true, [&](FakePlatform& p) { p.settings.httpPort = taken.port; });
   ASSERT_EQ(run.env.errors.size(), 1u);
   EXPECT_NE(run.env.errors[0].find(std::to_wstring(taken.port)), std::wstring::npos)
       << WideToAnsi(run.env.errors[0]);
@@ -219,7 +219,7 @@ TEST(Driver, FailuresSaySoAndEndWithOne) {
       {{kProgram, Fixture("missing.zip"), L"b=2"}, true, L"no such file"},
       {{kProgram, Fixture("folder.zip")}, true, Fixture("folder.zip")},
       {{kProgram}, true, L"No course"},
-      {{kProgram, Fixture("plain.zip")}, false, os::NoBrowserMessage()},
+      {{kProgram, Fixture("plain.zip")}, false, NoBrowserMessage()},
   };
   for (const Case& c : cases) {
     DriverRun run(c.args, true, [&](FakePlatform& p) { p.startSucceeds = c.startSucceeds; });
@@ -231,7 +231,7 @@ TEST(Driver, FailuresSaySoAndEndWithOne) {
   // Nothing found to start at all (no $BROWSER, no browser, no opener).
   DriverRun none({kProgram, Fixture("plain.zip")}, true, [](FakePlatform& p) { p.facts = BrowserFacts{}; });
   EXPECT_EQ(none.exitCode, 1);
-  EXPECT_EQ(none.env.errors, std::vector<std::wstring>{os::NoBrowserMessage()});
+  EXPECT_EQ(none.env.errors, std::vector<std::wstring>{NoBrowserMessage()});
 }
 
 // A browser of the course's own gets the course's profile folder in the user's data folder.
@@ -243,8 +243,8 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   });
   ASSERT_EQ(run.env.started.size(), 1u);
   const std::wstring course = ProfileOf(IdentityOfCourse(Fixture("plain.zip")));
-  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kChromium);
-  EXPECT_EQ(run.env.started[0].profileDir, course + L"/chromium");
+  EXPECT_TRUE(run.env.started[0].messagePipe) << "Chromium's DevTools pipe";
+  EXPECT_EQ(run.env.started[0].folder, course + L"/chromium");
   EXPECT_EQ(run.env.started[0].args[0], L"--user-data-dir=" + course + L"/chromium");
   EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
   EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
@@ -271,8 +271,8 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   DriverRun none({kProgram, Fixture("plain.zip")}, true,
                  [](FakePlatform& p) { p.facts.installed = {L"/usr/bin/chromium"}; });
   ASSERT_EQ(none.env.started.size(), 1u);
-  EXPECT_EQ(none.env.started[0].kind, BrowserKind::kCommand);
-  EXPECT_EQ(none.env.started[0].args.size(), 1u);
+  EXPECT_FALSE(none.env.started[0].messagePipe);
+  EXPECT_EQ(none.env.started[0].args.size(), 1u) << "the URL, no profile";
 }
 
 // Firefox holds the course's profile for another run: this run's Firefox gets one beside it.
@@ -284,8 +284,8 @@ TEST(Driver, ASecondFirefoxRunGetsAProfileBesideTheFirst) {
     p.firefoxInUse = {course + L"/firefox", course + L"/firefox-2"};
   });
   ASSERT_EQ(run.env.started.size(), 1u);
-  EXPECT_EQ(run.env.started[0].kind, BrowserKind::kFirefox);
-  EXPECT_EQ(run.env.started[0].profileDir, course + L"/firefox-3");
+  EXPECT_EQ(run.env.started[0].program, L"/usr/bin/firefox");
+  EXPECT_EQ(run.env.started[0].folder, course + L"/firefox-3");
   EXPECT_EQ(run.env.started[0].args[1], course + L"/firefox-3");
   EXPECT_EQ(run.env.folders.count(course + L"/firefox-3"), 1u);
 }
@@ -305,7 +305,7 @@ struct FirstRun {
       if (done) p.maxSleeps = p.sleeps;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     };
-    thread = std::thread([this, course] { RunLauncher(env, CommandLine{true, {kProgram, course}, 1}); });
+    thread = std::thread([this, course] { RunLauncher(env, env, env.settings, CommandLine{true, {kProgram, course}, 1}); });
     while (!serving) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ~FirstRun() {
@@ -390,14 +390,14 @@ TEST(Driver, ARunShowingNoPageGetsNoHandOverTheNextWaitsForItsEnd) {
     };
   });
   ASSERT_EQ(run.env.started.size(), 1u);
-  EXPECT_EQ(run.env.started[0].profileDir, profile + L"/chromium") << "its own browser, with the profile";
+  EXPECT_EQ(run.env.started[0].folder, profile + L"/chromium") << "its own browser, with the profile";
   EXPECT_GE(run.env.sleeps, 100);
   EXPECT_EQ(run.exitCode, 0);
 }
 
 TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
   DriverRun run({kProgram, Fixture("plain.zip")});
-  const std::vector<std::string> want = {"port", "facts", "start"};
+  const std::vector<std::string> want = {"facts", "start"};
   EXPECT_EQ(run.env.calls, want);
 }
 
@@ -406,9 +406,9 @@ TEST(Driver, CallsInOrderAndTearsDownAfterTheWatch) {
 TEST(Driver, AnUnwatchableBrowserLivesThirtyMinutesAfterTheLastRequest) {
   FakePlatform env;
   CommandLine commandLine{true, {kProgram, Fixture("plain.zip")}, 1};
-  EXPECT_EQ(RunLauncher(env, commandLine), 0);
+  EXPECT_EQ(RunLauncher(env, env, env.settings, commandLine), 0);
   ASSERT_EQ(env.started.size(), 1u);
-  EXPECT_EQ(env.started[0].kind, BrowserKind::kOpener);
+  EXPECT_EQ(env.started[0].program, L"/usr/bin/xdg-open");
   EXPECT_EQ(env.startPageStatus, 200);
   ASSERT_EQ(env.notices.size(), 1u);
   EXPECT_NE(env.notices[0].find(L"30 minutes"), std::wstring::npos);

@@ -14,7 +14,7 @@ const std::wstring kProgram = L"orvane.exe";
 std::wstring RunAndGetTail(FakePlatform& env, std::vector<std::wstring> args) {
   env.maxSleeps = 0;  // the watch ends at once
   CommandLine commandLine{true, std::move(args), 1};
-  EXPECT_EQ(RunLauncher(env, commandLine), 0);
+  EXPECT_EQ(RunLauncher(env, env, env.settings, commandLine), 0);
   if (env.started.size() != 1) return L"<no launch>";
   const std::wstring& url = env.started[0].args.back();
   return url.substr(url.find(L"index.html"));

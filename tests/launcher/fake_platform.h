@@ -1,5 +1,5 @@
-// Test helper: a Platform that answers sensibly by default, so that a test sets or overrides
-// only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
+// Test helper: a Platform and BrowserSystem that answer sensibly by default, with the settings a
+// run is given, so that a test sets or overrides only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
 // but xdg-open is its default browser; a started "browser" fetches the start page from the
 // run's real server, as a browser would, and its process is as `process` says.
 #pragma once
@@ -12,14 +12,16 @@
 #include <vector>
 
 #include "http/steady_clock.h"
+#include "launcher/browsers/browser_system.h"
 #include "launcher/os/loopback_get.h"
 #include "launcher/os/platform.h"
+#include "launcher/run/settings.h"
 #include "text/text.h"
 
-class FakePlatform : public Platform {
+class FakePlatform : public Platform, public BrowserSystem {
  public:
   // Set by the test.
-  std::uint32_t port = 0;
+  UserSettings settings;  // what the run is given: HttpPort, LearnerName
   std::uint64_t nowMs = SteadyClockMs();  // NowMs, from the server's clock; Sleep adds to it
   std::int64_t unixNow = 1700000000;
   BrowserFacts facts = DefaultFacts();
@@ -41,11 +43,11 @@ class FakePlatform : public Platform {
   bool pipeClosed = false;
 
   // Recorded.
-  std::vector<std::string> calls;  // port, facts, start, sleep, end, error, and each DevTools method
+  std::vector<std::string> calls;  // facts, start, sleep, end, error, and each DevTools method
   std::vector<std::wstring> fileChecks;
   std::vector<std::wstring> errors;
   std::vector<std::wstring> notices;
-  std::vector<BrowserChoice> started;
+  std::vector<ProgramStart> started;
   std::vector<std::wstring> removed;
   std::map<std::wstring, std::vector<std::string>> written;  // every WriteSmallFile, by path
   std::set<std::wstring> locked;                 // folders this run holds locked now
@@ -56,7 +58,6 @@ class FakePlatform : public Platform {
   int startPageStatus = 0;  // what the server answered for the start page when it was started
   std::string startPageBody;
   std::string output;           // what WriteOutput wrote
-  std::wstring learnerName;     // the LearnerName setting
   os::AccountNames account{L"learner", L"Ada Lovelace"};
 
   static BrowserFacts DefaultFacts() {
@@ -75,10 +76,6 @@ class FakePlatform : public Platform {
     nowMs += ms;
     if (onSleep) onSleep(*this);
     return true;
-  }
-  std::uint32_t ReadHttpPort() override {
-    calls.push_back("port");
-    return port;
   }
   bool IsExistingFile(const std::wstring& path) override {
     fileChecks.push_back(path);
@@ -102,7 +99,6 @@ class FakePlatform : public Platform {
     output += bytes;
     return true;
   }
-  std::wstring ReadLearnerName() override { return learnerName; }
   os::AccountNames CurrentAccount() override { return account; }
   std::wstring UserDataFolder() override { return dataFolder; }
   bool MakeFolders(const std::wstring& path) override {
@@ -148,19 +144,19 @@ class FakePlatform : public Platform {
     written[path].push_back(bytes);
     return true;
   }
-  BrowserFacts GatherBrowserFacts() override {
+  BrowserFacts GatherFacts() override {
     calls.push_back("facts");
     return facts;
   }
   bool FirefoxProfileInUse(const std::wstring& profileDir) override {
     return firefoxInUse.count(profileDir) != 0;
   }
-  std::unique_ptr<ChildProcess> StartProcess(const BrowserChoice& choice) override {
+  std::unique_ptr<ChildProcess> StartProcess(const ProgramStart& start) override {
     calls.push_back("start");
-    started.push_back(choice);
-    if (browserAsks && !choice.args.empty()) FetchStartPage(WideToAnsi(choice.args.back()));
+    started.push_back(start);
+    if (browserAsks && !start.args.empty()) FetchStartPage(WideToAnsi(start.args.back()));
     if (!startSucceeds) return nullptr;
-    return std::make_unique<Process>(*this, choice.kind == BrowserKind::kChromium);
+    return std::make_unique<Process>(*this, start.messagePipe);
   }
   std::unique_ptr<Browser> NewInternetExplorer(const BrowserChoice&) override { return nullptr; }
 
@@ -176,9 +172,9 @@ class FakePlatform : public Platform {
   };
 
   // Commands come as {"id":N,"method":"M"}; answers go back as {"id":N,"result":R}, NUL-ended.
-  class Pipe : public MessagePipe {
+  class DevToolsPipe : public MessagePipe {
    public:
-    explicit Pipe(FakePlatform& platform) : platform_(platform) {}
+    explicit DevToolsPipe(FakePlatform& platform) : platform_(platform) {}
     bool Write(const std::string& bytes) override {
       if (platform_.pipeClosed) return false;
       const std::size_t id = bytes.find("\"id\":"), method = bytes.find("\"method\":\"");
@@ -213,11 +209,11 @@ class FakePlatform : public Platform {
       platform_.calls.push_back("end");
       platform_.process = ProcessState::kExited;
     }
-    MessagePipe* DevToolsPipe() override { return hasPipe_ ? &pipe_ : nullptr; }
+    MessagePipe* Pipe() override { return hasPipe_ ? &pipe_ : nullptr; }
 
    private:
     FakePlatform& platform_;
-    Pipe pipe_;
+    DevToolsPipe pipe_;
     bool hasPipe_;
   };
 

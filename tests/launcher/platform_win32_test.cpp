@@ -13,8 +13,9 @@
 
 #include "launcher/browsers/browser_choice.h"
 #include "launcher/browsers/browser_facts_win32.h"
-#include "launcher/os/folders_win32.h"
+#include "launcher/browsers/browser_system.h"
 #include "launcher/browsers/internet_explorer_win32.h"
+#include "launcher/os/folders_win32.h"
 #include "launcher/os/platform.h"
 #include "launcher/os/process_win32.h"
 
@@ -161,7 +162,7 @@ class RegistryFacts : public ::testing::Test {
 };
 
 TEST_F(RegistryFacts, NothingRegistered) {
-  const BrowserFacts facts = os::GatherWindowsBrowserFacts(roots_);
+  const BrowserFacts facts = GatherWindowsBrowserFacts(roots_);
   EXPECT_TRUE(facts.windows);
   EXPECT_GE(facts.versionMajor, 5u);  // the real system's, whatever it is
   EXPECT_EQ(facts.setting, L"");
@@ -181,7 +182,7 @@ TEST_F(RegistryFacts, SettingAndInstalled) {
   Set(roots_.user, AppPaths(L"chrome.exe"), nullptr, userChrome);
   Set(roots_.user, AppPaths(L"firefox.exe"), nullptr, folder_ + L"\\gone\\firefox.exe");
 
-  const BrowserFacts facts = os::GatherWindowsBrowserFacts(roots_);
+  const BrowserFacts facts = GatherWindowsBrowserFacts(roots_);
   EXPECT_EQ(facts.setting, L"\"C:\\x y\\b.exe\" --a %1");
   EXPECT_EQ(facts.installed, (Words{edge, userChrome}));
   // A program named without its folder is found as the shell finds it.
@@ -196,7 +197,7 @@ TEST_F(RegistryFacts, InstalledExpanded) {
   SetEnvironmentVariableW(L"ORVANE_TEST_BROWSERS", folder_.c_str());
   Set(roots_.user, AppPaths(L"firefox.exe"), nullptr, L"%ORVANE_TEST_BROWSERS%\\Chrome\\chrome.exe",
       REG_EXPAND_SZ);
-  EXPECT_EQ(os::GatherWindowsBrowserFacts(roots_).installed, (Words{chrome}));
+  EXPECT_EQ(GatherWindowsBrowserFacts(roots_).installed, (Words{chrome}));
 }
 
 // The http protocol's handler as the system answers it, from the http class's command where
@@ -216,9 +217,9 @@ TEST_F(RegistryFacts, DefaultBrowserAsTheSystemAnswers) {
   SetEnvironmentVariableW(L"ORVANE_TEST_BROWSERS", folder_.c_str());
   Set(HKEY_LOCAL_MACHINE, key, nullptr, L"\"%ORVANE_TEST_BROWSERS%\\Chrome\\chrome.exe\" --single-argument %1",
       REG_EXPAND_SZ);
-  const std::wstring found = os::DefaultHttpBrowser();
+  const std::wstring found = DefaultHttpBrowser();
   Set(HKEY_LOCAL_MACHINE, key, nullptr, L"\"" + folder_ + L"\\missing\\chrome.exe\" %1");
-  const std::wstring missing = os::DefaultHttpBrowser();
+  const std::wstring missing = DefaultHttpBrowser();
   Set(HKEY_LOCAL_MACHINE, key, nullptr, saved, type);
   EXPECT_EQ(found, chrome);
   EXPECT_EQ(missing, L"") << "a handler whose program is missing is none";
@@ -242,7 +243,7 @@ TEST(CrtDescriptors, CountFlagsThenHandlesOfTheChildsWidth) {
 TEST(InternetExplorer, NoWindowOfThisRun) {
   BrowserChoice choice;
   choice.kind = BrowserKind::kInternetExplorer;
-  const std::unique_ptr<Browser> browser = os::NewWindowsInternetExplorer(choice);
+  const std::unique_ptr<Browser> browser = NewWindowsInternetExplorer(choice);
   EXPECT_EQ(browser->Rule(), WatchRule::kProcessThenPages);
   EXPECT_EQ(browser->CheckProcess(), ProcessState::kUnknown);
   // Without the program-files folder nothing is started.
@@ -262,7 +263,7 @@ TEST(InternetExplorer, NotThereIsNotStarted) {
   choice.kind = BrowserKind::kInternetExplorer;
   choice.program = L"C:\\no such folder\\iexplore.exe";
   choice.args = {L"-nohome", L"http://127.0.0.1:1/ff/index.html"};
-  EXPECT_FALSE(os::NewWindowsInternetExplorer(choice)->Start());
+  EXPECT_FALSE(NewWindowsInternetExplorer(choice)->Start());
 }
 
 TEST(WindowsFolders, MakeListMarkRemove) {
@@ -305,19 +306,19 @@ TEST(WindowsFolders, MakeListMarkRemove) {
 }
 
 // Firefox keeps parent.lock open without sharing while it runs on a profile.
-TEST(WindowsPlatform, FirefoxProfileInUseWhileItsLockIsHeld) {
+TEST(WindowsBrowsers, FirefoxProfileInUseWhileItsLockIsHeld) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring profile = std::wstring(temp) + L"orvane firefox " + std::to_wstring(GetCurrentProcessId());
   ASSERT_TRUE(os::MakeWindowsFolders(profile));
-  const std::unique_ptr<Platform> platform = NewSystemPlatform();
-  EXPECT_FALSE(platform->FirefoxProfileInUse(profile));
+  const std::unique_ptr<BrowserSystem> browsers = NewSystemBrowsers();
+  EXPECT_FALSE(browsers->FirefoxProfileInUse(profile));
   const std::wstring lockPath = profile + L"\\parent.lock";
   HANDLE lock = CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(platform->FirefoxProfileInUse(profile));
+  EXPECT_TRUE(browsers->FirefoxProfileInUse(profile));
   CloseHandle(lock);
-  EXPECT_FALSE(platform->FirefoxProfileInUse(profile)) << "a lock file left behind is no Firefox";
+  EXPECT_FALSE(browsers->FirefoxProfileInUse(profile)) << "a lock file left behind is no Firefox";
   os::RemoveWindowsTree(profile);
 }
 

@@ -135,7 +135,7 @@ struct Rig {
   double RunWatch(std::function<void(double seconds)> script) {
     const std::uint64_t start = platform_.nowMs;
     platform_.onSleep = [&](FakePlatform& p) { script((p.nowMs - start) / 1000.0); };
-    const std::unique_ptr<Browser> browser = MakeBrowser(choice_, platform_, nullptr);
+    const std::unique_ptr<Browser> browser = MakeBrowser(choice_, platform_, platform_, nullptr);
     LaunchAndWatch(platform_, *browser, kSessionUrl);
     return (platform_.nowMs - start) / 1000.0;
   }

@@ -56,13 +56,18 @@ TEST(Manifest, ItemsValuesAndBases) {
           <imsss:sequencing><imsss:objectives><imsss:primaryObjective satisfiedByMeasure="true">
             <imsss:minNormalizedMeasure>0.6</imsss:minNormalizedMeasure></imsss:primaryObjective></imsss:objectives></imsss:sequencing>
         </item>
-        <item identifier="L2" identifierref="R2"><title>Leaf 2</title></item>
+        <item identifier="L2" identifierref="R2"><title>Leaf 2</title><imsss:sequencing IDRef="shared"/></item>
       </item>
-      <item identifier="L3" identifierref="MISSING"><title>Leaf 3</title></item>
+      <item identifier="L3" identifierref="MISSING"><title>Leaf 3</title><imsss:sequencing IDRef="shared">
+        <imsss:objectives><imsss:primaryObjective/></imsss:objectives></imsss:sequencing></item>
     </organization>)";
   const std::string resources = R"(<resource identifier="R1" xml:base="sco/" href="start.html" adlcp:scormType="sco"/>
     <resource identifier="R2" href="asset.html" adlcp:scormType="asset"/>)";
-  ManifestFacts facts = ReadManifest(Manifest(k2004, "2004 4th Edition", organizations, resources));
+  std::string xml = Manifest(k2004, "2004 4th Edition", organizations, resources);
+  xml.insert(xml.rfind("</manifest>"), R"(<imsss:sequencingCollection><imsss:sequencing ID="shared"><imsss:objectives>
+    <imsss:primaryObjective satisfiedByMeasure="true"><imsss:minNormalizedMeasure>0.8</imsss:minNormalizedMeasure>
+    </imsss:primaryObjective></imsss:objectives></imsss:sequencing></imsss:sequencingCollection>)");
+  ManifestFacts facts = ReadManifest(xml);
   ASSERT_EQ(facts.items.size(), 4u);
   EXPECT_EQ(facts.title, "Course");
   EXPECT_FALSE(facts.items[0].leaf);
@@ -75,6 +80,8 @@ TEST(Manifest, ItemsValuesAndBases) {
   EXPECT_EQ(leaf.completionThreshold, "0.75");
   EXPECT_EQ(leaf.scaledPassingScore, "0.6");
   EXPECT_EQ(facts.items[2].scormType, "asset");
+  EXPECT_EQ(facts.items[2].scaledPassingScore, "0.8");  // from the shared sequencing it refers to
+  EXPECT_EQ(facts.items[3].scaledPassingScore, "");     // its own objectives stand instead
   EXPECT_EQ(Leaves(facts).size(), 3u);
   ASSERT_EQ(facts.problems.size(), 1u);  // L3's resource
   CheckManifestFiles(facts, [](const std::string& file) { return file == "sco/start.html"; });

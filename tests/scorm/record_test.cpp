@@ -185,8 +185,13 @@ TEST(Attempts, EntriesTimeAndNewAttempts2004) {
     EXPECT_EQ(record["items"]["S"]["history"].size(), 1u);
   }
   EXPECT_EQ(ProgressReport(record, facts)["items"][0]["totalSeconds"], 100);  // history's time stays
+  record["globals"] = {{"objective", "satisfied"}};
   RestartItems(record, "S", "2004");
   EXPECT_EQ(Session(record, facts, "t5").launched["attempt"], 3);
+  EXPECT_EQ(record["globals"].size(), 1u);  // one item's restart keeps the course's state
+  RestartItems(record, "", "2004");
+  EXPECT_EQ(record["globals"], json::object());
+  EXPECT_EQ(Session(record, facts, "t6").launched["attempt"], 4);
 }
 
 TEST(Attempts, LessonStatus12AndLongValues) {
