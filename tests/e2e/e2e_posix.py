@@ -25,8 +25,7 @@ import urllib.parse
 import urllib.request
 import zipfile
 
-from e2e_common import (AS_OTHER_ACCOUNT, OTHER_PYTHON, Failure, Skipped, as_other_account, check, free_port,
-                        local_server, other_account_ready)
+from e2e_common import AS_OTHER_ACCOUNT, OTHER_PYTHON, Failure, Skipped, check, free_port, local_server, other_account_ready
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -881,63 +880,6 @@ def test_port_squatted(case):
     after, stderr = run_until_browsed(case, course, record)
     check(after not in dynamic_ports() or port_notices(stderr), "after the other account left: silently on %d" % after)
     check(case.read("status") == "200", "the stand-in got %s" % case.read("status"))
-
-
-# Reports that it closes itself, a moment after it loaded, to the test's own server.
-CLOSING_PAGE = """<!doctype html><p>a lesson</p><script>
-setTimeout(() => fetch("http://127.0.0.1:%d/closing", {mode: "no-cors"}).finally(() => window.close()), 2000);
-</script>"""
-
-
-def test_hand_over_withdrawn(case):
-    """The first run's window closes; while that run is still in its watch passes another account
-    waits to bind its port, and a second run starts. The second run hands nothing to the ending
-    run: it waits for its end and serves the learner's browser itself, the course's page and
-    never the other account's; the other account's client gets 403 from it."""
-    need_other_account()
-    closing = local_server(lambda path: b"")
-    page = CLOSING_PAGE % closing.server_address[1]
-    course = make_course(os.path.join(case.dir, "course.zip"), page)
-    first = case.start("orvane", [course], BROWSER=case.browser("chromium", "headless_chromium.sh"),
-                       ORVANE_E2E_MODE="foreground")
-    squatter = second = None
-    try:
-        port = port_of(case.wait_for("argv").splitlines()[-1])
-        squatter = Squatter()
-        squatter.hold([port], wait=False)
-        deadline = time.time() + 30
-        while not closing.requests:
-            check(time.time() < deadline, "the first run's page never closed")
-            time.sleep(0.1)
-        time.sleep(PERIOD + 1)  # a watch pass of the first run has found no page
-        check(first.poll() is None, "the first run ended within a pass of its window's closing")
-        second = case.start("orvane", [course], BROWSER=case.browser("firefox", "record_browser.sh"))
-        status = case.wait_for("status", poll=0.05)
-        handed = first.poll() is None
-        url = case.argv()[-1]
-        check(not handed, "the second run's page went to the ending first run: %s" % url)
-        check(status == "200" and case.read("page") == page, "the learner's browser got %s: %r" % (status, case.read("page")))
-        check(port_of(url) in listening_tcp([second.pid]), "%s is not the second run's own server" % url)
-        refused = as_other_account("curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", url)
-        check(refused.stdout == b"403", "another account's curl got %r from the second run" % refused.stdout)
-        check(not squatter.asked, "the other account was asked %s" % squatter.asked)
-        second.send_signal(signal.SIGTERM)
-        stderr = case.finish(second, timeout=30)
-        # The other account may have been quicker to the first run's port than the second run.
-        taken = port in squatter.held
-        moved_on = port_of(url) != port and len(port_notices(stderr)) == 1
-        check(moved_on if taken else port_of(url) == port, "first run on %d (%s by the other account), second on %d: %r"
-              % (port, "then held" if taken else "not held", port_of(url), stderr))
-        print("the second run served on %d once the first (on %d, %s by another account) had ended"
-              % (port_of(url), port, "then held" if taken else "not held"))
-        case.finish(first, timeout=30)
-    finally:
-        for process in (first, second):
-            if process is not None and process.poll() is None:
-                process.kill()
-        if squatter is not None:
-            squatter.leave()
-        closing.shutdown()
 
 
 def run_case(args, tests, name, prepare=None):
