@@ -233,7 +233,8 @@ void TellPortTaken(Platform& platform, unsigned wanted, unsigned got) {
 // remembered port is held by another program the learner is told so, and the port another run
 // got is remembered only once the remembered one was found held on the run before too (a port
 // held once, by a program passing by or posing as the course, keeps the course's address). The
-// BaseUrl; "" after showing an error when no port could be used.
+// BaseUrl; "" after showing an error when no port could be used. A port the system chose is
+// never remembered.
 std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_ptr<HttpServer>& server,
                         std::uint32_t setting, const std::wstring& identity, const std::wstring& profileDir) {
   if (setting != 0) {
@@ -267,7 +268,9 @@ std::string StartServer(Platform& platform, HttpHandler& handler, std::unique_pt
       // A course with progress of its own (a remembered port), or one moved into the system's
       // range, where its address changes from run to run.
       if (remembered != 0 || ports[i] == 0) TellPortTaken(platform, wanted, port);
-      if (NoteWantedPortHeld(platform, profileDir, true) || remembered == 0) {
+      const bool heldBefore = NoteWantedPortHeld(platform, profileDir, true);
+      // Never the system's choice: the next run would open in its range without a word.
+      if ((heldBefore || remembered == 0) && ports[i] != 0) {
         RememberPort(platform, profileDir, static_cast<std::uint16_t>(port));
       }
     }

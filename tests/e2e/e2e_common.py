@@ -1,13 +1,21 @@
-"""What the end-to-end scripts share: a failed check is a Failure with a message; free ports; a
-local HTTP server beside the one under test."""
+"""What the end-to-end scripts share: a failed check is a Failure with a message, a case that
+cannot be run here a Skipped; free ports; a local HTTP server beside the one under test; another
+local account to act as."""
 import http.server
+import os
+import shutil
 import socket
+import subprocess
 import threading
 import time
 
 
 class Failure(Exception):
     pass
+
+
+class Skipped(Exception):
+    """The case needs what this machine or account does not have; the message says what."""
 
 
 def check(condition, message):
@@ -46,3 +54,26 @@ def local_server(answer):
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
+
+# Another local account on the machine, for what a learner's course must refuse or withstand.
+OTHER_ACCOUNT = "orvane-other"
+AS_OTHER_ACCOUNT = ["setpriv", "--reuid", OTHER_ACCOUNT, "--regid", OTHER_ACCOUNT, "--clear-groups"]
+# The system's Python: another account cannot reach one under root's home (pyenv).
+OTHER_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
+
+
+def other_account_ready():
+    """True when commands can run as OTHER_ACCOUNT (AS_OTHER_ACCOUNT + command, from "/"): this
+    runs as root with setpriv, and the account exists (made here when missing)."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        return False
+    if subprocess.run(["id", "-u", OTHER_ACCOUNT], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OTHER_ACCOUNT],
+                       check=True)
+    return True
+
+
+def as_other_account(*command):
+    """Runs `command` as OTHER_ACCOUNT to its end; its output as bytes."""
+    return subprocess.run(AS_OTHER_ACCOUNT + list(command), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=60, cwd="/")

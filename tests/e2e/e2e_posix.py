@@ -19,12 +19,13 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 import urllib.request
 import zipfile
 
-from e2e_common import Failure, check, free_port, local_server
+from e2e_common import AS_OTHER_ACCOUNT, OTHER_PYTHON, Failure, Skipped, check, free_port, local_server, other_account_ready
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -724,6 +725,163 @@ def test_modern_site(case):
           "the folder page: %s" % dom["folder"])
 
 
+# Another account posing as the course: each port named on its standard input (one a line) is
+# bound on 127.0.0.1 as soon as it is free (tried every 10 ms) and "held PORT" printed; every
+# request to one is printed as "asked PORT LINE" and answered with the page of argv[1].
+SQUATTER = r"""
+import os, select, socket, sys
+page = sys.argv[1].encode()
+answer = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(page), page)
+wanted, listening, pending = [], {}, b""
+while True:
+    for port in [p for p in wanted if p not in listening.values()]:
+        s = socket.socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+            s.listen(16)
+            listening[s] = port
+            print("held", port, flush=True)
+        except OSError:
+            s.close()
+    ready = select.select([0] + list(listening), [], [], 0.01)[0]
+    for s in ready:
+        if s == 0:
+            got = os.read(0, 4096)
+            if not got:
+                sys.exit(0)
+            *lines, pending = (pending + got).split(b"\n")
+            wanted += [int(line) for line in lines]
+            continue
+        client, _ = s.accept()
+        client.settimeout(2)
+        try:
+            print("asked", listening[s], client.recv(4096).split(b"\r\n")[0].decode(errors="replace"), flush=True)
+            client.sendall(answer)
+        except OSError:
+            pass
+        client.close()
+"""
+SQUATTER_PAGE = "<!doctype html><p id=visits data-count=squatter>not the course</p>"
+
+
+class Squatter:
+    """SQUATTER run as another account; `held` and `asked` are what it printed so far."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(AS_OTHER_ACCOUNT + [OTHER_PYTHON, "-c", SQUATTER, SQUATTER_PAGE], cwd="/",
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.held, self.asked = [], []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            word, _, rest = line.strip().partition(" ")
+            if word == "held":
+                self.held.append(int(rest))
+            else:
+                self.asked.append(rest)
+
+    def hold(self, ports, wait=True):
+        """Binds `ports` (as soon as each is free); with `wait`, returns once all are held."""
+        self.process.stdin.write("".join("%d\n" % port for port in ports))
+        self.process.stdin.flush()
+        deadline = time.time() + 20
+        while wait and not set(ports) <= set(self.held):
+            check(time.time() < deadline and self.process.poll() is None, "the other account holds only %s of %s"
+                  % (self.held, ports))
+            time.sleep(0.05)
+
+    def leave(self):
+        self.process.stdin.close()
+        self.process.wait(timeout=10)
+
+
+def need_other_account():
+    if not other_account_ready():
+        raise Skipped("needs root and setpriv to act as another account")
+
+
+def port_of(url):
+    return urllib.parse.urlsplit(url).port
+
+
+def dynamic_ports():
+    """The range from which this system hands out ports."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        low, high = map(int, f.read().split())
+    return range(low, high + 1)
+
+
+def port_notices(stderr):
+    """The launcher's messages that another program uses the course's address."""
+    return [line for line in stderr.splitlines() if line.startswith("orvane: Another program uses this course's address")]
+
+
+def run_until_browsed(case, course, browser, **env):
+    """A run of `course` until its stand-in browser is gone, then ended by SIGTERM (its watch
+    would wait three passes more); returns the port of its start URL and its standard error."""
+    for name in ("argv", "browser-gone"):
+        if os.path.exists(os.path.join(case.out, name)):
+            os.remove(os.path.join(case.out, name))
+    process = case.start("orvane", [course], BROWSER=browser, **env)
+    case.wait_for("browser-gone", poll=0.05)
+    process.send_signal(signal.SIGTERM)
+    return port_of(case.argv()[-1]), case.finish(process, timeout=30)
+
+
+def test_port_squatted(case):
+    """Another account holds the course's remembered port: the run says so, naming the port, and
+    opens on another of the course's ports; the remembered port stays, so once the other account
+    has gone the next run is back on it with the course's storage. With all the course's ports
+    held the run is where the system puts it only with a word saying so, and does not stay there."""
+    need_other_account()
+    course = make_course(os.path.join(case.dir, "course.zip"))
+    chromium = case.browser("chromium", "headless_chromium.sh")
+    record = case.browser("firefox", "record_browser.sh")
+
+    def remembered():
+        files = glob.glob(os.path.join(case.profiles, "*", "port"))
+        check(len(files) == 1, "port files: %s" % files)
+        with open(files[0]) as f:
+            return int(f.read())
+    own, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
+    check(own == remembered() and visits_shown(case) == "1", "first run on %d, remembered %d" % (own, remembered()))
+    squatter = Squatter()
+    try:
+        squatter.hold([own])
+        moved, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
+        notices = port_notices(stderr)
+        check(len(notices) == 1 and "port %d " % own in notices[0], "with port %d held: %r" % (own, stderr))
+        check(moved != own and 16384 <= moved < dynamic_ports()[0], "with port %d held the run is on %d" % (own, moved))
+        check(remembered() == own, "a port held once made the course remember %d" % remembered())
+        print("port %d held: the run said so and opened on %d; %d stays remembered" % (own, moved, own))
+    finally:
+        squatter.leave()
+    back, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
+    check(back == own and not port_notices(stderr), "after the other account left: port %d, %r" % (back, stderr))
+    check(visits_shown(case) == "2", "back on %d the page counted %s visits, want 2" % (back, visits_shown(case)))
+    # Every port the course moves to held too, until it is on one the system handed out.
+    squatter, held = Squatter(), [own, moved]
+    try:
+        squatter.hold(held)
+        while True:
+            got, stderr = run_until_browsed(case, course, record)
+            check(len(port_notices(stderr)) == 1, "with %s held, on %d: %r" % (held, got, stderr))
+            if got in dynamic_ports():
+                break
+            check(got not in held and len(held) < 8, "with %s held the run is on %d" % (held, got))
+            held.append(got)
+            squatter.hold([got])
+        check(len(held) == 8 and "port %d," % got in port_notices(stderr)[0], "on %d with %s held: %r" % (got, held, stderr))
+        print("all the course's ports held (%s): the run said it is on %d" % (held, got))
+    finally:
+        squatter.leave()
+    after, stderr = run_until_browsed(case, course, record)
+    check(after not in dynamic_ports() or port_notices(stderr), "after the other account left: silently on %d" % after)
+    check(case.read("status") == "200", "the stand-in got %s" % case.read("status"))
+
+
 def run_case(args, tests, name, prepare=None):
     """Runs the case args.case of `tests` (a module's globals) in a fresh Case folder `name`,
     after `prepare(case)`; exits 1 on a failure."""
@@ -738,6 +896,9 @@ def run_case(args, tests, name, prepare=None):
     except Failure as failure:
         print("FAILED:", failure)
         sys.exit(1)
+    except Skipped as skipped:
+        print("skipped:", skipped)
+        sys.exit(77)
     finally:
         shutil.rmtree(case.tmp, ignore_errors=True)
     print("passed:", args.case)

@@ -23,7 +23,7 @@ import zlib
 
 from stalled_clients import closed_by_server, cpu_seconds, non_readers, read_out
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e_common import local_server  # noqa: E402
+from e2e_common import OTHER_PYTHON, as_other_account, local_server, other_account_ready  # noqa: E402
 
 SERVER = sys.argv[1]
 failures = []
@@ -523,7 +523,6 @@ def integrity_check(work):
         proc.wait(timeout=10)
 
 
-OTHER_ACCOUNT = "orvane-other"
 # A raw GET from a client of another account, as IPv4 or as IPv6 to ::ffff:127.0.0.1; writes
 # what came back.
 OTHER_CLIENT = """
@@ -543,21 +542,14 @@ sys.stdout.buffer.write(data)
 """
 
 
-def as_other_account(*command):
-    return subprocess.run(["setpriv", "--reuid", OTHER_ACCOUNT, "--regid", OTHER_ACCOUNT, "--clear-groups"] + list(command),
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, cwd="/")
-
-
 def other_accounts_check(work):
     """A client of another local account (made here) gets a bare 403 by curl and by a raw client
     over IPv4 and IPv4-mapped IPv6, and changes nothing: the deflated entry it asked for has not
     been read (our own first answer to a client taking deflate is still the checked, inflated
     one). Our own account's IPv6 client is answered."""
-    if os.geteuid() != 0 or not shutil.which("setpriv"):
+    if not other_account_ready():
         print("other accounts: not checked (needs root and setpriv to act as another account)")
         return
-    if subprocess.run(["id", "-u", OTHER_ACCOUNT], capture_output=True).returncode != 0:
-        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OTHER_ACCOUNT], check=True)
     text = b"".join(b"line %d of a lesson\n" % i for i in range(120000))  # streamed: checked as first sent
     archive = os.path.join(work, "accounts.zip")
     with zipfile.ZipFile(archive, "w") as z:
@@ -571,9 +563,8 @@ def other_accounts_check(work):
         got = as_other_account("curl", "-sS", "--max-time", "20", "-H", "Accept-Encoding: deflate",
                                "-w", "\n%{http_code}", url + "page.txt")
         check(got.stdout == b"\n403", "another account's curl got %r %r" % (got.stdout[:200], got.stderr[:200]))
-        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else "python3"
         for family in ("4", "6"):
-            got = as_other_account(python, "-c", OTHER_CLIENT, str(parsed.port), path, family)
+            got = as_other_account(OTHER_PYTHON, "-c", OTHER_CLIENT, str(parsed.port), path, family)
             answer = got.stdout
             check(answer.startswith(b"HTTP/1.1 403 Forbidden\r\n") and answer.endswith(b"\r\n\r\n") and b"line" not in answer,
                   "another account's IPv%s client got %r %r" % (family, answer[:200], got.stderr[-300:]))

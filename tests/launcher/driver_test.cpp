@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <list>
 #include <thread>
 
 #include "amzip/archive.h"
@@ -161,6 +162,37 @@ TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   // Without a profile nothing is remembered: the course's first port.
   DriverRun none({kProgram, course});
   EXPECT_EQ(PortOf(none.SessionUrl()), ports[0]);
+}
+
+// Every one of the course's ports held, on two runs in a row: the port the system hands out, with
+// a message that says so, and never remembered: the next run is on the course's port again.
+TEST(Driver, APortTheSystemHandedOutIsNeverRemembered) {
+  const std::wstring course = CourseCopy("Crowded.zip");
+  const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
+  std::map<std::wstring, std::string> kept;
+  const auto run = [&] {
+    DriverRun next({kProgram, course}, true, [&](FakePlatform& p) {
+      p.dataFolder = L"/data";
+      p.files = kept;
+    });
+    kept = next.env.files;
+    return std::make_pair(PortOf(next.SessionUrl()), next.env.errors);
+  };
+  EXPECT_EQ(run().first, ports[0]);
+  {
+    std::list<HeldPort> others;
+    for (const std::uint16_t port : ports) ASSERT_EQ(others.emplace_back(port).port, port);
+    for (int held = 0; held < 2; ++held) {
+      const auto [port, errors] = run();
+      EXPECT_GT(port, kCoursePortLast);
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_NE(errors[0].find(L"port " + std::to_wstring(port) + L", one the system handed out"), std::wstring::npos)
+          << WideToAnsi(errors[0]);
+    }
+  }
+  const auto [port, errors] = run();
+  EXPECT_EQ(port, ports[0]);
+  EXPECT_TRUE(errors.empty());
 }
 
 // HttpPort fixed and taken: an error that names the port, no browser on a URL that cannot work,
