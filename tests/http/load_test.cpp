@@ -167,6 +167,10 @@ TEST_F(ServerTest, NothingIsLeftAfterTheServerIsDestroyed) {
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
   }
   if (threads >= 0) {
+    // Under qemu-user a joined thread's task can outlive the join by a moment.
+    for (int wait = 0; wait < 100 && ThreadCount() != threads; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     EXPECT_EQ(ThreadCount(), threads);
   }
   // Records still registered at destruction are freed with it (the sanitizer run's leak check).
