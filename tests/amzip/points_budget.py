@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""points_budget.py PROBE WORK_DIR [--long]: the access points against entries made to exceed
-their budget (make_point_archives.py) and a large entry Info-ZIP's zip deflated (dynamic blocks,
-boundaries inside bytes). Every range read through amzip_points_probe, before and after a whole
-read made the points, has the bytes Python's zipfile reads; the points' peak stays within the
-budget. Short form: 64 MiB entries, a 1 MiB budget; --long: 4 GiB zip64 ones with the launcher's
-32 MiB, and 256 MiB from zip."""
+"""points_budget.py PROBE WORK_DIR [--long]: ranges read through amzip_points_probe, before and
+after a whole read made the access points, have zipfile's bytes, and the points stay within the
+budget, for entries made to exceed it (make_point_archives.py) and one Info-ZIP's zip deflated.
+Short form: 64 MiB entries, a 1 MiB budget; --long: 4 GiB zip64 ones, the launcher's 32 MiB, 256 MiB from zip."""
 import os
 import random
 import subprocess
