@@ -1,11 +1,12 @@
 """What the end-to-end scripts share: a failed check is a Failure with a message, a case that
-cannot be run here a Skipped; free ports; a local HTTP server beside the one under test; another
-local account to act as."""
+cannot be run here a Skipped; a script's exit as ctest reads it; free ports; a local HTTP server
+beside the one under test; another local account to act as."""
 import http.server
 import os
 import shutil
 import socket
 import subprocess
+import sys
 import threading
 import time
 
@@ -21,6 +22,19 @@ class Skipped(Exception):
 def check(condition, message):
     if not condition:
         raise Failure(message)
+
+
+def run_script(name, body):
+    """Runs a script's body(): "passed: NAME"; exit 1 on a Failure, 77 (skipped) on a Skipped."""
+    try:
+        body()
+    except Skipped as skipped:
+        print("skipped:", skipped)
+        sys.exit(77)
+    except Failure as failure:
+        print("FAILED:", failure)
+        sys.exit(1)
+    print("passed:", name)
 
 
 def free_port():

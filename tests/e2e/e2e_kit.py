@@ -12,39 +12,35 @@ import glob
 import os
 import shutil
 import subprocess
-import sys
 import tarfile
-import zipfile
 
-from e2e_common import Failure, check
+from e2e_common import Skipped, check, run_script
 from e2e_pack import START_TEXT, make_course, serve_posix, serve_under_wine
 
 TARGETS = {"windows-x86": "orvane.exe", "windows-x64": "orvane.exe", "linux-x86_64": "orvane", "linux-arm64": "orvane"}
 
 
-def check_static(program):
-    segments = subprocess.run(["readelf", "-lW", program], capture_output=True, text=True).stdout
-    dynamic = subprocess.run(["readelf", "-dW", program], capture_output=True, text=True).stdout
-    check("INTERP" not in segments and "(NEEDED)" not in dynamic, "%s is not static:\n%s" % (program, dynamic))
-
-
 def unpack(archive, into):
-    """The kit's top folder, unpacked from its .tar.gz or .zip (modes kept from the tar only)."""
+    """The kit's top folder, unpacked from its .tar.gz or .zip (modes kept from the tar only);
+    every Linux launcher in it static (no interpreter, no NEEDED entry)."""
     shutil.rmtree(into, ignore_errors=True)
-    if archive.endswith(".zip"):
-        with zipfile.ZipFile(archive) as kit:
-            kit.extractall(into)
-    else:
-        with tarfile.open(archive) as kit:
-            kit.extractall(into)
+    shutil.unpack_archive(archive, into)
     tops = os.listdir(into)
     check(len(tops) == 1, "%s: %s at the top" % (archive, tops))
     top = os.path.join(into, tops[0])
     for target, program in TARGETS.items():
-        check(os.path.isfile(os.path.join(top, "launchers", target, program)), "%s: no %s launcher" % (archive, target))
+        program = os.path.join(top, "launchers", target, program)
+        check(os.path.isfile(program), "%s: no %s launcher" % (archive, target))
         if target.startswith("linux"):
-            check_static(os.path.join(top, "launchers", target, program))
+            segments = subprocess.run(["readelf", "-lW", program], capture_output=True, text=True).stdout
+            dynamic = subprocess.run(["readelf", "-dW", program], capture_output=True, text=True).stdout
+            check("INTERP" not in segments and "(NEEDED)" not in dynamic, "%s is not static:\n%s" % (program, dynamic))
     return top
+
+
+def pack(command, what, timeout=300):
+    result = subprocess.run(command, capture_output=True, timeout=timeout)
+    check(result.returncode == 0, "%s: %s" % (what, result.stderr))
 
 
 def serve_all(out, args, work, name):
@@ -61,46 +57,40 @@ def serve_all(out, args, work, name):
     print("%s: four launchers, three served" % name)
 
 
+def check_kits(args):
+    linux = glob.glob(os.path.join(args.kits, "orvane-kit-*-linux-x86_64.tar.gz"))
+    windows = glob.glob(os.path.join(args.kits, "orvane-kit-*-windows.zip"))
+    if not linux or not windows or not os.path.exists(args.fake_iexplore):
+        raise Skipped("no kits in %s (scripts/test makes them after all four builds)" % args.kits)
+    work = os.path.join(os.path.abspath(args.work), "kit")
+    shutil.rmtree(work, ignore_errors=True)
+    course = os.path.join(work, "course")
+    make_course(course)
+    top = unpack(linux[0], os.path.join(work, "linux-kit"))
+    out = os.path.join(work, "out-linux")
+    pack([os.path.join(top, "orvane-zip"), "pack", course, "--all", "-o", out, "--start", START_TEXT], "pack --all")
+    serve_all(out, args, work, "linux-kit")
+    tarred = os.path.join(work, "out-tar")
+    pack([os.path.join(top, "orvane-zip"), "pack", course, "--target", "linux-arm64", "--target", "windows-x86",
+          "--tar", "-o", tarred], "pack --tar")
+    with tarfile.open(os.path.join(tarred, "course-linux-arm64.tar.gz")) as kept:
+        member = kept.getmembers()
+        check([(m.name, m.mode) for m in member] == [("course-linux-arm64", 0o755)], "tar holds %s" % member)
+    check(os.path.isfile(os.path.join(tarred, "course-windows-x86.exe")), "--tar: no Windows launcher beside")
+
+    top = unpack(windows[0], os.path.join(work, "windows-kit"))
+    out = os.path.join(work, "out-windows")
+    pack([args.wine_run, os.path.join(top, "orvane-zip.exe"), "pack", "Z:" + course, "--all", "-o", "Z:" + out,
+          "--start", START_TEXT], "orvane-zip.exe pack --all", timeout=600)
+    serve_all(out, args, work, "windows-kit")
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--kits", "--wine-run", "--qemu", "--fake-iexplore", "--work"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
-    linux = glob.glob(os.path.join(args.kits, "orvane-kit-*-linux-x86_64.tar.gz"))
-    windows = glob.glob(os.path.join(args.kits, "orvane-kit-*-windows.zip"))
-    if not linux or not windows or not os.path.exists(args.fake_iexplore):
-        print("skipped: no kits in %s (scripts/test makes them after all four builds)" % args.kits)
-        sys.exit(77)
-    work = os.path.join(os.path.abspath(args.work), "kit")
-    shutil.rmtree(work, ignore_errors=True)
-    course = os.path.join(work, "course")
-    make_course(course)
-    try:
-        top = unpack(linux[0], os.path.join(work, "linux-kit"))
-        out = os.path.join(work, "out-linux")
-        result = subprocess.run([os.path.join(top, "orvane-zip"), "pack", course, "--all", "-o", out,
-                                 "--start", START_TEXT], capture_output=True, timeout=300)
-        check(result.returncode == 0, "pack --all: %s" % result.stderr)
-        serve_all(out, args, work, "linux-kit")
-        tarred = os.path.join(work, "out-tar")
-        result = subprocess.run([os.path.join(top, "orvane-zip"), "pack", course, "--target", "linux-arm64",
-                                 "--target", "windows-x86", "--tar", "-o", tarred], capture_output=True, timeout=300)
-        check(result.returncode == 0, "pack --tar: %s" % result.stderr)
-        with tarfile.open(os.path.join(tarred, "course-linux-arm64.tar.gz")) as kept:
-            member = kept.getmembers()
-            check([(m.name, m.mode) for m in member] == [("course-linux-arm64", 0o755)], "tar holds %s" % member)
-        check(os.path.isfile(os.path.join(tarred, "course-windows-x86.exe")), "--tar: no Windows launcher beside")
-
-        top = unpack(windows[0], os.path.join(work, "windows-kit"))
-        out = os.path.join(work, "out-windows")
-        result = subprocess.run([args.wine_run, os.path.join(top, "orvane-zip.exe"), "pack", "Z:" + course, "--all",
-                                 "-o", "Z:" + out, "--start", START_TEXT], capture_output=True, timeout=600)
-        check(result.returncode == 0, "orvane-zip.exe pack --all: %s" % result.stderr)
-        serve_all(out, args, work, "windows-kit")
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    print("passed: e2e_kit")
+    run_script("e2e_kit", lambda: check_kits(args))
 
 
 if __name__ == "__main__":

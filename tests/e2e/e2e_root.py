@@ -10,9 +10,8 @@ import argparse
 import os
 import shutil
 import subprocess
-import sys
 
-from e2e_common import Failure, check
+from e2e_common import Skipped, check, run_script
 
 PNG = (b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89"
        b"\0\0\0\rIDATx\x9cc\xf8\x0f\0\0\x01\x01\0\x05\x18\xd8N\0\0\0\0IEND\xaeB`\x82")
@@ -65,15 +64,9 @@ def run_in_root(args, work, packed, with_proc):
     print("%s: %d entries served with their types" % (where, len(ENTRIES)))
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--tool", "--launcher", "--browser", "--work"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--emulator")
-    args = parser.parse_args()
+def check_root(args):
     if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("chroot"):
-        print("skipped: chroot and mounts need root and unshare")
-        sys.exit(77)
+        raise Skipped("chroot and mounts need root and unshare")
     work = os.path.join(os.path.abspath(args.work), "root")
     shutil.rmtree(work, ignore_errors=True)
     for name, (body, _) in ENTRIES.items():
@@ -83,18 +76,22 @@ def main():
     packed = os.path.join(work, "packed")
     result = subprocess.run(([args.emulator] if args.emulator else []) + [args.tool, "pack", os.path.join(work, "course"),
                             "-o", packed, "--launcher", args.launcher], capture_output=True, timeout=120)
-    try:
-        check(result.returncode == 0, "pack: %s" % result.stderr)
-        # qemu-user carries no socket-diagnostics netlink: there the launcher learns its clients'
-        # owner from /proc/net only, so without /proc it rightly refuses them all.
-        for with_proc in (True,) if args.emulator else (True, False):
-            run_in_root(args, work, packed, with_proc)
-        if args.emulator:
-            print("without /proc: not run under the emulator (no owner lookup there)")
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    print("passed: e2e_root")
+    check(result.returncode == 0, "pack: %s" % result.stderr)
+    # qemu-user carries no socket-diagnostics netlink: there the launcher learns its clients'
+    # owner from /proc/net only, so without /proc it rightly refuses them all.
+    for with_proc in (True,) if args.emulator else (True, False):
+        run_in_root(args, work, packed, with_proc)
+    if args.emulator:
+        print("without /proc: not run under the emulator (no owner lookup there)")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--tool", "--launcher", "--browser", "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--emulator")
+    args = parser.parse_args()
+    run_script("e2e_root", lambda: check_root(args))
 
 
 if __name__ == "__main__":
