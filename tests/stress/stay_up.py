@@ -392,10 +392,15 @@ def check_pending(args, work, expected):
     return failures
 
 
-def fetch_hash(port, path, timeout=120):
-    """GET with a raw socket; (status line, body length, SHA-256 of the body)."""
-    s = socket.create_connection(("127.0.0.1", port), timeout)
+def fetch_hash(port, path, timeout=120, rate=None):
+    """GET with a raw socket; (status line, body length, SHA-256 of the body). With `rate`, read at
+    that many bytes a second through a 64 KiB receive buffer, so the answer waits on the reader."""
+    s, started = socket.socket(), time.monotonic()
+    if rate:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
     try:
+        s.settimeout(timeout)
+        s.connect(("127.0.0.1", port))
         s.sendall(b"GET /" + path.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
         head = b""
         while b"\r\n\r\n" not in head:
@@ -412,6 +417,8 @@ def fetch_hash(port, path, timeout=120):
                 break
             digest.update(chunk)
             length += len(chunk)
+            if rate:
+                time.sleep(max(0, length / rate - (time.monotonic() - started)))
         return head.split(b"\r\n")[0], length, digest.hexdigest()
     finally:
         s.close()
@@ -598,25 +605,6 @@ def trickle(port, count, stop, stats):
         s.close()
 
 
-def slow_download(port, path, rate, result):
-    """GETs `path` at `rate` bytes a second through a 64 KiB receive buffer, so the answer waits
-    on the reader; `result` gets the answer and any error."""
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
-    s.settimeout(90)
-    result["answer"], started = bytearray(), time.monotonic()
-    try:
-        s.connect(("127.0.0.1", port))
-        s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (path.encode(), port))
-        while chunk := s.recv(65536):
-            result["answer"] += chunk
-            time.sleep(max(0, len(result["answer"]) / rate - (time.monotonic() - started)))
-    except OSError as error:
-        result["error"] = str(error)
-    finally:
-        s.close()
-
-
 def check_trickle(args, work, archive, expected):
     failures = []
     size = int(args.trickle_mib * 1e6)
@@ -626,9 +614,15 @@ def check_trickle(args, work, archive, expected):
     resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
     launcher = Launcher([args.launcher], os.path.join(work, "trickle.zip"), work, nofile=256)
     stop, stats, result, waits, pages_ok = threading.Event(), {"opened": 0, "closed": 0}, {}, [], True
+
+    def slow_download():
+        try:
+            result["answer"] = fetch_hash(launcher.port, launcher.prefix + "big.bin", timeout=90, rate=1e6)
+        except OSError as error:
+            result["error"] = str(error)
     try:
         started = time.monotonic()
-        download = threading.Thread(target=slow_download, args=(launcher.port, "/%sbig.bin" % launcher.prefix, 1e6, result))
+        download = threading.Thread(target=slow_download)
         download.start()
         time.sleep(0.5)  # the download is under way before the flood
         flood = threading.Thread(target=trickle, args=(launcher.port, 1200, stop, stats))
@@ -646,15 +640,15 @@ def check_trickle(args, work, archive, expected):
         download.join()
         stop.set()
         flood.join()
-        head, _, body = bytes(result["answer"]).partition(b"\r\n\r\n")
-        whole = head.startswith(b"HTTP/1.1 200 OK\r\n") and body == big
+        status, length, digest = result.get("answer", (b"", 0, ""))
+        whole = status == b"HTTP/1.1 200 OK" and length == size and digest == hashlib.sha256(big).hexdigest()
         waits = sorted(waits) or [float("inf")]
         print("trickle: %d connections opened by the trickle, %d closed by the server; %.0f MB download %s in %.1f s"
               " (%s, %d bytes); %d pages, median %.3f s, slowest %.3f s"
               % (stats["opened"], stats["closed"], size / 1e6, "whole" if whole else "NOT whole", spent,
-                 result.get("error", "no error"), len(body), len(waits), waits[len(waits) // 2], waits[-1]))
+                 result.get("error", "no error"), length, len(waits), waits[len(waits) // 2], waits[-1]))
         if not whole:
-            failures.append("the download beside the trickle: %d of %d bytes: %s" % (len(body), size, result.get("error", "ended early")))
+            failures.append("the download beside the trickle: %d of %d bytes: %s" % (length, size, result.get("error", "ended early")))
         if not pages_ok or waits[-1] >= 1.0:
             failures.append("a page beside the trickle: %s, slowest %.2f s" % ("served" if pages_ok else "NOT served", waits[-1]))
         if stats["closed"] == 0:
