@@ -277,9 +277,8 @@ def browsers_check(work):
 
 def cross_origin_check(work):
     """A page of another origin (a port beside the course's) in headless Chromium includes the
-    course's script, frames its page, and probes which files exist from onload/onerror: the
-    script's globals stay out of its reach, the frame is refused, and an existing file cannot
-    be told from a missing one."""
+    course's script, frames its page and probes files by onload/onerror: it reads no globals, its
+    frame is refused, and an existing file cannot be told from a missing one."""
     collector = local_server(lambda path: attack if path.startswith("/attack.html") else b"")
     home = "http://127.0.0.1:%d/" % collector.server_address[1]
     archive = os.path.join(work, "secret.zip")
