@@ -6,9 +6,7 @@ function toc() {
   }).join("|");
 }
 function clickTitle(title) {
-  Array.prototype.forEach.call(parent.document.querySelectorAll("#toc .leaf .title"), function (a) {
-    if (a.textContent === title) a.click();
-  });
+  Array.from(parent.document.querySelectorAll("#toc .leaf .title")).find(function (a) { return a.textContent === title; }).click();
 }
 // Calls `then` once the test has opened its gate (after checking what it wanted to see).
 function afterGate(then) {
@@ -34,10 +32,8 @@ function PLAN() {
     // The record page, then the choice of Lesson A by its title.
     parent.document.getElementById("show-record").click();
     setTimeout(function () {
-      report("record", Array.prototype.map.call(parent.document.querySelectorAll("#record tbody tr"),
-        function (row) {
-          return Array.prototype.map.call(row.cells, function (c) { return c.textContent; }).slice(0, 2).join(":");
-        }).join("|"));
+      report("record", Array.from(parent.document.querySelectorAll("#record tbody tr"), function (row) {
+        return Array.from(row.cells, function (c) { return c.textContent; }).slice(0, 2).join(":"); }).join("|"));
       afterGate(function () { clickTitle("Lesson A"); });
     }, 1000);
   } else if (P.visit === 2) {
