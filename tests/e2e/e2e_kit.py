@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""End-to-end test of the authors' kits that scripts/test makes with cpack: from each unpacked
-kit (the Linux one here, the Windows one's orvane-zip.exe under Wine) `orvane-zip pack --all`
-makes the four launchers, and the three that can run here serve the course: linux-x86_64
-natively, linux-arm64 under qemu-user, windows-x64 under Wine. Every Linux launcher in a kit is
-static (no interpreter, no NEEDED entry); --tar keeps the run bit.
+"""The authors' kits scripts/test makes with cpack: from each unpacked kit (the Windows one's
+orvane-zip.exe under Wine) `pack --all` makes four launchers, and the three that can run here
+serve the course (x86-64 natively, arm64 under qemu-user, windows-x64 under Wine). Every Linux
+launcher in a kit is static; --tar keeps the run bit.
 
 usage: e2e_kit.py --kits BUILD/kit --wine-run SCRIPT --qemu PROGRAM --fake-iexplore EXE --work DIR
 Skipped (exit 77) when the kits or the stand-in have not been made."""

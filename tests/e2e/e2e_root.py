@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""The launcher that needs nothing: a packed launcher in a root that holds only itself and a
-static stand-in browser (root_browser), started by chroot in a mount namespace of its own, with
-/proc mounted and without. Every entry comes back whole with its type, the sniffed ones too.
+"""A packed launcher in a root holding only itself and a static stand-in browser (root_browser),
+chrooted in a mount namespace of its own, with /proc and without: every entry whole, with its
+type, the sniffed ones too. Needs root (else skipped, exit 77).
 
 usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --work DIR [--emulator PROGRAM]
---emulator: a static copy of PROGRAM (qemu-user) joins the root and runs the launcher. Needs root;
-skipped (exit 77) without."""
+--emulator: a static copy of PROGRAM (qemu-user) joins the root and runs the launcher."""
 import argparse
 import os
 import shutil

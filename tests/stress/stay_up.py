@@ -20,10 +20,9 @@ large     4 clients fetch a very large stored entry (--large-mib, 300 by default
           and afterwards no more descriptors than before. Then a range at the end of a deflated
           entry as large beside a page asked for again and again (the page's slowest wait is
           printed; goal 50 ms, more than 250 ms fails).
-trickle   1,200 connections that send a byte of a header block now and then (and connect
-          again when closed) against 256 descriptors, beside a download of a --trickle-mib entry
-          (40 by default) read at 1 MB/s: the download completes whole, and a page
-          asked for every half second is served within 1 s (the figures are printed).
+trickle   1,200 connections trickling a header block (again when closed) against 256 descriptors,
+          beside a --trickle-mib entry (40 by default) read at 1 MB/s: the download completes
+          whole, a page asked for every half second is served within 1 s (figures printed).
 valgrind  a full launcher run under memcheck with a short load, status-only answers and HEAD
           included: no errors, no leaks.
 
