@@ -46,12 +46,10 @@ def serve_all(out, args, work, name):
     """The four outputs in `out`, and the runnable three serving the course."""
     want = sorted("course-%s%s" % (t, ".exe" if t.startswith("windows") else "") for t in TARGETS)
     check(sorted(os.listdir(out)) == want, "%s made %s" % (name, sorted(os.listdir(out))))
-    native = os.path.join(out, "course-linux-x86_64")
-    arm64 = os.path.join(out, "course-linux-arm64")
-    for program in (native, arm64):
+    for target, emulator in (("x86_64", []), ("arm64", [args.qemu])):
+        program = os.path.join(out, "course-linux-" + target)
         os.chmod(program, 0o755)  # a Windows orvane-zip writes no POSIX modes
-    serve_posix(native, os.path.join(work, name + "-x86_64"))
-    serve_posix(arm64, os.path.join(work, name + "-arm64"), [args.qemu])
+        serve_posix(program, os.path.join(work, "%s-%s" % (name, target)), emulator)
     serve_under_wine(os.path.join(out, "course-windows-x64.exe"), args.fake_iexplore, os.path.join(work, name + "-win64"))
     print("%s: four launchers, three served" % name)
 
