@@ -20,15 +20,9 @@ void Require(bool condition) {
 
 const ManifestFacts& Facts(bool is12) {
   static const auto make = [](const char* version) {
-    ManifestFacts facts;
-    facts.identifier = "P";
-    facts.version = version;
+    ManifestFacts facts{.identifier = "P", .version = version};
     for (const char* id : {"A", "B"}) {
-      ManifestItem item;
-      item.identifier = id;
-      item.completionThreshold = "0.5";
-      item.scaledPassingScore = "0.5";
-      facts.items.push_back(item);
+      facts.items.push_back({.identifier = id, .completionThreshold = "0.5", .scaledPassingScore = "0.5"});
     }
     return facts;
   };

@@ -62,11 +62,11 @@ unsigned PortOf(const std::wstring& url) {
 
 // A copy of plain.zip named `name` in a folder of this test's own: a course no other test
 // (tests may run in parallel processes) opens, with ports of its own.
-std::wstring CourseCopy(const std::string& name) {
+std::wstring CourseCopy(const std::string& name, const std::string& fixture = "plain.zip") {
   const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) /
                                        ("driver-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(WideToAnsi(Fixture("plain.zip")), folder / name,
+  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), folder / name,
                              std::filesystem::copy_options::overwrite_existing);
   return AnsiToWide((folder / name).string());
 }
@@ -314,18 +314,11 @@ struct FirstRun {
   }
 };
 
-// A copy of the fixture `fixture` named `name`, as CourseCopy.
-std::wstring FixtureCopy(const std::string& fixture, const std::string& name) {
-  const std::wstring copy = CourseCopy(name);
-  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), WideToAnsi(copy), std::filesystem::copy_options::overwrite_existing);
-  return copy;
-}
-
 // The course is open: a second run hands its page to the browser that holds the course's
 // profile, at the first run's address, and ends with 0; the first keeps serving. The pages
 // compare whole, of any size.
 TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
-  const std::wstring course = FixtureCopy("big_page.zip", "Twice.zip");
+  const std::wstring course = CourseCopy("Twice.zip", "big_page.zip");
   FirstRun first(course);
   const std::wstring firstUrl = first.env.started.at(0).args.back();
   DriverRun second({kProgram, course, L"x=1"}, true, [&](FakePlatform& p) {
