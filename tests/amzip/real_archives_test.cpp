@@ -92,9 +92,8 @@ void ExpectSameAsZipfile(ZipArchive& archive, const std::vector<ManifestEntry>& 
     ASSERT_EQ(tail->size(), want.length - middle);
     EXPECT_TRUE(std::equal(tail->begin(), tail->end(), expectedBytes + static_cast<std::ptrdiff_t>(middle)));
     if (entry.method != 8 || want.length < 4 * kPointSpacing) continue;
-    // The whole reads made access points where the stream has block boundaries (one per
-    // kPointSpacing at most): random bytes come in stored blocks of at most 64 KiB, the mixed
-    // stream in parts. Ranges anywhere start from them, with the bytes of the stream's start.
+    // The whole reads made access points at block boundaries, one per kPointSpacing at most (random
+    // bytes come in stored blocks of 64 KiB at most, the mixed stream in parts); ranges start there.
     if (want.pythonName == "random.bin" || want.pythonName == "mixed.bin") {
       EXPECT_GE(archive.Points().CountOf(entry), 1u);
     }
