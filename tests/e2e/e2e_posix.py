@@ -120,6 +120,11 @@ class Case:
             time.sleep(poll)
         return self.read(name)
 
+    def read_profile_file(self, name):
+        """The text of `name` in the course's one profile folder ("" when it is missing)."""
+        files = glob.glob(os.path.join(self.profiles, "*", name))
+        return open(files[0]).read() if files else ""
+
     def browser_gone_at(self):
         return float(self.read("browser-gone"))
 
@@ -600,6 +605,13 @@ setTimeout(() => window.close(), 1000 * Number(new URLSearchParams(location.sear
 </script>"""
 
 
+def private_display():
+    """A private Xvfb for Chromium with windows (a script can close those): the process and its $DISPLAY."""
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    return xvfb, ":" + xvfb.stdout.readline().strip()
+
+
 def test_two_runs(case):
     """Two runs of the same course racing (Chromium with windows, on a private Xvfb): the second,
     started right after the first, waits for the first to serve and hands its page to the first
@@ -609,11 +621,9 @@ def test_two_runs(case):
 
     def loads():  # (time, address) of each load reported
         return [(t, urllib.parse.unquote(path.partition("?")[2])) for t, path in server.requests]
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    xvfb, display = private_display()
     first = None
     try:
-        display = ":" + xvfb.stdout.readline().strip()
         browser = case.browser("chromium", "headless_chromium.sh")
         course = make_course(os.path.join(case.dir, "two.zip"), TWO_RUNS_PAGE % server.server_address[1])
         first = case.start("orvane", [course, "close=%d" % (6 * PERIOD)], BROWSER=browser,
@@ -880,6 +890,59 @@ def test_port_squatted(case):
     after, stderr = run_until_browsed(case, course, record)
     check(after not in dynamic_ports() or port_notices(stderr), "after the other account left: silently on %d" % after)
     check(case.read("status") == "200", "the stand-in got %s" % case.read("status"))
+
+
+def test_hand_over_withdrawn(case):
+    """The first run's window closes itself; while that run is still in its watch passes another
+    account waits to bind its port, and a second run starts. The second run hands nothing to the
+    ending run: it waits for its end and opens the learner's window on a server of its own, with
+    the course's page and never the other account's."""
+    need_other_account()
+    server = local_server(lambda path: b"")
+    course = make_course(os.path.join(case.dir, "course.zip"), TWO_RUNS_PAGE % server.server_address[1])
+    browser = case.browser("chromium", "headless_chromium.sh")
+    xvfb, display = private_display()
+    first = second = squatter = None
+    try:
+        first = case.start("orvane", [course, "close=%d" % (PERIOD + 3)], BROWSER=browser, ORVANE_E2E_MODE="window", DISPLAY=display)
+        port = port_of(case.wait_for("argv", poll=0.05).splitlines()[-1])
+        squatter = Squatter()
+        squatter.hold([port], wait=False)
+        deadline = time.time() + 30
+        for announced in (True, False):  # announced once the page asked for, withdrawn once it closed
+            while bool(case.read_profile_file("serving")) != announced:
+                check(time.time() < deadline, "the first run's address was never %s" % ("announced", "withdrawn")[not announced])
+                time.sleep(0.1)
+        print("the first run withdrew its address %.1f s after its window closed" % (time.time() - server.requests[0][0] - PERIOD - 3))
+        check(first.poll() is None, "the first run kept its address for a hand-over until it ended")
+        case.browser("zenity", "record_dialog.sh")  # the desktop's message that the port is taken
+        second = case.start("orvane", [course, "close=600"], BROWSER=browser, ORVANE_E2E_MODE="window",
+                            DISPLAY=display, PATH=case.browsers + os.pathsep + os.environ["PATH"])
+        while len(server.requests) < 2:
+            check(time.time() < deadline + 60 and second.poll() is None, "the second window never showed (first run: %s): %s" % (first.poll(), case.argv()))
+            time.sleep(0.2)
+        url = urllib.parse.unquote(server.requests[1][1].partition("?")[2])
+        check(first.poll() is not None, "the second window showed while the first run was still running: %s" % url)
+        check(port_of(url) in listening_tcp([second.pid]), "the learner's window is at %s, not the second run's" % url)
+        check(not squatter.asked, "the learner's browser asked the other account for %s" % squatter.asked)
+        second.send_signal(signal.SIGTERM)
+        stderr = case.finish(second, timeout=30)
+        # The other account may have been quicker to the first run's port than the second run.
+        taken = port in squatter.held
+        dialogs = os.path.exists(os.path.join(case.out, "dialogs"))
+        check(port_of(url) != port and len(port_notices(stderr)) == 1 and dialogs if taken else port_of(url) == port,
+              "first run on %d (%s by the other account), second on %d: %r"
+              % (port, "then held" if taken else "not held", port_of(url), stderr))
+        print("the second run served on %d once the first (on %d, %s by another account) had ended"
+              % (port_of(url), port, "then held" if taken else "not held"))
+    finally:
+        for process in (first, second):
+            if process is not None and process.poll() is None:
+                process.kill()
+        if squatter is not None:
+            squatter.leave()
+        xvfb.terminate()
+        server.shutdown()
 
 
 def run_case(args, tests, name, prepare=None):
