@@ -51,24 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   const bool is12 = data[0] & 1;
-  switch (data[0] % 6 / 2) {
-    case 0: {  // a record file
-      json record;
-      if (ParseRecord(text, &record)) Exercise(record, json::object(), is12);
-      break;
-    }
-    case 1: {  // a request body, on a fresh record
-      json record = NewRecord(Facts(is12), {"id", "name"});
-      const json body = json::parse(text, nullptr, false);
-      if (!body.is_discarded()) Exercise(record, body, is12);
-      break;
-    }
-    default: {  // a manifest
-      ManifestFacts facts = ReadManifest(text);
-      CheckManifestFiles(facts, [](const std::string& file) { return file.size() % 2 == 0; });
-      ProgressReport(json(), facts);
-      break;
-    }
+  const int kind = data[0] % 6 / 2;
+  json record;
+  if (kind == 0) {  // a record file
+    if (ParseRecord(text, &record)) Exercise(record, json::object(), is12);
+  } else if (kind == 1) {  // a request body, on a fresh record
+    record = NewRecord(Facts(is12), {"id", "name"});
+    const json body = json::parse(text, nullptr, false);
+    if (!body.is_discarded()) Exercise(record, body, is12);
+  } else {  // a manifest
+    ManifestFacts facts = ReadManifest(text);
+    CheckManifestFiles(facts, [](const std::string& file) { return file.size() % 2 == 0; });
+    ProgressReport(json(), facts);
   }
   return 0;
 }
