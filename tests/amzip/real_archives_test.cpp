@@ -77,7 +77,7 @@ void ExpectSameAsZipfile(ZipArchive& archive, const std::vector<ManifestEntry>& 
       ASSERT_EQ(part->size(), want.length - at);
       EXPECT_TRUE(std::equal(part->begin(), part->end(), expectedBytes + static_cast<std::ptrdiff_t>(at))) << at;
     };
-    if (want.length > 0) expectRandomRange(3000);  // before any point exists: its skip makes them
+    if (want.length > 0) expectRandomRange(3000);  // before any point exists: its skip makes those it passes
     const auto bytes = ExtractEntry(archive, name);
     ASSERT_TRUE(bytes.has_value());
     ASSERT_EQ(bytes->size(), want.length);
