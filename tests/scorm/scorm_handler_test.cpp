@@ -17,15 +17,11 @@ namespace fs = std::filesystem;
 
 constexpr char kPrefix[] = "1a2b3c/";
 
+// A 2004 package of one SCO, for the learner Ada.
 ScormCourse Course() {
-  ScormCourse course;
-  course.manifest = ReadManifest(R"(<manifest identifier="M" xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
-      xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_v1p3"><metadata><schemaversion>2004 4th Edition</schemaversion>
-      </metadata><organizations default="O"><organization identifier="O"><title>T</title>
-      <item identifier="I" identifierref="R"><title>One</title></item></organization></organizations>
-      <resources><resource identifier="R" href="a.html" adlcp:scormType="sco"/></resources></manifest>)");
-  course.learner = {"ada", "Ada Lovelace"};
-  return course;
+  return {.manifest = {.wellFormed = true, .identifier = "M", .version = "2004", .edition = "4th", .title = "T",
+                       .items = {{.identifier = "I", .title = "One", .resource = "R", .href = "a.html", .scormType = "sco"}}},
+          .learner = {"ada", "Ada Lovelace"}};
 }
 
 class Package : public ::testing::Test {
