@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,14 +23,11 @@
 namespace {
 
 long PeakResidentKib() {
-  FILE* status = std::fopen("/proc/self/status", "r");
-  char line[256];
-  long kib = 0;
-  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::atol(line + 6);
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
   }
-  if (status != nullptr) std::fclose(status);
-  return kib;
+  return 0;
 }
 
 }  // namespace

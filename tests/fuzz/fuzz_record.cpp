@@ -20,15 +20,9 @@ void Require(bool condition) {
 
 const ManifestFacts& Facts(bool is12) {
   static const auto make = [](const char* version) {
-    ManifestFacts facts;
-    facts.identifier = "P";
-    facts.version = version;
+    ManifestFacts facts{.identifier = "P", .version = version};
     for (const char* id : {"A", "B"}) {
-      ManifestItem item;
-      item.identifier = id;
-      item.completionThreshold = "0.5";
-      item.scaledPassingScore = "0.5";
-      facts.items.push_back(item);
+      facts.items.push_back({.identifier = id, .completionThreshold = "0.5", .scaledPassingScore = "0.5"});
     }
     return facts;
   };
@@ -57,24 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   const bool is12 = data[0] & 1;
-  switch (data[0] % 6 / 2) {
-    case 0: {  // a record file
-      json record;
-      if (ParseRecord(text, &record)) Exercise(record, json::object(), is12);
-      break;
-    }
-    case 1: {  // a request body, on a fresh record
-      json record = NewRecord(Facts(is12), {"id", "name"});
-      const json body = json::parse(text, nullptr, false);
-      if (!body.is_discarded()) Exercise(record, body, is12);
-      break;
-    }
-    default: {  // a manifest
-      ManifestFacts facts = ReadManifest(text);
-      CheckManifestFiles(facts, [](const std::string& file) { return file.size() % 2 == 0; });
-      ProgressReport(json(), facts);
-      break;
-    }
+  const int kind = data[0] % 6 / 2;
+  json record;
+  if (kind == 0) {  // a record file
+    if (ParseRecord(text, &record)) Exercise(record, json::object(), is12);
+  } else if (kind == 1) {  // a request body, on a fresh record
+    record = NewRecord(Facts(is12), {"id", "name"});
+    const json body = json::parse(text, nullptr, false);
+    if (!body.is_discarded()) Exercise(record, body, is12);
+  } else {  // a manifest
+    ManifestFacts facts = ReadManifest(text);
+    CheckManifestFiles(facts, [](const std::string& file) { return file.size() % 2 == 0; });
+    ProgressReport(json(), facts);
   }
   return 0;
 }

@@ -1,8 +1,7 @@
 // Test helper program for Windows: sends its standard input as one request to 127.0.0.1:PORT
-// and writes everything the server sends back to its standard output, as bytes. It is how
-// tests that run under Wine ask a launcher as a Windows program (a learner's browser) does:
-// the server answers only clients whose owning process it can find, and a native client has
-// no Windows process.
+// and writes all the server sends back to standard output, as bytes. Tests under Wine ask a
+// launcher through it as a learner's browser would: the server answers only clients whose
+// owning process it can find, and a native client has no Windows process.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

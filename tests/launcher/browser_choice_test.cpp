@@ -49,10 +49,7 @@ TEST(ChooseBrowser, WindowsTable) {
   };
   const BrowserFacts win7 = Windows(6, 1), win81 = Windows(6, 3), win10 = Windows(10, 0);
   const auto all = [](BrowserFacts& f) { f.installed = {kEdge, kChrome, kFirefox}; };
-  const auto package = [](BrowserFacts facts) {
-    facts.scormPackage = true;
-    return facts;
-  };
+  const auto package = [&](const BrowserFacts& facts) { return with(facts, [](BrowserFacts& f) { f.scormPackage = true; }); };
   const Case cases[] = {
       {"7, everything installed: Internet Explorer", with(win7, all), BrowserKind::kInternetExplorer, ie},
       {"8.1, default Chrome: Internet Explorer", with(win81, [&](BrowserFacts& f) { all(f); f.defaultBrowser = kChrome; }),

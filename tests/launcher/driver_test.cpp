@@ -62,11 +62,11 @@ unsigned PortOf(const std::wstring& url) {
 
 // A copy of plain.zip named `name` in a folder of this test's own: a course no other test
 // (tests may run in parallel processes) opens, with ports of its own.
-std::wstring CourseCopy(const std::string& name) {
+std::wstring CourseCopy(const std::string& name, const std::string& fixture = "plain.zip") {
   const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) /
                                        ("driver-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(WideToAnsi(Fixture("plain.zip")), folder / name,
+  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), folder / name,
                              std::filesystem::copy_options::overwrite_existing);
   return AnsiToWide((folder / name).string());
 }
@@ -123,7 +123,9 @@ struct HeldPort {
 
 // The course's first port; another program on it: the next of the course's ports and a message
 // that names the port held. A port held once keeps the course's address; held on two runs in a
-// row, the port the course got is remembered and used for every later run.
+// row, the port the course got is remembered and used for every later run. Every one of the
+// course's ports held: the port the system hands out, with a message that says so, and never
+// remembered.
 TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   const std::wstring course = CourseCopy("Safety.zip");
   const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
@@ -159,40 +161,26 @@ TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   heldRun();
   DriverRun third({kProgram, course}, true, withProfile);
   EXPECT_EQ(PortOf(third.SessionUrl()), ports[1]) << "held twice in a row: the port it got, though the first is free";
-  // Without a profile nothing is remembered: the course's first port.
-  DriverRun none({kProgram, course});
-  EXPECT_EQ(PortOf(none.SessionUrl()), ports[0]);
-}
-
-// Every one of the course's ports held, on two runs in a row: the port the system hands out, with
-// a message that says so, and never remembered: the next run is on the course's port again.
-TEST(Driver, APortTheSystemHandedOutIsNeverRemembered) {
-  const std::wstring course = CourseCopy("Crowded.zip");
-  const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
-  std::map<std::wstring, std::string> kept;
-  const auto run = [&] {
-    DriverRun next({kProgram, course}, true, [&](FakePlatform& p) {
-      p.dataFolder = L"/data";
-      p.files = kept;
-    });
-    kept = next.env.files;
-    return std::make_pair(PortOf(next.SessionUrl()), next.env.errors);
-  };
-  EXPECT_EQ(run().first, ports[0]);
+  kept = third.env.files;
   {
     std::list<HeldPort> others;
     for (const std::uint16_t port : ports) ASSERT_EQ(others.emplace_back(port).port, port);
     for (int held = 0; held < 2; ++held) {
-      const auto [port, errors] = run();
+      DriverRun crowded({kProgram, course}, true, withProfile);
+      const unsigned port = PortOf(crowded.SessionUrl());
       EXPECT_GT(port, kCoursePortLast);
-      ASSERT_EQ(errors.size(), 1u);
-      EXPECT_NE(errors[0].find(L"port " + std::to_wstring(port) + L", one the system handed out"), std::wstring::npos)
-          << WideToAnsi(errors[0]);
+      ASSERT_EQ(crowded.env.errors.size(), 1u);
+      EXPECT_NE(crowded.env.errors[0].find(L"port " + std::to_wstring(port) + L", one the system handed out"),
+                std::wstring::npos) << WideToAnsi(crowded.env.errors[0]);
+      kept = crowded.env.files;
     }
   }
-  const auto [port, errors] = run();
-  EXPECT_EQ(port, ports[0]);
-  EXPECT_TRUE(errors.empty());
+  DriverRun after({kProgram, course}, true, withProfile);
+  EXPECT_EQ(PortOf(after.SessionUrl()), ports[1]) << "the system's port is never remembered";
+  EXPECT_TRUE(after.env.errors.empty());
+  // Without a profile nothing is remembered: the course's first port.
+  DriverRun none({kProgram, course});
+  EXPECT_EQ(PortOf(none.SessionUrl()), ports[0]);
 }
 
 // HttpPort fixed and taken: an error that names the port, no browser on a URL that cannot work,
@@ -314,18 +302,11 @@ struct FirstRun {
   }
 };
 
-// A copy of the fixture `fixture` named `name`, as CourseCopy.
-std::wstring FixtureCopy(const std::string& fixture, const std::string& name) {
-  const std::wstring copy = CourseCopy(name);
-  std::filesystem::copy_file(WideToAnsi(Fixture(fixture)), WideToAnsi(copy), std::filesystem::copy_options::overwrite_existing);
-  return copy;
-}
-
 // The course is open: a second run hands its page to the browser that holds the course's
 // profile, at the first run's address, and ends with 0; the first keeps serving. The pages
 // compare whole, of any size.
 TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
-  const std::wstring course = FixtureCopy("big_page.zip", "Twice.zip");
+  const std::wstring course = CourseCopy("Twice.zip", "big_page.zip");
   FirstRun first(course);
   const std::wstring firstUrl = first.env.started.at(0).args.back();
   DriverRun second({kProgram, course, L"x=1"}, true, [&](FakePlatform& p) {

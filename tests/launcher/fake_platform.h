@@ -1,5 +1,5 @@
-// Test helper: a Platform and BrowserSystem that answer sensibly by default, with the settings a
-// run is given, so that a test sets or overrides only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
+// Test helper: a Platform and BrowserSystem answering sensibly by default, so that a test sets or
+// overrides only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
 // but xdg-open is its default browser; a started "browser" fetches the start page from the
 // run's real server, as a browser would, and its process is as `process` says.
 #pragma once

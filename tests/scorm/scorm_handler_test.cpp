@@ -8,6 +8,7 @@
 #include "http/server.h"
 #include "scorm/scorm_handler.h"
 #include "tests/http/raw_client.h"
+#include "tests/http/server_fixture.h"
 
 namespace {
 
@@ -16,15 +17,11 @@ namespace fs = std::filesystem;
 
 constexpr char kPrefix[] = "1a2b3c/";
 
+// A 2004 package of one SCO, for the learner Ada.
 ScormCourse Course() {
-  ScormCourse course;
-  course.manifest = ReadManifest(R"(<manifest identifier="M" xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
-      xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_v1p3"><metadata><schemaversion>2004 4th Edition</schemaversion>
-      </metadata><organizations default="O"><organization identifier="O"><title>T</title>
-      <item identifier="I" identifierref="R"><title>One</title></item></organization></organizations>
-      <resources><resource identifier="R" href="a.html" adlcp:scormType="sco"/></resources></manifest>)");
-  course.learner = {"ada", "Ada Lovelace"};
-  return course;
+  return {.manifest = {.wellFormed = true, .identifier = "M", .version = "2004", .edition = "4th", .title = "T",
+                       .items = {{.identifier = "I", .title = "One", .resource = "R", .href = "a.html", .scormType = "sco"}}},
+          .learner = {"ada", "Ada Lovelace"}};
 }
 
 class Package : public ::testing::Test {
@@ -46,7 +43,7 @@ class Package : public ::testing::Test {
                                               [] { return std::int64_t{1800000000}; }, [this] { return "token" + std::to_string(++tokens_); });
     server_ = std::make_unique<HttpServer>(*handler_);
     const std::string base = server_->Start(0);
-    port_ = static_cast<std::uint16_t>(std::stoul(base.substr(base.rfind(':') + 1)));
+    port_ = PortOf(base);
     handler_->SetSessionUrl(base + kPrefix);
     origin_ = "http://127.0.0.1:" + std::to_string(port_);
   }
@@ -56,9 +53,8 @@ class Package : public ::testing::Test {
                                           const std::string& body = std::string()) {
     const std::string request = method + " /" + kPrefix + ".orvane/" + name + " HTTP/1.1\r\nHost: 127.0.0.1:" +
                                 std::to_string(port_) + "\r\n" + headers + "\r\n" + body;
-    const std::string answer = Exchange(port_, request);
-    const std::size_t end = answer.find("\r\n\r\n");
-    return {answer.substr(0, answer.find("\r\n")), end == std::string::npos ? "" : answer.substr(end + 4)};
+    const Response answer = Split(Exchange(port_, request));
+    return {answer.head.substr(0, answer.head.find("\r\n")), answer.body};
   }
   std::pair<std::string, std::string> Post(const std::string& name, const json& body) {
     return Ask("POST", name, "Origin: " + origin_ + "\r\nContent-Type: text/plain;charset=UTF-8\r\n" + Length(body.dump()), body.dump());

@@ -1,41 +1,37 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "scorm/scorm_time.h"
 
 namespace {
 
 constexpr std::int64_t kBad = -1;
 
-TEST(ScormTime, Timespan12) {
+// Each parser with the texts it reads and the hundredths they come to, kBad for a refusal.
+TEST(ScormTime, Parse) {
   const struct {
-    const char* text;
-    std::int64_t centiseconds;
-  } cases[] = {
-      {"00:00:00", 0},         {"0000:00:01.5", 150},    {"01:02:03.04", 372304}, {"9999:59:59.99", 3599999999},
-      {"12:00:00", 4320000},   {"1:00:00", kBad},        {"00:60:00", kBad},      {"00:00:60", kBad},
-      {"00:00:00.", kBad},     {"00:00:00.123", kBad},   {"00000:00:00", kBad},   {"00:00", kBad},
-      {"00:00:00 ", kBad},     {"", kBad},               {"-1:00:00", kBad},
+    bool (*parse)(std::string_view, std::int64_t*);
+    std::vector<std::pair<const char*, std::int64_t>> cases;
+  } parsers[] = {
+      {ParseTimespan12,
+       {{"00:00:00", 0},       {"0000:00:01.5", 150},  {"01:02:03.04", 372304}, {"9999:59:59.99", 3599999999},
+        {"12:00:00", 4320000}, {"1:00:00", kBad},      {"00:60:00", kBad},      {"00:00:60", kBad},
+        {"00:00:00.", kBad},   {"00:00:00.123", kBad}, {"00000:00:00", kBad},   {"00:00", kBad},
+        {"00:00:00 ", kBad},   {"", kBad},             {"-1:00:00", kBad}}},
+      {ParseDuration2004,
+       {{"PT0S", 0},         {"PT1M30S", 9000},       {"PT1H", 360000},         {"PT2.5S", 250},
+        {"PT0.257S", 25},    {"P1D", 8640000},        {"P1Y", 365 * 8640000ll}, {"P1M", 30 * 8640000ll},
+        {"P1DT1M", 8646000}, {"PT1H2M3.04S", 372304}, {"P", kBad},              {"PT", kBad},
+        {"P1DT", kBad},      {"PT1S1M", kBad},        {"PT1.5M", kBad},         {"P1W", kBad},
+        {"-PT1S", kBad},     {"PT S", kBad},          {"1S", kBad},             {"PT1H1H", kBad}}},
   };
-  for (const auto& c : cases) {
-    std::int64_t got = kBad;
-    EXPECT_EQ(ParseTimespan12(c.text, &got) ? got : kBad, c.centiseconds) << c.text;
-  }
-}
-
-TEST(ScormTime, Duration2004) {
-  const struct {
-    const char* text;
-    std::int64_t centiseconds;
-  } cases[] = {
-      {"PT0S", 0},           {"PT1M30S", 9000},       {"PT1H", 360000},         {"PT2.5S", 250},
-      {"PT0.257S", 25},      {"P1D", 8640000},        {"P1Y", 365 * 8640000ll}, {"P1M", 30 * 8640000ll},
-      {"P1DT1M", 8646000},   {"PT1H2M3.04S", 372304}, {"P", kBad},              {"PT", kBad},
-      {"P1DT", kBad},        {"PT1S1M", kBad},        {"PT1.5M", kBad},         {"P1W", kBad},
-      {"-PT1S", kBad},       {"PT S", kBad},          {"1S", kBad},             {"PT1H1H", kBad},
-  };
-  for (const auto& c : cases) {
-    std::int64_t got = kBad;
-    EXPECT_EQ(ParseDuration2004(c.text, &got) ? got : kBad, c.centiseconds) << c.text;
+  for (const auto& parser : parsers) {
+    for (const auto& [text, centiseconds] : parser.cases) {
+      std::int64_t got = kBad;
+      EXPECT_EQ(parser.parse(text, &got) ? got : kBad, centiseconds) << text;
+    }
   }
 }
 
