@@ -480,7 +480,8 @@ def main():
                 'identifierref="R"><title>I</title></item></organization></organizations><resources><resource '
                 'identifier="R" href="%s" adlcp:scormtype="sco"/></resources></manifest>')
     for values, problems in ((("1.2", "O", "start.html"), []),
-                             (("1.2", "X", "gone.html"), [b'"X" does not exist', b'"gone.html", which is not'])):
+                             (("1.2", "X", "gone.html"), [b'"X" does not exist', b'"gone.html", which is not']),
+                             (("9.9", "O", "start.html"), [b'"9.9" is not one of SCORM 1.2'])):
         write(os.path.join(package, "imsmanifest.xml"), manifest % values)
         zipped = os.path.join(work, "package.zip")
         subprocess.run(["zip", "-qr", zipped, "Course"], cwd=os.path.dirname(package), check=True)
