@@ -25,7 +25,8 @@ import urllib.parse
 import urllib.request
 import zipfile
 
-from e2e_common import AS_OTHER_ACCOUNT, OTHER_PYTHON, Failure, Skipped, check, free_port, local_server, other_account_ready
+from e2e_common import (AS_OTHER_ACCOUNT, OTHER_PYTHON, Failure, Skipped, check, free_port, local_server,
+                        other_account_ready, run_script)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PERIOD = 5.0  # the launcher's watch period
@@ -952,19 +953,15 @@ def run_case(args, tests, name, prepare=None):
     if test is None:
         sys.exit("no such case: " + args.case)
     case = Case(args, name)
-    try:
-        if prepare:
-            prepare(case)
-        test(case)
-    except Failure as failure:
-        print("FAILED:", failure)
-        sys.exit(1)
-    except Skipped as skipped:
-        print("skipped:", skipped)
-        sys.exit(77)
-    finally:
-        shutil.rmtree(case.tmp, ignore_errors=True)
-    print("passed:", args.case)
+
+    def body():
+        try:
+            if prepare:
+                prepare(case)
+            test(case)
+        finally:
+            shutil.rmtree(case.tmp, ignore_errors=True)
+    run_script(args.case, body)
 
 
 def main():
