@@ -11,6 +11,7 @@
 //   its target);
 // - installed: chromium, chromium-browser, google-chrome, google-chrome-stable, microsoft-edge
 //   and firefox on PATH, in that order;
-// - the default browser: the Exec program of `xdg-settings get default-web-browser`'s desktop
-//   file, asked only when no $BROWSER command can be started ($BROWSER overrides it).
+// - the default browser: the Exec program of the first installed http handler the desktop's
+//   mimeapps.list files name, else of `xdg-settings get default-web-browser`'s desktop file;
+//   looked for only when no $BROWSER command can be started ($BROWSER overrides it).
 BrowserFacts GatherPosixBrowserFacts();
