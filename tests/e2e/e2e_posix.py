@@ -606,6 +606,11 @@ setTimeout(() => window.close(), 1000 * Number(new URLSearchParams(location.sear
 </script>"""
 
 
+def page_loads(server):
+    """(time, address) of each load a TWO_RUNS_PAGE reported to `server`."""
+    return [(t, urllib.parse.unquote(path.partition("?")[2])) for t, path in server.requests]
+
+
 def private_display():
     """A private Xvfb for Chromium with windows (a script can close those): the process and its $DISPLAY."""
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -620,8 +625,8 @@ def test_two_runs(case):
     and ends once both are closed."""
     server = local_server(lambda path: b"")
 
-    def loads():  # (time, address) of each load reported
-        return [(t, urllib.parse.unquote(path.partition("?")[2])) for t, path in server.requests]
+    def loads():
+        return page_loads(server)
     xvfb, display = private_display()
     first = None
     try:
@@ -922,7 +927,7 @@ def test_hand_over_withdrawn(case):
         while len(server.requests) < 2:
             check(time.time() < deadline + 60 and second.poll() is None, "the second window never showed (first run: %s): %s" % (first.poll(), case.argv()))
             time.sleep(0.2)
-        url = urllib.parse.unquote(server.requests[1][1].partition("?")[2])
+        url = page_loads(server)[1][1]
         check(first.poll() is not None, "the second window showed while the first run was still running: %s" % url)
         check(port_of(url) in listening_tcp([second.pid]), "the learner's window is at %s, not the second run's" % url)
         check(not squatter.asked, "the learner's browser asked the other account for %s" % squatter.asked)
