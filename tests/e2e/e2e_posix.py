@@ -741,57 +741,44 @@ def test_modern_site(case):
           "the folder page: %s" % dom["folder"])
 
 
-# Another account posing as the course: each port named on its standard input (one a line) is
-# bound on 127.0.0.1 as soon as it is free (tried every 10 ms) and "held PORT" printed; every
-# request to one is printed as "asked PORT LINE" and answered with the page of argv[1].
+# Another account posing as the course: binds the port argv[1] on 127.0.0.1 as soon as it is free
+# (tried every 10 ms) and prints "held PORT"; every request is printed as "asked PORT LINE" and
+# answered with a page that is not the course's.
 SQUATTER = r"""
-import os, select, socket, sys
-page = sys.argv[1].encode()
+import socket, sys, time
+page = b"<!doctype html><p id=visits data-count=squatter>not the course</p>"
 answer = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(page), page)
-wanted, listening, pending = [], {}, b""
+port, s = int(sys.argv[1]), socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 while True:
-    for port in [p for p in wanted if p not in listening.values()]:
-        s = socket.socket()
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        try:
-            s.bind(("127.0.0.1", port))
-            s.listen(16)
-            listening[s] = port
-            print("held", port, flush=True)
-        except OSError:
-            s.close()
-    ready = select.select([0] + list(listening), [], [], 0.01)[0]
-    for s in ready:
-        if s == 0:
-            got = os.read(0, 4096)
-            if not got:
-                sys.exit(0)
-            *lines, pending = (pending + got).split(b"\n")
-            wanted += [int(line) for line in lines]
-            continue
-        client, _ = s.accept()
-        client.settimeout(2)
-        try:
-            print("asked", listening[s], client.recv(4096).split(b"\r\n")[0].decode(errors="replace"), flush=True)
-            client.sendall(answer)
-        except OSError:
-            pass
-        client.close()
+    try:
+        s.bind(("127.0.0.1", port))
+        break
+    except OSError:
+        time.sleep(0.01)
+s.listen(16)
+print("held", port, flush=True)
+while True:
+    client, _ = s.accept()
+    client.settimeout(2)
+    try:
+        print("asked", port, client.recv(4096).split(b"\r\n")[0].decode(errors="replace"), flush=True)
+        client.sendall(answer)
+    except OSError:
+        pass
+    client.close()
 """
-SQUATTER_PAGE = "<!doctype html><p id=visits data-count=squatter>not the course</p>"
 
 
 class Squatter:
-    """SQUATTER run as another account; `held` and `asked` are what it printed so far."""
+    """A SQUATTER run as another account for each port it holds (killed with the test, if need
+    be); `held` and `asked` are what they printed so far."""
 
     def __init__(self):
-        self.process = subprocess.Popen(AS_OTHER_ACCOUNT + [OTHER_PYTHON, "-c", SQUATTER, SQUATTER_PAGE], cwd="/",
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.held, self.asked = [], []
-        threading.Thread(target=self._read, daemon=True).start()
+        self.processes, self.held, self.asked = [], [], []
 
-    def _read(self):
-        for line in self.process.stdout:
+    def _read(self, process):
+        for line in process.stdout:
             word, _, rest = line.strip().partition(" ")
             if word == "held":
                 self.held.append(int(rest))
@@ -800,17 +787,21 @@ class Squatter:
 
     def hold(self, ports, wait=True):
         """Binds `ports` (as soon as each is free); with `wait`, returns once all are held."""
-        self.process.stdin.write("".join("%d\n" % port for port in ports))
-        self.process.stdin.flush()
+        for port in ports:
+            command = AS_OTHER_ACCOUNT + ["--pdeathsig", "SIGKILL", OTHER_PYTHON, "-c", SQUATTER, str(port)]
+            self.processes.append(subprocess.Popen(command, cwd="/", stdout=subprocess.PIPE, text=True))
+            threading.Thread(target=self._read, args=(self.processes[-1],), daemon=True).start()
         deadline = time.time() + 20
         while wait and not set(ports) <= set(self.held):
-            check(time.time() < deadline and self.process.poll() is None, "the other account holds only %s of %s"
-                  % (self.held, ports))
+            check(time.time() < deadline and all(p.poll() is None for p in self.processes),
+                  "the other account holds only %s of %s" % (self.held, ports))
             time.sleep(0.05)
 
     def leave(self):
-        self.process.stdin.close()
-        self.process.wait(timeout=10)
+        for process in self.processes:
+            process.kill()
+            process.wait(timeout=10)
+        self.processes, self.held = [], []
 
 
 def need_other_account():
@@ -837,9 +828,8 @@ def port_notices(stderr):
 def run_until_browsed(case, course, browser, **env):
     """A run of `course` until its stand-in browser is gone, then ended by SIGTERM (its watch
     would wait three passes more); returns the port of its start URL and its standard error."""
-    for name in ("argv", "browser-gone"):
-        if os.path.exists(os.path.join(case.out, name)):
-            os.remove(os.path.join(case.out, name))
+    shutil.rmtree(case.out)
+    os.makedirs(case.out)
     process = case.start("orvane", [course], BROWSER=browser, **env)
     case.wait_for("browser-gone", poll=0.05)
     process.send_signal(signal.SIGTERM)
@@ -857,10 +847,7 @@ def test_port_squatted(case):
     record = case.browser("firefox", "record_browser.sh")
 
     def remembered():
-        files = glob.glob(os.path.join(case.profiles, "*", "port"))
-        check(len(files) == 1, "port files: %s" % files)
-        with open(files[0]) as f:
-            return int(f.read())
+        return int(case.read_profile_file("port") or 0)
     own, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
     check(own == remembered() and visits_shown(case) == "1", "first run on %d, remembered %d" % (own, remembered()))
     squatter = Squatter()
@@ -872,14 +859,12 @@ def test_port_squatted(case):
         check(moved != own and 16384 <= moved < dynamic_ports()[0], "with port %d held the run is on %d" % (own, moved))
         check(remembered() == own, "a port held once made the course remember %d" % remembered())
         print("port %d held: the run said so and opened on %d; %d stays remembered" % (own, moved, own))
-    finally:
         squatter.leave()
-    back, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
-    check(back == own and not port_notices(stderr), "after the other account left: port %d, %r" % (back, stderr))
-    check(visits_shown(case) == "2", "back on %d the page counted %s visits, want 2" % (back, visits_shown(case)))
-    # Every port the course moves to held too, until it is on one the system handed out.
-    squatter, held = Squatter(), [own, moved]
-    try:
+        back, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
+        check(back == own and not port_notices(stderr), "after the other account left: port %d, %r" % (back, stderr))
+        check(visits_shown(case) == "2", "back on %d the page counted %s visits, want 2" % (back, visits_shown(case)))
+        # Every port the course moves to held too, until it is on one the system handed out.
+        held = [own, moved]
         squatter.hold(held)
         while True:
             got, stderr = run_until_browsed(case, course, record)
@@ -908,11 +893,11 @@ def test_hand_over_withdrawn(case):
     course = make_course(os.path.join(case.dir, "course.zip"), TWO_RUNS_PAGE % server.server_address[1])
     browser = case.browser("chromium", "headless_chromium.sh")
     xvfb, display = private_display()
-    first = second = squatter = None
+    first = second = None
+    squatter = Squatter()
     try:
         first = case.start("orvane", [course, "close=%d" % (PERIOD + 3)], BROWSER=browser, ORVANE_E2E_MODE="window", DISPLAY=display)
         port = port_of(case.wait_for("argv", poll=0.05).splitlines()[-1])
-        squatter = Squatter()
         squatter.hold([port], wait=False)
         deadline = time.time() + 30
         for announced in (True, False):  # announced once the page asked for, withdrawn once it closed
@@ -945,8 +930,7 @@ def test_hand_over_withdrawn(case):
         for process in (first, second):
             if process is not None and process.poll() is None:
                 process.kill()
-        if squatter is not None:
-            squatter.leave()
+        squatter.leave()
         xvfb.terminate()
         server.shutdown()
 
