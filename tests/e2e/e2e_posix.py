@@ -910,34 +910,30 @@ def test_hand_over_withdrawn(case):
         server.shutdown()
 
 
-def run_case(args, tests, name, prepare=None):
-    """Runs the case args.case of `tests` (a module's globals) in a fresh Case folder `name`,
-    after `prepare(case)`; exits 1 on a failure."""
+def run_case(tests, prefix="", prepare=None):
+    """Runs the case named on the command line, from `tests` (a module's globals), in a fresh Case
+    folder named `prefix` + its name, after `prepare(case, args)`."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case")
+    for option in ("--bin", "--work"):
+        parser.add_argument(option, required=True)
+    for option in ("--demo-zip", "--emulator", "--source"):
+        parser.add_argument(option)
+    args = parser.parse_args()
     test = tests.get("test_" + args.case)
     if test is None:
         sys.exit("no such case: " + args.case)
-    case = Case(args, name)
+    case = Case(args, prefix + args.case)
 
     def body():
         try:
             if prepare:
-                prepare(case)
+                prepare(case, args)
             test(case)
         finally:
             shutil.rmtree(case.tmp, ignore_errors=True)
     run_script(args.case, body)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--demo-zip", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--emulator")
-    args = parser.parse_args()
-    run_case(args, globals(), args.case)
-
-
 if __name__ == "__main__":
-    main()
+    run_case(globals())

