@@ -7,6 +7,7 @@ usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --
 --emulator: a static copy of PROGRAM (qemu-user) joins the root and runs the launcher."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 
@@ -31,8 +32,7 @@ ENTRIES = {  # name: (bytes, the type it must be served with)
 
 
 def run_in_root(args, work, packed, with_proc):
-    """The launcher in a fresh root; its stand-in writes "ENTRY NAME STATUS TYPE LENGTH\\n", the
-    body and "\\n" for each entry."""
+    """The launcher in a fresh root, its stand-in's answers read back from its output."""
     root = os.path.join(work, "root-proc" if with_proc else "root-bare")
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
@@ -54,8 +54,10 @@ def run_in_root(args, work, packed, with_proc):
     out, answers = result.stdout, {}
     while (at := out.find(b"ENTRY ")) >= 0:
         line, _, out = out[at:].partition(b"\n")
-        _, name, status, ctype, length = line.decode().split(" ")
-        answers[name], out = (status, ctype, out[:int(length)]), out[int(length):]
+        name, length = line.decode().split(" ")[1:]
+        head, _, body = out[:int(length)].partition(b"\r\n\r\n")
+        ctype = re.search(rb"\r\nContent-Type: ([^\r]*)", head)
+        answers[name], out = (head[9:12].decode(), ctype and ctype[1].decode(), body), out[int(length):]
     for name, (body, ctype) in ENTRIES.items():
         check(name in answers, "%s: no answer for %s: %r" % (where, name, result.stdout[-500:]))
         check(answers[name] == ("200", ctype, body), "%s: %s came as %s %s, %d bytes, not its %d"

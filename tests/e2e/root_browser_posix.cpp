@@ -1,8 +1,8 @@
 // A stand-in browser for a root that holds nothing but the launcher and itself (static, like
 // the launcher), installed as "firefox" so the launcher watches it as a process: asks the start
 // URL's server (its last argument) for each entry ORVANE_E2E_ENTRIES names (':'-separated,
-// relative to the start page's folder) and writes each answer to standard output as
-// "ENTRY NAME STATUS CONTENT-TYPE LENGTH\n", the LENGTH body bytes and "\n".
+// relative to the start page's folder) and writes each whole answer to standard output after
+// "ENTRY NAME LENGTH\n".
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -21,15 +21,8 @@ int main(int argc, char** argv) {
   for (std::string name; std::getline(names, name, ':');) {
     const std::string answer = Exchange(static_cast<std::uint16_t>(std::atoi(port.c_str())),
                                         "GET " + folder + name + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\nConnection: close\r\n\r\n");
-    const std::size_t headEnd = answer.find("\r\n\r\n");
-    const std::string head = answer.substr(0, headEnd);
-    const std::string body = headEnd == std::string::npos ? "" : answer.substr(headEnd + 4);
-    const std::size_t type = head.find("\r\nContent-Type: ");
-    const std::string contentType = type == std::string::npos ? "" : head.substr(type + 16, head.find("\r\n", type + 2) - type - 16);
-    std::printf("ENTRY %s %s %s %zu\n", name.c_str(), head.size() > 12 ? head.substr(9, 3).c_str() : "000", contentType.c_str(),
-                body.size());
-    std::fwrite(body.data(), 1, body.size(), stdout);
-    std::printf("\n");
+    std::printf("ENTRY %s %zu\n", name.c_str(), answer.size());
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
   }
   return 0;
 }
