@@ -1,6 +1,8 @@
 """What the end-to-end scripts share: a failed check is a Failure with a message, a case that
 cannot be run here a Skipped; a script's exit as ctest reads it; free ports; a local HTTP server
 beside the one under test; another local account to act as."""
+import argparse
+import functools
 import http.server
 import os
 import shutil
@@ -24,8 +26,14 @@ def check(condition, message):
         raise Failure(message)
 
 
-def run_script(name, body):
-    """Runs a script's body(): "passed: NAME"; exit 1 on a Failure, 77 (skipped) on a Skipped."""
+def run_script(name, body, required=(), optional=()):
+    """Runs a script's body() (body(args) when it takes `required` and `optional` options from the
+    command line): "passed: NAME"; exit 1 on a Failure, 77 (skipped) on a Skipped."""
+    if required:
+        parser = argparse.ArgumentParser()
+        for option in required + optional:
+            parser.add_argument(option, required=option in required)
+        body = functools.partial(body, parser.parse_args())
     try:
         body()
     except Skipped as skipped:

@@ -6,7 +6,6 @@ launcher in a kit is static; --tar keeps the run bit.
 
 usage: e2e_kit.py --kits BUILD/kit --wine-run SCRIPT --qemu PROGRAM --fake-iexplore EXE --work DIR
 Skipped (exit 77) when the kits or the stand-in have not been made."""
-import argparse
 import glob
 import os
 import shutil
@@ -82,13 +81,5 @@ def check_kits(args):
     serve_all(out, args, work, "windows-kit")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--kits", "--wine-run", "--qemu", "--fake-iexplore", "--work"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
-    run_script("e2e_kit", lambda: check_kits(args))
-
-
 if __name__ == "__main__":
-    main()
+    run_script("e2e_kit", check_kits, ("--kits", "--wine-run", "--qemu", "--fake-iexplore", "--work"))

@@ -5,7 +5,6 @@ type, the sniffed ones too. Needs root (else skipped, exit 77).
 
 usage: e2e_root.py --tool ORVANE_ZIP --launcher ORVANE --browser ROOT_BROWSER --work DIR [--emulator PROGRAM]
 --emulator: a static copy of PROGRAM (qemu-user) joins the root and runs the launcher."""
-import argparse
 import os
 import re
 import shutil
@@ -86,14 +85,5 @@ def check_root(args):
         print("without /proc: not run under the emulator (no owner lookup there)")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--tool", "--launcher", "--browser", "--work"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--emulator")
-    args = parser.parse_args()
-    run_script("e2e_root", lambda: check_root(args))
-
-
 if __name__ == "__main__":
-    main()
+    run_script("e2e_root", check_root, ("--tool", "--launcher", "--browser", "--work"), ("--emulator",))
