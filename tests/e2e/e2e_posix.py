@@ -74,7 +74,6 @@ class Case:
         return path
 
     def firefox(self):
-        """Installs the Firefox stand-in (headless firefox-esr); returns its path."""
         check(self.firefox_program is not None, "no firefox-esr here")
         return self.browser("firefox", "headless_firefox.sh")
 
@@ -771,14 +770,18 @@ while True:
 
 
 class Squatter:
-    """SQUATTER run as another account on `port` (killed with the test, if need be); `held` and
-    `asked` are what it printed so far."""
+    """SQUATTER run as another account on `port` (killed with the test, if need be), with `wait`
+    until it holds it; `held` and `asked` are what it printed so far."""
 
-    def __init__(self, port):
+    def __init__(self, port, wait=True):
         command = AS_OTHER_ACCOUNT + ["--pdeathsig", "SIGKILL", OTHER_PYTHON, "-c", SQUATTER, str(port)]
         self.process = subprocess.Popen(command, cwd="/", stdout=subprocess.PIPE, text=True)
         self.held, self.asked = False, []
         threading.Thread(target=self._read, daemon=True).start()
+        deadline = time.time() + 20
+        while wait and not self.held:
+            check(time.time() < deadline and self.process.poll() is None, "the other account never held its port")
+            time.sleep(0.05)
 
     def _read(self):
         for line in self.process.stdout:
@@ -786,12 +789,6 @@ class Squatter:
                 self.held = True
             else:
                 self.asked.append(line.strip())
-
-    def wait_held(self):
-        deadline = time.time() + 20
-        while not self.held:
-            check(time.time() < deadline and self.process.poll() is None, "the other account never held its port")
-            time.sleep(0.05)
 
     def leave(self):
         self.process.kill()
@@ -807,15 +804,7 @@ def port_of(url):
     return urllib.parse.urlsplit(url).port
 
 
-def dynamic_ports():
-    """The range from which this system hands out ports."""
-    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
-        low, high = map(int, f.read().split())
-    return range(low, high + 1)
-
-
 def port_notices(stderr):
-    """The launcher's messages that another program uses the course's address."""
     return [line for line in stderr.splitlines() if line.startswith("orvane: Another program uses this course's address")]
 
 
@@ -844,11 +833,12 @@ def test_port_squatted(case):
     check(own == remembered() and visits_shown(case) == "1", "first run on %d, remembered %d" % (own, remembered()))
     squatter = Squatter(own)
     try:
-        squatter.wait_held()
         moved, stderr = run_until_browsed(case, course, chromium, ORVANE_E2E_MODE="dump")
         notices = port_notices(stderr)
         check(len(notices) == 1 and "port %d " % own in notices[0], "with port %d held: %r" % (own, stderr))
-        check(moved != own and 16384 <= moved < dynamic_ports()[0], "with port %d held the run is on %d" % (own, moved))
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            dynamic = int(f.read().split()[0])  # the first port the system hands out
+        check(moved != own and 16384 <= moved < dynamic, "with port %d held the run is on %d" % (own, moved))
         check(remembered() == own, "a port held once made the course remember %d" % remembered())
         print("port %d held: the run said so and opened on %d; %d stays remembered" % (own, moved, own))
     finally:
@@ -872,7 +862,7 @@ def test_hand_over_withdrawn(case):
     try:
         first = case.start("orvane", [course, "close=%d" % (PERIOD + 3)], BROWSER=browser, ORVANE_E2E_MODE="window", DISPLAY=display)
         port = port_of(case.wait_for("argv", poll=0.05).splitlines()[-1])
-        squatter = Squatter(port)
+        squatter = Squatter(port, wait=False)
         deadline = time.time() + 30
         for announced in (True, False):  # announced once the page asked for, withdrawn once it closed
             while bool(case.read_profile_file("serving")) != announced:
