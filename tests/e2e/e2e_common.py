@@ -96,6 +96,5 @@ def other_account_ready():
 
 
 def as_other_account(*command):
-    """Runs `command` as OTHER_ACCOUNT to its end; its output as bytes."""
     return subprocess.run(AS_OTHER_ACCOUNT + list(command), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=60, cwd="/")

@@ -4,8 +4,7 @@ orvane-zip.exe under Wine) `pack --all` makes four launchers, and the three that
 serve the course (x86-64 natively, arm64 under qemu-user, windows-x64 under Wine). Every Linux
 launcher in a kit is static; --tar keeps the run bit.
 
-usage: e2e_kit.py --kits BUILD/kit --wine-run SCRIPT --qemu PROGRAM --fake-iexplore EXE --work DIR
-Skipped (exit 77) when the kits or the stand-in have not been made."""
+usage: e2e_kit.py --kits BUILD/kit --wine-run SCRIPT --qemu PROGRAM --fake-iexplore EXE --work DIR"""
 import glob
 import os
 import shutil
@@ -30,9 +29,8 @@ def unpack(archive, into):
         program = os.path.join(top, "launchers", target, program)
         check(os.path.isfile(program), "%s: no %s launcher" % (archive, target))
         if target.startswith("linux"):
-            segments = subprocess.run(["readelf", "-lW", program], capture_output=True, text=True).stdout
-            dynamic = subprocess.run(["readelf", "-dW", program], capture_output=True, text=True).stdout
-            check("INTERP" not in segments and "(NEEDED)" not in dynamic, "%s is not static:\n%s" % (program, dynamic))
+            headers = subprocess.run(["readelf", "-ldW", program], capture_output=True, text=True).stdout
+            check("INTERP" not in headers and "(NEEDED)" not in headers, "%s is not static:\n%s" % (program, headers))
     return top
 
 
@@ -70,8 +68,7 @@ def check_kits(args):
     pack([os.path.join(top, "orvane-zip"), "pack", course, "--target", "linux-arm64", "--target", "windows-x86",
           "--tar", "-o", tarred], "pack --tar")
     with tarfile.open(os.path.join(tarred, "course-linux-arm64.tar.gz")) as kept:
-        member = kept.getmembers()
-        check([(m.name, m.mode) for m in member] == [("course-linux-arm64", 0o755)], "tar holds %s" % member)
+        check([(m.name, m.mode) for m in kept] == [("course-linux-arm64", 0o755)], "tar holds %s" % kept.getmembers())
     check(os.path.isfile(os.path.join(tarred, "course-windows-x86.exe")), "--tar: no Windows launcher beside")
 
     top = unpack(windows[0], os.path.join(work, "windows-kit"))

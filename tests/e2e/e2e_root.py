@@ -31,7 +31,6 @@ ENTRIES = {  # name: (bytes, the type it must be served with)
 
 
 def run_in_root(args, work, packed, with_proc):
-    """The launcher in a fresh root, its stand-in's answers read back from its output."""
     root = os.path.join(work, "root-proc" if with_proc else "root-bare")
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
