@@ -744,28 +744,21 @@ def test_modern_site(case):
 # (tried every 10 ms) and prints "held"; every request is printed as "asked LINE" and answered
 # with a page that is not the course's.
 SQUATTER = r"""
-import socket, sys, time
+import contextlib, socket, sys, time
 page = b"<!doctype html><p id=visits data-count=squatter>not the course</p>"
 answer = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(page), page)
-port, s = int(sys.argv[1]), socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 while True:
     try:
-        s.bind(("127.0.0.1", port))
+        s = socket.create_server(("127.0.0.1", int(sys.argv[1])), backlog=16)
         break
     except OSError:
         time.sleep(0.01)
-s.listen(16)
 print("held", flush=True)
 while True:
-    client, _ = s.accept()
-    client.settimeout(2)
-    try:
+    with s.accept()[0] as client, contextlib.suppress(OSError):
+        client.settimeout(2)
         print("asked", client.recv(4096).split(b"\r\n")[0].decode(errors="replace"), flush=True)
         client.sendall(answer)
-    except OSError:
-        pass
-    client.close()
 """
 
 
@@ -883,11 +876,8 @@ def test_hand_over_withdrawn(case):
         print("the second run served on %d once the first (on %d, %s by another account) had ended"
               % (port_of(url), port, "then held" if taken else "not held"))
     finally:
-        for process in (first, second):
-            if process is not None and process.poll() is None:
-                process.kill()
-        if squatter is not None:
-            squatter.process.kill()
+        for process in filter(None, (first, second, squatter and squatter.process)):
+            process.kill()
         xvfb.terminate()
         server.shutdown()
 
