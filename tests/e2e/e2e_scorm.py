@@ -122,8 +122,7 @@ def data_model(case, version, browser):
     start, top = ("index.html", "My Course") if version == "1.2" else ("lesson/start.html", None)
     long_text = "".join("%06d;" % i for i in range(12000))[:5000 if version == "1.2" else 70000]
     times = ("00:01:40", "00:00:30") if version == "1.2" else ("PT1M40S", "PT30S")
-    probe = Probe("plan_first.js", {"suspendData": long_text, "firstSessionTime": times[0],
-                                    "secondSessionTime": times[1]})
+    probe = Probe("plan_first.js", {"suspendData": long_text, "sessionTimes": times})
     archive = make_package(case, probe, "1.2" if version == "1.2" else "2004 4th Edition", identifier, start, top)
     run = Run(case, archive, browser)
     first = {name: probe.wait(name) for name in ("init", "entry", "learner", "errors", "set", "committed")}

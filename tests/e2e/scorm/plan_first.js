@@ -12,7 +12,7 @@ function PLAN() {
   });
   var kept = [SCORM.set("cmi.suspend_data", P.suspendData),
               SCORM.set(el(["cmi.core.lesson_location", "cmi.location"]), "page-7"),
-              SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.firstSessionTime),
+              SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.sessionTimes[0]),
               SCORM.set(el(["cmi.core.exit", "cmi.exit"]), "suspend")];
   report("set", kept);
   report("committed", SCORM.save());

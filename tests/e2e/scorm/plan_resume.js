@@ -16,7 +16,7 @@ function PLAN() {
     SCORM.set("cmi.core.lesson_status", "passed");
   }
   SCORM.set(el(["cmi.core.score.raw", "cmi.score.raw"]), "85");
-  SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.secondSessionTime);
+  SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.sessionTimes[1]);
   SCORM.set(el(["cmi.core.exit", "cmi.exit"]), el(["", "normal"]));
   report("finished", SCORM.quit());
 }
