@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import subprocess
+import threading
 import time
 import urllib.parse
 import zipfile
@@ -22,16 +23,17 @@ PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scorm")
 
 
 class Probe:
-    """The test's server for the probe: the plan a page asks for, the reports it sends."""
+    """The test's server for the probe: the plan a page asks for, a gate, the reports it sends."""
 
     def __init__(self, plan, params=None):
-        self.plan, self.params, self.visits, self.gate_open = plan, params or {}, {}, False
+        self.plan, self.params, self.visits, self.gate = plan, params or {}, {}, threading.Event()
         self.server = local_server(self.answer)
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
 
     def answer(self, path):
-        if path.startswith("/gate.js?"):
-            return b"var GATE_OPEN = %s;" % (b"true" if self.gate_open else b"false"), "text/javascript"
+        if path == "/gate.js":
+            self.gate.wait(60)  # until the test sets it
+            return b"// open", "text/javascript"
         if not path.startswith("/plan.js?"):
             return b""
         page = urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["page"][0]
@@ -195,7 +197,7 @@ def test_multi_item(case):
     got = [(i["identifier"], i["completion"], i["success"]) for i in progress(case, archive)["items"]]
     check(got[:2] == [("lesson_a", "completed", "passed"), ("reading", "completed", "unknown")],
           "--progress items while the course runs: %s" % got)
-    probe.gate_open = True
+    probe.gate.set()
     third = probe.wait("visit", count=3)
     check(third["lesson"] == "a", "the choice of Lesson A by its title: %s" % third)
     again = probe.wait("visit", count=4)  # started over: at the first item, its order forced again
