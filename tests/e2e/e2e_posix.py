@@ -763,8 +763,7 @@ while True:
 
 
 class Squatter:
-    """SQUATTER run as another account on `port` (killed with the test, if need be), with `wait`
-    until it holds it."""
+    """SQUATTER run as another account on `port` (killed with the test, if need be), with `wait` until it holds it."""
 
     def __init__(self, port, wait=True):
         command = AS_OTHER_ACCOUNT + ["--pdeathsig", "SIGKILL", OTHER_PYTHON, "-c", SQUATTER, str(port)]

@@ -10,10 +10,9 @@ function PLAN() {
     readOnly: attempt("set", el(["cmi.core.student_id", "cmi.learner_id"]), "someone").code,
     writeOnly: attempt("get", el(["cmi.core.session_time", "cmi.session_time"])).code,
   });
-  var kept = [SCORM.set("cmi.suspend_data", P.suspendData),
-              SCORM.set(el(["cmi.core.lesson_location", "cmi.location"]), "page-7"),
-              SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.sessionTimes[0]),
-              SCORM.set(el(["cmi.core.exit", "cmi.exit"]), "suspend")];
-  report("set", kept);
+  report("set", [SCORM.set("cmi.suspend_data", P.suspendData),
+                 SCORM.set(el(["cmi.core.lesson_location", "cmi.location"]), "page-7"),
+                 SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.sessionTimes[0]),
+                 SCORM.set(el(["cmi.core.exit", "cmi.exit"]), "suspend")]);
   report("committed", SCORM.save());
 }

@@ -10,11 +10,9 @@ function PLAN() {
   });
   if (SCORM.version === "2004") {
     SCORM.set("cmi.completion_status", "completed");
-    SCORM.set("cmi.success_status", "passed");
     SCORM.set("cmi.score.scaled", "0.85");
-  } else {
-    SCORM.set("cmi.core.lesson_status", "passed");
   }
+  SCORM.set(el(["cmi.core.lesson_status", "cmi.success_status"]), "passed");
   SCORM.set(el(["cmi.core.score.raw", "cmi.score.raw"]), "85");
   SCORM.set(el(["cmi.core.session_time", "cmi.session_time"]), P.sessionTimes[1]);
   SCORM.set(el(["cmi.core.exit", "cmi.exit"]), el(["", "normal"]));
