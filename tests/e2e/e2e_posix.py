@@ -837,8 +837,9 @@ def test_hand_over_withdrawn(case):
     ending run: it waits for its end and opens the learner's window on a server of its own, with
     the course's page and never the other account's."""
     need_other_account()
+    # Not course.zip: test_port_squatted's course, with the same ports, may run beside this one.
     server = local_server(lambda path: b"")
-    course = make_course(os.path.join(case.dir, "course.zip"), TWO_RUNS_PAGE % server.server_address[1])
+    course = make_course(os.path.join(case.dir, "handover.zip"), TWO_RUNS_PAGE % server.server_address[1])
     browser = case.browser("chromium", "headless_chromium.sh")
     xvfb, display = private_display()
     first = second = squatter = None
