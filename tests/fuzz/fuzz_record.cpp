@@ -30,7 +30,6 @@ const ManifestFacts& Facts(bool is12) {
   return is12 ? v12 : v2004;
 }
 
-// Launch, commit the body, restart and report: each leaves a record that parses.
 void Exercise(json& record, const json& body, bool is12) {
   const ManifestFacts& facts = Facts(is12);
   std::string error;
