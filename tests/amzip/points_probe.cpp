@@ -68,7 +68,6 @@ int main(int argc, char** argv) {
       const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
       std::printf("%llu %llu %08lx %.2f\n", static_cast<unsigned long long>(offset),
                   static_cast<unsigned long long>(length), crc, ms);
-      std::fflush(stdout);
     }
     const amzip::AccessPoints& points = archive.Points();
     std::printf("points %zu spacing %llu bytes %zu peak %zu budget %zu hwm_kib %ld\n", points.CountOf(*info.entry),
