@@ -43,10 +43,7 @@ int main(int argc, char** argv) {
     archive.OpenFile(AnsiToWide(argv[1]));
     const std::wstring name = AnsiToWide(argv[2]);
     amzip::EntryInfo info;
-    if (!archive.Find(name, &info)) {
-      std::fprintf(stderr, "no entry %s\n", argv[2]);
-      return 1;
-    }
+    if (!archive.Find(name, &info)) throw std::runtime_error(std::string("no entry ") + argv[2]);
     std::vector<char> buffer(1 << 20);
     for (int i = 5; i < argc; ++i) {
       char* colon = nullptr;
