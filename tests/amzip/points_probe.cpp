@@ -1,10 +1,9 @@
 // Reads one entry of an archive as the server would, in the order given, and tells what each
-// read gave and took, then what the access points hold:
+// read gave and took, then what the access points hold (for points_budget.py and bench):
 //   amzip_points_probe ARCHIVE ENTRY BUDGET SPACING READ...
 // BUDGET and SPACING in bytes (the points' store); each READ is "whole" or OFFSET:LENGTH. One
-// line per read: "OFFSET LENGTH CRC32 MILLISECONDS" (CRC-32 in hex); then one line
-// "points N spacing S bytes B peak P budget G hwm_kib H" (H: the process's peak resident
-// memory, Linux only, else 0). The tests of the points' budget and bench/seek_deflated use it.
+// line per read, "OFFSET LENGTH CRC32 MILLISECONDS" (CRC-32 in hex), then one line "points N
+// spacing S bytes B peak P budget G hwm_kib H" (H: peak resident memory, Linux only, else 0).
 #include <zlib.h>
 
 #include <chrono>

@@ -71,7 +71,6 @@ std::wstring CourseCopy(const std::string& name, const std::string& fixture = "p
   return AnsiToWide((folder / name).string());
 }
 
-// The identity a run gives the course at `path`.
 std::wstring IdentityOfCourse(const std::wstring& path) {
   amzip::ZipArchive archive;
   archive.OpenFile(path);
