@@ -1,10 +1,9 @@
 // Reads one entry of an archive as the server would, in the order given, and tells what each
-// read gave and took, then what the access points hold:
+// read gave and took, then what the access points hold (for points_budget.py and bench):
 //   amzip_points_probe ARCHIVE ENTRY BUDGET SPACING READ...
 // BUDGET and SPACING in bytes (the points' store); each READ is "whole" or OFFSET:LENGTH. One
-// line per read: "OFFSET LENGTH CRC32 MILLISECONDS" (CRC-32 in hex); then one line
-// "points N spacing S bytes B peak P budget G hwm_kib H" (H: the process's peak resident
-// memory, Linux only, else 0). The tests of the points' budget and bench/seek_deflated use it.
+// line per read, "OFFSET LENGTH CRC32 MILLISECONDS" (CRC-32 in hex), then one line "points N
+// spacing S bytes B peak P budget G hwm_kib H" (H: peak resident memory, Linux only, else 0).
 #include <zlib.h>
 
 #include <chrono>
@@ -43,10 +42,7 @@ int main(int argc, char** argv) {
     archive.OpenFile(AnsiToWide(argv[1]));
     const std::wstring name = AnsiToWide(argv[2]);
     amzip::EntryInfo info;
-    if (!archive.Find(name, &info)) {
-      std::fprintf(stderr, "no entry %s\n", argv[2]);
-      return 1;
-    }
+    if (!archive.Find(name, &info)) throw std::runtime_error(std::string("no entry ") + argv[2]);
     std::vector<char> buffer(1 << 20);
     for (int i = 5; i < argc; ++i) {
       char* colon = nullptr;
@@ -68,7 +64,6 @@ int main(int argc, char** argv) {
       const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
       std::printf("%llu %llu %08lx %.2f\n", static_cast<unsigned long long>(offset),
                   static_cast<unsigned long long>(length), crc, ms);
-      std::fflush(stdout);
     }
     const amzip::AccessPoints& points = archive.Points();
     std::printf("points %zu spacing %llu bytes %zu peak %zu budget %zu hwm_kib %ld\n", points.CountOf(*info.entry),

@@ -20,17 +20,14 @@ void Require(bool condition) {
 
 const ManifestFacts& Facts(bool is12) {
   static const auto make = [](const char* version) {
-    ManifestFacts facts{.identifier = "P", .version = version};
-    for (const char* id : {"A", "B"}) {
-      facts.items.push_back({.identifier = id, .completionThreshold = "0.5", .scaledPassingScore = "0.5"});
-    }
-    return facts;
+    return ManifestFacts{.identifier = "P", .version = version,
+                         .items = {{.identifier = "A", .completionThreshold = "0.5", .scaledPassingScore = "0.5"},
+                                   {.identifier = "B", .completionThreshold = "0.5", .scaledPassingScore = "0.5"}}};
   };
   static const ManifestFacts v12 = make("1.2"), v2004 = make("2004");
   return is12 ? v12 : v2004;
 }
 
-// Launch, commit the body, restart and report: each leaves a record that parses.
 void Exercise(json& record, const json& body, bool is12) {
   const ManifestFacts& facts = Facts(is12);
   std::string error;

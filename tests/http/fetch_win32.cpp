@@ -1,7 +1,6 @@
-// Test helper program for Windows: sends its standard input as one request to 127.0.0.1:PORT
-// and writes all the server sends back to standard output, as bytes. Tests under Wine ask a
-// launcher through it as a learner's browser would: the server answers only clients whose
-// owning process it can find, and a native client has no Windows process.
+// Test helper program for Windows: sends standard input as one request to 127.0.0.1:PORT and
+// writes the whole answer to standard output, as bytes. Tests under Wine ask a launcher through
+// it: the server answers only clients whose owning process it finds, and a native one has none.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

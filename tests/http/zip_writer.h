@@ -58,8 +58,7 @@ class ZipWriter {
     return stream + data;
   }
 
-  // The finished archive: central directory and end record (with `comment`) appended to the
-  // entries.
+  // The finished archive: central directory and end record (with `comment`) appended to the entries.
   std::string Finish(const std::string& comment = std::string()) {
     std::string archive = out_;
     const std::uint32_t directoryOffset = static_cast<std::uint32_t>(archive.size());

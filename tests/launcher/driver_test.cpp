@@ -71,7 +71,6 @@ std::wstring CourseCopy(const std::string& name, const std::string& fixture = "p
   return AnsiToWide((folder / name).string());
 }
 
-// The identity a run gives the course at `path`.
 std::wstring IdentityOfCourse(const std::wstring& path) {
   amzip::ZipArchive archive;
   archive.OpenFile(path);
@@ -121,11 +120,9 @@ struct HeldPort {
   }
 };
 
-// The course's first port; another program on it: the next of the course's ports and a message
-// that names the port held. A port held once keeps the course's address; held on two runs in a
-// row, the port the course got is remembered and used for every later run. Every one of the
-// course's ports held: the port the system hands out, with a message that says so, and never
-// remembered.
+// The course's first port; another program on it: the next of the course's ports, remembered in
+// its profile only when held on two runs in a row, and a message naming the port held. Every one
+// of them held: the port the system hands out, said so and never remembered.
 TEST(Driver, TheCoursesPortIsRememberedAndAnotherProgramOnItMovesItOn) {
   const std::wstring course = CourseCopy("Safety.zip");
   const std::vector<std::uint16_t> ports = CoursePorts(IdentityOfCourse(course));
@@ -237,10 +234,10 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
   EXPECT_EQ(run.env.folders.count(course + L"/chromium"), 1u);
   EXPECT_EQ(run.env.folders[course], run.env.unixNow) << "marked used";
   const std::wstring serving = course + kPathSeparator + L"serving";
-  const std::string port = std::to_string(PortOf(run.SessionUrl())) + "\n";
+  const std::string served = std::to_string(PortOf(run.SessionUrl())) + "\n";
   // Where it serves, once its browser has asked for a page; withdrawn when the browser shows no
   // page (the fake's process has ended) and as the run ends.
-  EXPECT_EQ(run.env.written[serving], (std::vector<std::string>{"", port, "", ""}));
+  EXPECT_EQ(run.env.written[serving], (std::vector<std::string>{"", served, "", ""}));
   // A browser that has asked for nothing may not hold the profile yet: a second run's hand-over
   // could take it first. Where the run serves is said after 10 s all the same.
   for (const int passes : {1, 2}) {
@@ -250,9 +247,9 @@ TEST(Driver, ABrowserOfTheCoursesOwnGetsTheCoursesProfile) {
       p.browserAsks = false;
       p.maxSleeps = passes;
     });
-    const std::string silentPort = std::to_string(PortOf(silent.SessionUrl())) + "\n";
+    const std::string port = std::to_string(PortOf(silent.SessionUrl())) + "\n";
     const std::vector<std::string> want =
-        passes == 2 ? std::vector<std::string>{"", silentPort, "", ""} : std::vector<std::string>{"", ""};
+        passes == 2 ? std::vector<std::string>{"", port, "", ""} : std::vector<std::string>{"", ""};
     EXPECT_EQ(silent.env.written[serving], want) << passes << " passes";
   }
   // No data folder: the same browser as a plain command, watched by activity.
@@ -303,8 +300,8 @@ struct FirstRun {
 };
 
 // The course is open: a second run hands its page to the browser that holds the course's
-// profile, at the first run's address, and ends with 0; the first keeps serving. The pages
-// compare whole, of any size.
+// profile, at the first run's address, and ends with 0; the first keeps serving.
+// The pages compare whole, of any size.
 TEST(Driver, ASecondRunHandsItsPageToTheFirstRunAndEnds) {
   const std::wstring course = CourseCopy("Twice.zip", "big_page.zip");
   FirstRun first(course);

@@ -1,5 +1,5 @@
-// Test helper: a Platform and BrowserSystem answering sensibly by default, so that a test sets or
-// overrides only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
+// Test helper: a Platform and BrowserSystem that answer sensibly by default, so that a test sets or overrides
+// only what it checks. Its clock moves only when the run sleeps; a POSIX desktop with nothing
 // but xdg-open is its default browser; a started "browser" fetches the start page from the
 // run's real server, as a browser would, and its process is as `process` says.
 #pragma once
@@ -57,8 +57,6 @@ class FakePlatform : public Platform, public BrowserSystem {
   int sleeps = 0;
   int startPageStatus = 0;  // what the server answered for the start page when it was started
   std::string startPageBody;
-  std::string output;           // what WriteOutput wrote
-  os::AccountNames account{L"learner", L"Ada Lovelace"};
 
   static BrowserFacts DefaultFacts() {
     BrowserFacts facts;
@@ -95,11 +93,8 @@ class FakePlatform : public Platform, public BrowserSystem {
     errors.push_back(text);
   }
   void Notice(const std::wstring& text) override { notices.push_back(text); }
-  bool WriteOutput(const std::string& bytes) override {
-    output += bytes;
-    return true;
-  }
-  os::AccountNames CurrentAccount() override { return account; }
+  bool WriteOutput(const std::string&) override { return true; }
+  os::AccountNames CurrentAccount() override { return {L"learner", L"Ada Lovelace"}; }
   std::wstring UserDataFolder() override { return dataFolder; }
   bool MakeFolders(const std::wstring& path) override {
     folders.emplace(path, 0);

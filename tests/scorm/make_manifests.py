@@ -16,5 +16,3 @@ for folder, version in (("v12", "1.2"), ("v2004", "2004 4th Edition")):
                "masteryScore": 80, "startingPage": "index_lms.html", "source": path, "package": {"zip": False}}
     subprocess.run(["node", os.path.join(source, "tests/e2e/scorm/package.js"), json.dumps(options)],
                    env=dict(os.environ, NODE_PATH=os.path.join(source, "node_modules")), check=True, timeout=120)
-    if not os.path.exists(os.path.join(path, "imsmanifest.xml")):
-        sys.exit("no manifest made in " + path)

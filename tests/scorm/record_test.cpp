@@ -1,13 +1,19 @@
 // The record store on real files in a fresh folder, and the record's rules: entries, attempts,
-// time counted once, and the report.
+// time counted once, and the report; then the package's answers from a real server on 127.0.0.1:
+// the record's requests, the refusals, and a record that outlives the handler.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "http/server.h"
 #include "scorm/attempts.h"
 #include "scorm/progress.h"
 #include "scorm/record_store.h"
+#include "scorm/scorm_handler.h"
+#include "tests/http/raw_client.h"
+#include "tests/http/server_fixture.h"
 
 namespace {
 
@@ -139,10 +145,9 @@ TEST(Attempts, EntriesTimeAndNewAttempts2004) {
     // Completed by measure, finished normally: the next launch is a new attempt.
     ASSERT_TRUE(s.Commit({{"cmi.score.scaled", "0.4"}, {"cmi.exit", "normal"}}, "finish", 10));
   }
-  const ItemStatus status = EvaluateItem(record["items"]["S"], facts.items[0], "2004");
-  EXPECT_EQ(status.completion, "completed");
-  EXPECT_EQ(status.success, "failed");
   const nlohmann::ordered_json report = ProgressReport(record, facts);
+  EXPECT_EQ(report["items"][0]["completion"], "completed");
+  EXPECT_EQ(report["items"][0]["success"], "failed");
   EXPECT_EQ(report["course"]["completion"], "incomplete");  // the asset was never shown
   EXPECT_EQ(report["course"]["success"], "failed");
   EXPECT_EQ(report["items"][0]["totalSeconds"], 100);
@@ -190,6 +195,99 @@ TEST(Attempts, LessonStatus12AndLongValues) {
   ASSERT_TRUE(s.Commit({{"cmi.suspend_data", refused}}));
   EXPECT_EQ(record["items"]["S"]["cmi"]["cmi.suspend_data"], kept);
   EXPECT_EQ(s.warnings.size(), 2u);
+}
+
+constexpr char kPrefix[] = "1a2b3c/";
+
+// The 2004 package above for the learner Ada, served from the fresh folder's record.
+class Served : public Store {
+ protected:
+  void SetUp() override {
+    Fresh();
+    Start();
+  }
+  void Start() {
+    server_.reset();
+    const ScormCourse course{.manifest = Package("2004"), .learner = {"ada", "Ada Lovelace"}};
+    handler_ = std::make_unique<ScormHandler>(content_, kPrefix, course, RecordStore(path_.wstring()),
+                                              [] { return std::int64_t{1800000000}; }, [this] { return "token" + std::to_string(++tokens_); });
+    server_ = std::make_unique<HttpServer>(*handler_);
+    const std::string base = server_->Start(0);
+    port_ = PortOf(base);
+    handler_->SetSessionUrl(base + kPrefix);
+  }
+  static std::string Length(const std::string& body) { return "Content-Length: " + std::to_string(body.size()) + "\r\n"; }
+  // The answer's status line and body.
+  std::pair<std::string, std::string> Ask(const std::string& method, const std::string& name, const std::string& headers,
+                                          const std::string& body = std::string()) {
+    const std::string request = method + " /" + kPrefix + ".orvane/" + name + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                std::to_string(port_) + "\r\n" + headers + "\r\n" + body;
+    const Response answer = Split(Exchange(port_, request));
+    return {answer.head.substr(0, answer.head.find("\r\n")), answer.body};
+  }
+  std::pair<std::string, std::string> Post(const std::string& name, const json& body) {
+    return Ask("POST", name, "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\nContent-Type: text/plain;charset=UTF-8\r\n" +
+                                 Length(body.dump()), body.dump());
+  }
+
+  NotFoundHandler content_;
+  std::unique_ptr<ScormHandler> handler_;
+  std::unique_ptr<HttpServer> server_;
+  std::uint16_t port_ = 0;
+  int tokens_ = 0;
+};
+
+TEST_F(Served, LaunchCommitAndTheRecordAfterARestart) {
+  const auto launched = Post("launch", {{"item", "S"}});
+  ASSERT_EQ(launched.first, "HTTP/1.1 200 OK");
+  const json launch = json::parse(launched.second);
+  EXPECT_EQ(launch["entry"], "ab-initio");
+  EXPECT_EQ(launch["cmi"]["cmi.learner_id"], "ada");
+  const std::string suspend(70000, 's');
+  const json commit = {{"item", "S"}, {"session", launch["session"]}, {"seq", 1}, {"cmi", {{"cmi.suspend_data", suspend}}},
+                       {"globals", {{"objectives", json::object()}}}};
+  EXPECT_EQ(Post("commit", commit).first, "HTTP/1.1 200 OK");
+  // Answered only once on disk: a new handler (a new run) reads it back.
+  Start();
+  const json again = json::parse(Post("launch", {{"item", "S"}}).second);
+  EXPECT_EQ(again["entry"], "resume");
+  EXPECT_EQ(again["cmi"]["cmi.suspend_data"], suspend);
+  EXPECT_EQ(again["globals"], json({{"objectives", json::object()}}));
+  const auto record = Ask("GET", "record", "Sec-Fetch-Site: same-origin\r\n");
+  EXPECT_EQ(record.first, "HTTP/1.1 200 OK");
+  EXPECT_EQ(json::parse(record.second)["items"]["S"]["cmi"]["cmi.suspend_data"], suspend);
+  EXPECT_EQ(json::parse(Ask("GET", "course.json", "").second)["scorm"], "2004");
+}
+
+// Writes from another origin, or none, reads from other sites, and bodies the server refuses
+// change nothing and get nothing.
+TEST_F(Served, RefusedRequests) {
+  const std::string port = std::to_string(port_), own = "Origin: http://127.0.0.1:" + port + "\r\n", item = json{{"item", "S"}}.dump(),
+                    length = Length(item);
+  const struct {
+    std::string method, name, headers, body, status;
+  } cases[] = {
+      {"POST", "launch", length, item, "403 Forbidden"},
+      {"POST", "launch", "Origin: http://evil.example\r\n" + length, item, "403 Forbidden"},
+      {"POST", "launch", "Origin: null\r\n" + length, item, "403 Forbidden"},
+      {"POST", "launch", "Origin: http://127.0.0.1:" + std::to_string(port_ + 1) + "\r\n" + length, item, "403 Forbidden"},
+      {"POST", "launch", "Origin: https://127.0.0.1:" + port + "\r\n" + length, item, "403 Forbidden"},
+      {"POST", "launch", own + own + length, item, "403 Forbidden"},
+      {"GET", "record", "Sec-Fetch-Site: cross-site\r\n", "", "403 Forbidden"},
+      {"GET", "record", "Sec-Fetch-Site: same-site\r\n", "", "403 Forbidden"},
+      {"GET", "course.json", "Sec-Fetch-Site: cross-site\r\n", "", "403 Forbidden"},
+      {"GET", "course.json", "Sec-Fetch-Site: same-site\r\n", "", "403 Forbidden"},
+      {"GET", "launch", "", "", "404 Not Found"},  // no GET changes anything
+      {"POST", "commit", own + "Content-Length: 8388609\r\n", "", "413 Content Too Large"},
+      {"POST", "commit", own + "Transfer-Encoding: chunked\r\n", "5\r\nhello\r\n0\r\n\r\n", "411 Length Required"},
+      {"POST", "commit", own + "Content-Length: 1x\r\n", "", "400 Bad Request"},
+      {"POST", "commit", own + "Content-Length: 2\r\nContent-Length: 3\r\n", "{}", "400 Bad Request"},
+      {"POST", "commit", own + "Content-Length: 5\r\n", "[1,2]", "400 Bad Request"},
+      {"POST", "commit", own + "Content-Length: 2\r\n", "{}", "409 Conflict"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ask(c.method, c.name, c.headers, c.body).first, "HTTP/1.1 " + c.status) << c.headers;
+  EXPECT_EQ(Ask("POST", "launch", "Origin: http://localhost:" + port + "\r\n" + length, item).first, "HTTP/1.1 200 OK");
+  EXPECT_EQ(json::parse(Ask("GET", "record", "Sec-Fetch-Site: none\r\n").second)["items"]["S"]["attempt"], 1);
 }
 
 }  // namespace
