@@ -42,7 +42,6 @@ ArchiveHandler& Handler() {
   zip.Add("large.bin", std::string(300000, 'L'));  // streamed, not sent from one buffer
   bytes = zip.Finish();
   archive.OpenMemory(bytes.data(), bytes.size(), L"fuzz.zip");
-  handler.SetSessionUrl("http://127.0.0.1:4711/1a2b3c/");
   return handler;
 }
 
@@ -105,45 +104,63 @@ void CheckAnswer(const std::string& answer) {
   Require(bodySize == (isHead ? 0 : length));
 }
 
-// The server answers only clients it finds to be of our own account, by their TCP addresses;
-// a socket pair has none. Every run's connection is given the addresses of one real loopback
-// connection of this process, held open for its life.
-ConnectionEnds OwnLoopbackEnds() {
-  static ConnectionEnds ends = [] {
-    ConnectionEnds made;
-    const int listening = socket(AF_INET, SOCK_STREAM, 0);
+// The server answers only clients it finds to be of our own account, by their TCP addresses,
+// and only requests whose Host names the port it is bound to. So the core gets a real listening
+// socket, never accepted from, and every run's socket pair the addresses of one real loopback
+// connection to it, held open for the process's life.
+struct Loopback {
+  ServerCore& core;
+  ConnectionEnds ends;
+  std::string port;
+};
+
+Loopback& Server() {
+  static ServerCore core(Handler());  // never started: the harness delivers the notifications itself
+  static Loopback loopback = [] {
+    const SocketHandle listening = core.OpenListeningSocket();
     sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    Require(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listening, 1) == 0 &&
-            getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    Require(listening != kInvalidSocket && getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
     const int client = socket(AF_INET, SOCK_STREAM, 0);
     Require(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-    made.server = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    ConnectionEnds ends;
+    ends.server = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
     Require(getsockname(client, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-    made.client = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
-    Require(accept(listening, nullptr, nullptr) >= 0);  // both ends stay open
-    return made;
+    ends.client = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+    // Both ends stay open. The core's socket reports a connection only with its first byte.
+    Require(write(client, "x", 1) == 1);
+    int accepted = -1;
+    for (int i = 0; i < 100 && accepted < 0; ++i, usleep(10000)) accepted = accept(listening, nullptr, nullptr);
+    Require(accepted >= 0);
+    const std::string port = std::to_string(core.BoundPort());
+    Handler().SetSessionUrl("http://127.0.0.1:" + port + "/1a2b3c/");
+    return Loopback{core, ends, port};
   }();
-  return ends;
+  return loopback;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static ServerCore core(Handler());  // never started: the harness delivers the notifications itself
+  Loopback& loopback = Server();
+  ServerCore& core = loopback.core;
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
   for (int fd : pair) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   const SocketHandle server = pair[0];
   const int client = pair[1];
-  core.AddConnection(server, OwnLoopbackEnds());
+  core.AddConnection(server, loopback.ends);
 
-  // The first byte chooses the size of the pieces the rest is sent in (0: all at once).
+  // The first byte chooses the size of the pieces the rest is sent in (0: all at once). Inputs
+  // name the server's port as 4711; it is sent as the port the core is bound to.
   const std::size_t piece = size == 0 || data[0] == 0 ? size + 1 : data[0];
-  const std::uint8_t* bytes = size == 0 ? data : data + 1;
-  std::size_t left = size == 0 ? 0 : size - 1;
+  std::string sent(reinterpret_cast<const char*>(data), size);
+  sent.erase(0, 1);
+  for (std::size_t at = 0; (at = sent.find("4711", at)) != std::string::npos; at += loopback.port.size()) {
+    sent.replace(at, 4, loopback.port);
+  }
+  const char* bytes = sent.data();
+  std::size_t left = sent.size();
   std::string answer;
   while (left > 0) {
     const ssize_t n = write(client, bytes, left < piece ? left : piece);
