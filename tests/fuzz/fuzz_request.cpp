@@ -106,8 +106,8 @@ void CheckAnswer(const std::string& answer) {
 
 // The server answers only clients it finds to be of our own account, by their TCP addresses,
 // and only requests whose Host names the port it is bound to. So the core gets a real listening
-// socket, never accepted from, and every run's socket pair the addresses of one real loopback
-// connection to it, held open for the process's life.
+// socket, and every run's socket pair the addresses of one real loopback connection to it,
+// accepted here once and held open for the process's life.
 struct Loopback {
   ServerCore& core;
   ConnectionEnds ends;
